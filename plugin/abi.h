@@ -16,6 +16,14 @@
 #define VELORA_EXPORT __attribute__((visibility("default")))
 #endif
 
+// Operations of the host's interfaces and of the plug-in object: the
+// platform's convention for C++ member functions (thiscall on 32-bit Windows).
+#if defined(_WIN32) && !defined(_WIN64)
+#define VELORA_METHOD __thiscall
+#else
+#define VELORA_METHOD
+#endif
+
 namespace velora {
 
 // Runs body and swallows anything it throws. Every exported function and every

@@ -1,7 +1,124 @@
+// The plug-in object: factory, service acquisition and interface negotiation.
 #include "plugin/draw_velora.h"
+
+#include <cstring>
+#include <new>
+
+#include "effect/instance_registry.h"
+#include "plugin/messages.h"
+#include "plugin/platform.h"
 
 namespace velora {
 
 CDrawVelora* currentPlugin = nullptr;
 
+bool GuidEquals(const Guid* a, const Guid* b) { return std::memcmp(a, b, sizeof(Guid)) == 0; }
+
+namespace {
+
+// The shape of the host modules' factory exports (CreateInterface, GetInterface).
+using HostFactory = void*(VELORA_CDECL*)(const Guid* iid);
+
+}  // namespace
+
+void* GetQuenIF(const char* moduleName, const char* exportName, const Guid* iid)
+{
+    // Looked up afresh each time; the module must already be loaded.
+    platform::ModuleHandle module = platform::FindLoadedModule(moduleName);
+    if (!module) {
+        platform::DebugOutput(messages::kModuleNotLoaded);
+        return nullptr;
+    }
+    const auto factory = reinterpret_cast<HostFactory>(platform::FindExport(module, exportName));
+    if (!factory) {
+        platform::DebugOutput(messages::kExportMissing);
+        return nullptr;
+    }
+    void* iface = factory(iid);
+    if (!iface) {
+        platform::DebugOutput(messages::kServiceRefused);
+    }
+    return iface;
+}
+
+CDrawVelora::CDrawVelora()
+{
+    // Acquired in this order, each whatever became of the others; the fields
+    // keep whatever came back, null included.
+    mainSystem = static_cast<IMainSystem*>(GetQuenIF("MainSystem", "GetInterface", &IID_MainSystem));
+    graphBlend = static_cast<IGraphBlend*>(GetQuenIF("Graph", "CreateInterface", &IID_GraphBlend));
+    graphFilter = static_cast<IGraphFilter*>(GetQuenIF("Graph", "CreateInterface", &IID_GraphFilter));
+    surfaceFactory =
+        static_cast<ISurfaceFactory*>(GetQuenIF("SurfaceFactory", "CreateInterface", &IID_SurfaceFactory));
+}
+
+std::int32_t VELORA_METHOD CDrawVelora::Retain() { return 1; }
+
+std::int32_t VELORA_METHOD CDrawVelora::Destroy()
+{
+    Guarded([this] {
+        Instances().Clear();
+        if (currentPlugin == this) {
+            currentPlugin = nullptr;
+        }
+        delete this;
+    });
+    return 0;
+}
+
+void VELORA_METHOD CDrawVelora::SetInterface(const Guid* iid, void* iface)
+{
+    Guarded([&] {
+        if (!iid) {
+            platform::DebugOutput(messages::kSetInterfaceNullGuid);
+        } else if (!iface) {
+            // A null interface never clears a field.
+            platform::DebugOutput(messages::kSetInterfaceNullInterface);
+        } else if (GuidEquals(iid, &IID_DrawHost)) {
+            drawHost = static_cast<IDrawHost*>(iface);
+        } else if (GuidEquals(iid, &IID_SpriteBank)) {
+            spriteBank = static_cast<ISpriteBank*>(iface);
+        } else {
+            platform::DebugOutput(messages::kSetInterfaceUnsupportedGuid);
+        }
+    });
+}
+
+std::int32_t VELORA_METHOD CDrawVelora::Update()
+{
+    std::int32_t result = 0;
+    Guarded([&] {
+        // Before the host has handed over IDrawHost there is no one to tell.
+        if (drawHost) {
+            result = drawHost->ReportRect(lastHandle, 0, 0, 640, 480);
+        }
+    });
+    return result;
+}
+
+std::int32_t VELORA_METHOD CDrawVelora::Draw(std::int32_t, ISurface*, std::int32_t, std::int32_t,
+                                             std::int32_t, std::int32_t, std::int32_t,
+                                             std::int32_t, std::int32_t)
+{
+    return 0;
+}
+
 }  // namespace velora
+
+extern "C" velora::IDrawPlugin* VELORA_CDECL CreateInterface(const velora::Guid* iid)
+{
+    using namespace velora;
+    IDrawPlugin* result = nullptr;
+    Guarded([&] {
+        if (!iid) {
+            platform::DebugOutput(messages::kCreateInterfaceNullGuid);
+        } else if (!GuidEquals(iid, &IID_DrawPlugin)) {
+            platform::DebugOutput(messages::kCreateInterfaceUnsupportedGuid);
+        } else {
+            // Without storage there is no current object any more, and no message.
+            currentPlugin = new (std::nothrow) CDrawVelora;
+            result = currentPlugin;
+        }
+    });
+    return result;
+}

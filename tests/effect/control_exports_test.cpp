@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include "effect_fixture.h"
+#include "support/debug_capture.h"
 
 namespace velora {
 namespace {
 
 class ControlExports : public testing::EffectTest {
 protected:
+    testing::DebugCapture debug;  // the plug-in object finds no host modules here
     CDrawVelora plugin;
 };
 

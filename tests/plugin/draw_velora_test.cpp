@@ -1,0 +1,346 @@
+#include "plugin/draw_velora.h"
+
+#include <cstdlib>
+#include <new>
+
+#include <gtest/gtest.h>
+
+#include "effect/control_exports.h"
+#include "effect/instance_registry.h"
+#include "support/debug_capture.h"
+#include "support/fake_clock.h"
+#include "support/fake_modules.h"
+#include "support/recording_host.h"
+#include "support/slots.h"
+
+namespace {
+bool failNextNothrowNew = false;
+}  // namespace
+
+// Lets a test make the plug-in's next allocation fail.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    if (failNextNothrowNew) {
+        failNextNothrowNew = false;
+        return nullptr;
+    }
+    return std::malloc(size ? size : 1);
+}
+
+namespace velora {
+namespace {
+
+using testing::CallSlot;
+
+// The eight messages, spelled out as bytes: code page 932, one line each.
+const std::string kHostModuleMissing = "\x81\xA1" "ERROR - hDLL==NULL - GetQuenIF GetModuleHandle\n";
+const std::string kExportMissing = "\x81\xA1" "ERROR - CreateInterface==NULL - GetQuenIF GetProcAddress\n";
+const std::string kServiceNull = "\x81\xA1" "ERROR - pGuid==NULL - GetQuenIF CreateInterface\n";
+const std::string kFactoryNullGuid = "\x81\xA1" "ERROR - pGuid==NULL - CreateInterface\n";
+const std::string kFactoryWrongGuid =
+    "\x81\xA0" "WARNING - \x96\xA2\x91\xCE\x89\x9E\x82\xCCGUID\x82\xAA\x93n\x82\xB3\x82\xEA\x82\xBD - CreateInterface\n";
+const std::string kSetNullGuid = "\x81\xA1" "ERROR - pGuid==NULL - CDrawTest::SetInterface\n";
+const std::string kSetNullInterface = "\x81\xA1" "ERROR - pvInterface==NULL - CDrawTest::SetInterface\n";
+const std::string kSetWrongGuid =
+    "\x81\xA0" "WARNING - \x96\xA2\x91\xCE\x89\x9E\x82\xCCGUID\x82\xAA\x93n\x82\xB3\x82\xEA\x82\xBD - CDrawTest::SetInterface\n";
+
+// Host module factories answering from one recording host.
+testing::RecordingHost* serving = nullptr;
+bool refuseGraphFilter = false;
+
+void* MainSystemExport(const Guid* iid)
+{
+    static int mainSystem;
+    return GuidEquals(iid, &IID_MainSystem) ? &mainSystem : nullptr;
+}
+void* GraphExport(const Guid* iid)
+{
+    if (GuidEquals(iid, &IID_GraphBlend)) {
+        return static_cast<IGraphBlend*>(&serving->graphBlend);
+    }
+    if (GuidEquals(iid, &IID_GraphFilter) && !refuseGraphFilter) {
+        return static_cast<IGraphFilter*>(&serving->graphFilter);
+    }
+    return nullptr;
+}
+void* SurfaceFactoryExport(const Guid* iid)
+{
+    return GuidEquals(iid, &IID_SurfaceFactory) ? static_cast<ISurfaceFactory*>(&serving->surfaceFactory)
+                                                : nullptr;
+}
+
+class PluginObject : public ::testing::Test {
+protected:
+    PluginObject()
+    {
+        serving = &host;
+        refuseGraphFilter = false;
+        Instances().Clear();
+    }
+    ~PluginObject() override
+    {
+        Instances().Clear();
+        currentPlugin = nullptr;
+        serving = nullptr;
+    }
+
+    void LoadAllModules()
+    {
+        modules.Load("MainSystem", {{"GetInterface", &MainSystemExport}});
+        modules.Load("Graph", {{"CreateInterface", &GraphExport}});
+        modules.Load("SurfaceFactory", {{"CreateInterface", &SurfaceFactoryExport}});
+    }
+
+    IDrawPlugin* Create()
+    {
+        IDrawPlugin* plugin = CreateInterface(&IID_DrawPlugin);
+        EXPECT_NE(plugin, nullptr);
+        return plugin;
+    }
+
+    testing::RecordingHost host;
+    testing::FakeModules modules;
+    testing::DebugCapture debug;
+    testing::FakeClock clock;
+};
+
+TEST_F(PluginObject, OperationsSitAtTheirTablePositions)
+{
+    LoadAllModules();
+    IDrawPlugin* plugin = Create();
+    EXPECT_EQ(CallSlot<std::int32_t>(plugin, 0), 1);  // Retain
+
+    CallSlot<void>(plugin, 2, &IID_DrawHost, static_cast<void*>(static_cast<IDrawHost*>(&host.drawHost)));
+    Init(7, 800, 600, 0, 16, 4);
+    EXPECT_EQ(CallSlot<std::int32_t>(plugin, 3), host.drawHost.answer);  // Update
+    EXPECT_EQ(host.log.calls, std::vector<std::string>{"ReportRect@0(7, 0, 0, 640, 480)"});
+
+    EXPECT_EQ(CallSlot<std::int32_t>(plugin, 1), 0);  // Destroy
+    EXPECT_EQ(currentPlugin, nullptr);
+    EXPECT_EQ(Instances().Find(7), nullptr);
+    EXPECT_TRUE(debug.messages.empty());
+}
+
+TEST_F(PluginObject, FieldsFollowTheTablePointerInOrder)
+{
+    LoadAllModules();
+    auto* plugin = static_cast<CDrawVelora*>(Create());
+    plugin->SetInterface(&IID_DrawHost, static_cast<IDrawHost*>(&host.drawHost));
+    plugin->SetInterface(&IID_SpriteBank, static_cast<ISpriteBank*>(&host.spriteBank));
+    Init(-3, 11, 12, 0, 1, 1);
+
+    void* const* words = reinterpret_cast<void* const*>(plugin);
+    EXPECT_EQ(words[1], static_cast<IDrawHost*>(&host.drawHost));
+    EXPECT_EQ(words[2], static_cast<ISpriteBank*>(&host.spriteBank));
+    EXPECT_EQ(words[3], MainSystemExport(&IID_MainSystem));
+    EXPECT_EQ(words[4], static_cast<ISurfaceFactory*>(&host.surfaceFactory));
+    EXPECT_EQ(words[5], static_cast<IGraphBlend*>(&host.graphBlend));
+    EXPECT_EQ(words[6], static_cast<IGraphFilter*>(&host.graphFilter));
+    const auto* numbers = reinterpret_cast<const std::int32_t*>(&words[7]);
+    EXPECT_EQ(numbers[0], -3);
+    EXPECT_EQ(numbers[1], 11);
+    EXPECT_EQ(numbers[2], 12);
+    plugin->Destroy();
+}
+
+TEST_F(PluginObject, HostOperationsAreCalledAtTheirTablePositions)
+{
+    testing::FakeSurface& surface = host.spriteBank.Add(1, 2, 2);
+    ISurface* s = &surface;
+    CallSlot<void>(s, 1);
+    CallSlot<std::uint8_t*>(s, 2, 1, 0);
+    CallSlot<std::uint8_t*>(s, 3, 0, 1);
+    CallSlot<std::int32_t>(s, 4);
+    CallSlot<std::int32_t>(s, 5);
+    CallSlot<std::int32_t>(s, 6);
+    CallSlot<ISurface*>(static_cast<ISpriteBank*>(&host.spriteBank), 0, 1);
+    CallSlot<ISurface*>(static_cast<ISurfaceFactory*>(&host.surfaceFactory), 2, 3, 4, 5);
+    IGraphBlend* blend = &host.graphBlend;
+    CallSlot<std::int32_t>(blend, 14, s, 1, 2, s, 3, 4, 0, 0, 9);
+    CallSlot<std::int32_t>(blend, 20, s, 1, 2, s, 3, 4, 0, 0, 9);
+    IGraphFilter* filter = &host.graphFilter;
+    CallSlot<std::int32_t>(filter, 4, s, 1, 2, s, 3, 4, 0, 0);
+    CallSlot<std::int32_t>(filter, 11, s, 1, 2, s, 3, 4, 0, 0);
+    CallSlot<std::int32_t>(filter, 22, s, 1, 2, 0, 0, 9);
+    CallSlot<std::int32_t>(filter, 37, s, 1, 2, s, 3, 4, 0, 0, 9);
+    CallSlot<std::int32_t>(static_cast<IDrawHost*>(&host.drawHost), 0, 1, 2, 3, 4, 5);
+
+    const std::vector<std::string> expected = {
+        "Destroy@1()",
+        "GetPixelAddress@2(1, 0)",
+        "GetAlphaAddress@3(0, 1)",
+        "GetWidth@4()",
+        "GetHeight@5()",
+        "GetFormat@6()",
+        "GetSprite@0(1)",
+        "CreateSurface@2(3, 4, 5)",
+        "BlendRect@14(sprite1, 1, 2, sprite1, 3, 4, 0, 0, 9)",
+        "BlendRectAlt@20(sprite1, 1, 2, sprite1, 3, 4, 0, 0, 9)",
+        "CopyRect@4(sprite1, 1, 2, sprite1, 3, 4, 0, 0)",
+        "DrawRect@11(sprite1, 1, 2, sprite1, 3, 4, 0, 0)",
+        "FilterRect@22(sprite1, 1, 2, 0, 0, 9)",
+        "MixRect@37(sprite1, 1, 2, sprite1, 3, 4, 0, 0, 9)",
+        "ReportRect@0(1, 2, 3, 4, 5)",
+    };
+    EXPECT_EQ(host.log.calls, expected);
+}
+
+TEST_F(PluginObject, ConstructionAcquiresTheFourServicesInOrder)
+{
+    LoadAllModules();
+    auto* plugin = static_cast<CDrawVelora*>(Create());
+    EXPECT_EQ(modules.lookups, (std::vector<std::string>{"MainSystem", "Graph", "Graph", "SurfaceFactory"}));
+    EXPECT_EQ(plugin->mainSystem, MainSystemExport(&IID_MainSystem));
+    EXPECT_EQ(plugin->graphBlend, &host.graphBlend);
+    EXPECT_EQ(plugin->graphFilter, &host.graphFilter);
+    EXPECT_EQ(plugin->surfaceFactory, &host.surfaceFactory);
+    EXPECT_EQ(plugin->drawHost, nullptr);
+    EXPECT_EQ(plugin->spriteBank, nullptr);
+    EXPECT_EQ(plugin->lastHandle, 0);
+    EXPECT_EQ(currentPlugin, plugin);
+    EXPECT_TRUE(debug.messages.empty());
+    plugin->Destroy();
+}
+
+TEST_F(PluginObject, MissingModulesLeaveNullServicesButStillMakeTheObject)
+{
+    IDrawPlugin* plugin = Create();
+    EXPECT_EQ(debug.messages, std::vector<std::string>(4, kHostModuleMissing));
+    auto* object = static_cast<CDrawVelora*>(plugin);
+    EXPECT_EQ(object->mainSystem, nullptr);
+    EXPECT_EQ(object->graphBlend, nullptr);
+    EXPECT_EQ(object->graphFilter, nullptr);
+    EXPECT_EQ(object->surfaceFactory, nullptr);
+    EXPECT_EQ(currentPlugin, object);
+    plugin->Destroy();
+}
+
+TEST_F(PluginObject, EachServiceFailureIsToldAndTheOthersAreStillAcquired)
+{
+    LoadAllModules();
+    modules.Load("MainSystem", {{"CreateInterface", &MainSystemExport}});  // lacks GetInterface
+    refuseGraphFilter = true;
+    auto* plugin = static_cast<CDrawVelora*>(Create());
+    EXPECT_EQ(debug.messages, (std::vector<std::string>{kExportMissing, kServiceNull}));
+    EXPECT_EQ(plugin->mainSystem, nullptr);
+    EXPECT_EQ(plugin->graphBlend, &host.graphBlend);
+    EXPECT_EQ(plugin->graphFilter, nullptr);
+    EXPECT_EQ(plugin->surfaceFactory, &host.surfaceFactory);
+    plugin->Destroy();
+}
+
+TEST_F(PluginObject, FactoryRefusesNullAndForeignGuids)
+{
+    LoadAllModules();
+    EXPECT_EQ(CreateInterface(nullptr), nullptr);
+    Guid almost = IID_DrawPlugin;
+    almost.Data4[7] ^= 1;
+    EXPECT_EQ(CreateInterface(&almost), nullptr);
+    EXPECT_EQ(CreateInterface(&IID_DrawHost), nullptr);
+    EXPECT_EQ(debug.messages, (std::vector<std::string>{kFactoryNullGuid, kFactoryWrongGuid, kFactoryWrongGuid}));
+    EXPECT_EQ(currentPlugin, nullptr);
+    EXPECT_TRUE(modules.lookups.empty());
+}
+
+TEST_F(PluginObject, EveryCreationMakesANewCurrentObject)
+{
+    LoadAllModules();
+    IDrawPlugin* first = Create();
+    IDrawPlugin* second = Create();
+    EXPECT_NE(first, second);
+    EXPECT_EQ(currentPlugin, second);
+
+    // The first keeps working, and its Destroy leaves the current one alone.
+    first->SetInterface(&IID_DrawHost, static_cast<IDrawHost*>(&host.drawHost));
+    EXPECT_EQ(first->Update(), host.drawHost.answer);
+    EXPECT_EQ(first->Destroy(), 0);
+    EXPECT_EQ(currentPlugin, second);
+    EXPECT_EQ(second->Destroy(), 0);
+    EXPECT_EQ(currentPlugin, nullptr);
+}
+
+TEST_F(PluginObject, FailedAllocationLeavesNoCurrentObjectAndNoMessage)
+{
+    LoadAllModules();
+    Create();
+    IDrawPlugin* previous = currentPlugin;
+    failNextNothrowNew = true;
+    EXPECT_EQ(CreateInterface(&IID_DrawPlugin), nullptr);
+    EXPECT_EQ(currentPlugin, nullptr);
+    EXPECT_TRUE(debug.messages.empty());
+    previous->Destroy();
+}
+
+TEST_F(PluginObject, SetInterfaceAcceptsOnlyTheDrawHostAndTheSpriteBank)
+{
+    LoadAllModules();
+    auto* plugin = static_cast<CDrawVelora*>(Create());
+    testing::FakeDrawHost other(host.log);
+
+    plugin->SetInterface(nullptr, nullptr);
+    plugin->SetInterface(&IID_DrawHost, nullptr);
+    plugin->SetInterface(&IID_MainSystem, &other);
+    plugin->SetInterface(&IID_DrawPlugin, &other);
+    plugin->SetInterface(&IID_GraphBlend, &other);
+    EXPECT_EQ(debug.messages, (std::vector<std::string>{kSetNullGuid, kSetNullInterface, kSetWrongGuid,
+                                                        kSetWrongGuid, kSetWrongGuid}));
+    EXPECT_EQ(plugin->drawHost, nullptr);
+    EXPECT_EQ(plugin->graphBlend, &host.graphBlend);
+
+    debug.messages.clear();
+    plugin->SetInterface(&IID_DrawHost, static_cast<IDrawHost*>(&host.drawHost));
+    plugin->SetInterface(&IID_DrawHost, static_cast<IDrawHost*>(&other));
+    plugin->SetInterface(&IID_SpriteBank, static_cast<ISpriteBank*>(&host.spriteBank));
+    plugin->SetInterface(&IID_DrawHost, nullptr);  // never clears
+    EXPECT_EQ(plugin->drawHost, &other);
+    EXPECT_EQ(plugin->spriteBank, &host.spriteBank);
+    EXPECT_EQ(debug.messages, std::vector<std::string>{kSetNullInterface});
+    plugin->Destroy();
+}
+
+TEST_F(PluginObject, UpdateReportsTheFixedRectangleForTheLatestInit)
+{
+    LoadAllModules();
+    IDrawPlugin* plugin = Create();
+    EXPECT_EQ(plugin->Update(), 0);  // no draw host yet: nothing to call
+    EXPECT_TRUE(host.log.calls.empty());
+
+    plugin->SetInterface(&IID_DrawHost, static_cast<IDrawHost*>(&host.drawHost));
+    EXPECT_EQ(plugin->Update(), host.drawHost.answer);  // before any Init: handle 0
+    Init(7, 800, 600, 0, 16, 4);
+    host.drawHost.answer = -9;
+    EXPECT_EQ(plugin->Update(), -9);
+    EXPECT_EQ(host.log.calls, (std::vector<std::string>{"ReportRect@0(0, 0, 0, 640, 480)",
+                                                        "ReportRect@0(7, 0, 0, 640, 480)"}));
+    EXPECT_EQ(plugin->Retain(), 1);
+    EXPECT_EQ(plugin->Retain(), 1);
+    plugin->Destroy();
+}
+
+TEST_F(PluginObject, DestroyEmptiesTheRegistryWhicheverObjectMadeTheInstances)
+{
+    LoadAllModules();
+    IDrawPlugin* first = Create();
+    Init(1, 640, 480, 0, 8, 2);
+    IDrawPlugin* second = Create();
+    Init(2, 640, 480, 0, 8, 2);
+    Start(2);
+    EXPECT_EQ(first->Destroy(), 0);
+    EXPECT_EQ(Instances().Size(), 0u);
+    EXPECT_EQ(currentPlugin, second);
+    second->Destroy();
+
+    // Without a current object Init still registers.
+    Init(3, 640, 480, 0, 8, 2);
+    EXPECT_NE(Instances().Find(3), nullptr);
+}
+
+TEST(PlatformDebugOutput, WritesTheBytesUnchangedToStandardError)
+{
+    ::testing::internal::CaptureStderr();
+    platform::DebugOutput(kFactoryWrongGuid.c_str());
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), kFactoryWrongGuid);
+}
+
+}  // namespace
+}  // namespace velora
