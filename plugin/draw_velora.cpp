@@ -7,6 +7,7 @@
 #include "effect/instance_registry.h"
 #include "plugin/messages.h"
 #include "plugin/platform.h"
+#include "render/frame_renderer.h"
 
 namespace velora {
 
@@ -96,10 +97,12 @@ std::int32_t VELORA_METHOD CDrawVelora::Update()
     return result;
 }
 
-std::int32_t VELORA_METHOD CDrawVelora::Draw(std::int32_t, ISurface*, std::int32_t, std::int32_t,
-                                             std::int32_t, std::int32_t, std::int32_t,
-                                             std::int32_t, std::int32_t)
+std::int32_t VELORA_METHOD CDrawVelora::Draw(std::int32_t handle, ISurface* destination, std::int32_t,
+                                             std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                                             std::int32_t, std::int32_t rate)
 {
+    // The result carries no meaning for the host.
+    Guarded([&] { DrawFrame(*this, handle, destination, rate); });
     return 0;
 }
 

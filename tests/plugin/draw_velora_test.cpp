@@ -10,6 +10,7 @@
 #include "support/debug_capture.h"
 #include "support/fake_clock.h"
 #include "support/fake_modules.h"
+#include "support/host_modules.h"
 #include "support/recording_host.h"
 #include "support/slots.h"
 
@@ -44,52 +45,20 @@ const std::string kSetNullInterface = "\x81\xA1" "ERROR - pvInterface==NULL - CD
 const std::string kSetWrongGuid =
     "\x81\xA0" "WARNING - \x96\xA2\x91\xCE\x89\x9E\x82\xCCGUID\x82\xAA\x93n\x82\xB3\x82\xEA\x82\xBD - CDrawTest::SetInterface\n";
 
-// Host module factories answering from one recording host.
-testing::RecordingHost* serving = nullptr;
-bool refuseGraphFilter = false;
-
-void* MainSystemExport(const Guid* iid)
-{
-    static int mainSystem;
-    return GuidEquals(iid, &IID_MainSystem) ? &mainSystem : nullptr;
-}
-void* GraphExport(const Guid* iid)
-{
-    if (GuidEquals(iid, &IID_GraphBlend)) {
-        return static_cast<IGraphBlend*>(&serving->graphBlend);
-    }
-    if (GuidEquals(iid, &IID_GraphFilter) && !refuseGraphFilter) {
-        return static_cast<IGraphFilter*>(&serving->graphFilter);
-    }
-    return nullptr;
-}
-void* SurfaceFactoryExport(const Guid* iid)
-{
-    return GuidEquals(iid, &IID_SurfaceFactory) ? static_cast<ISurfaceFactory*>(&serving->surfaceFactory)
-                                                : nullptr;
-}
-
 class PluginObject : public ::testing::Test {
 protected:
     PluginObject()
     {
-        serving = &host;
-        refuseGraphFilter = false;
+        testing::HostModules::refuseGraphFilter = false;
         Instances().Clear();
     }
     ~PluginObject() override
     {
         Instances().Clear();
         currentPlugin = nullptr;
-        serving = nullptr;
     }
 
-    void LoadAllModules()
-    {
-        modules.Load("MainSystem", {{"GetInterface", &MainSystemExport}});
-        modules.Load("Graph", {{"CreateInterface", &GraphExport}});
-        modules.Load("SurfaceFactory", {{"CreateInterface", &SurfaceFactoryExport}});
-    }
+    void LoadAllModules() { hostModules.LoadInto(modules); }
 
     IDrawPlugin* Create()
     {
@@ -99,6 +68,7 @@ protected:
     }
 
     testing::RecordingHost host;
+    testing::HostModules hostModules{host};
     testing::FakeModules modules;
     testing::DebugCapture debug;
     testing::FakeClock clock;
@@ -132,7 +102,7 @@ TEST_F(PluginObject, FieldsFollowTheTablePointerInOrder)
     void* const* words = reinterpret_cast<void* const*>(plugin);
     EXPECT_EQ(words[1], static_cast<IDrawHost*>(&host.drawHost));
     EXPECT_EQ(words[2], static_cast<ISpriteBank*>(&host.spriteBank));
-    EXPECT_EQ(words[3], MainSystemExport(&IID_MainSystem));
+    EXPECT_EQ(words[3], testing::HostModules::MainSystem(&IID_MainSystem));
     EXPECT_EQ(words[4], static_cast<ISurfaceFactory*>(&host.surfaceFactory));
     EXPECT_EQ(words[5], static_cast<IGraphBlend*>(&host.graphBlend));
     EXPECT_EQ(words[6], static_cast<IGraphFilter*>(&host.graphFilter));
@@ -166,12 +136,12 @@ TEST_F(PluginObject, HostOperationsAreCalledAtTheirTablePositions)
     CallSlot<std::int32_t>(static_cast<IDrawHost*>(&host.drawHost), 0, 1, 2, 3, 4, 5);
 
     const std::vector<std::string> expected = {
-        "Destroy@1()",
-        "GetPixelAddress@2(1, 0)",
-        "GetAlphaAddress@3(0, 1)",
-        "GetWidth@4()",
-        "GetHeight@5()",
-        "GetFormat@6()",
+        "sprite1.Destroy@1()",
+        "sprite1.GetPixelAddress@2(1, 0)",
+        "sprite1.GetAlphaAddress@3(0, 1)",
+        "sprite1.GetWidth@4()",
+        "sprite1.GetHeight@5()",
+        "sprite1.GetFormat@6()",
         "GetSprite@0(1)",
         "CreateSurface@2(3, 4, 5)",
         "BlendRect@14(sprite1, 1, 2, sprite1, 3, 4, 0, 0, 9)",
@@ -190,7 +160,7 @@ TEST_F(PluginObject, ConstructionAcquiresTheFourServicesInOrder)
     LoadAllModules();
     auto* plugin = static_cast<CDrawVelora*>(Create());
     EXPECT_EQ(modules.lookups, (std::vector<std::string>{"MainSystem", "Graph", "Graph", "SurfaceFactory"}));
-    EXPECT_EQ(plugin->mainSystem, MainSystemExport(&IID_MainSystem));
+    EXPECT_EQ(plugin->mainSystem, testing::HostModules::MainSystem(&IID_MainSystem));
     EXPECT_EQ(plugin->graphBlend, &host.graphBlend);
     EXPECT_EQ(plugin->graphFilter, &host.graphFilter);
     EXPECT_EQ(plugin->surfaceFactory, &host.surfaceFactory);
@@ -218,8 +188,8 @@ TEST_F(PluginObject, MissingModulesLeaveNullServicesButStillMakeTheObject)
 TEST_F(PluginObject, EachServiceFailureIsToldAndTheOthersAreStillAcquired)
 {
     LoadAllModules();
-    modules.Load("MainSystem", {{"CreateInterface", &MainSystemExport}});  // lacks GetInterface
-    refuseGraphFilter = true;
+    modules.Load("MainSystem", {{"CreateInterface", &testing::HostModules::MainSystem}});  // no GetInterface
+    testing::HostModules::refuseGraphFilter = true;
     auto* plugin = static_cast<CDrawVelora*>(Create());
     EXPECT_EQ(debug.messages, (std::vector<std::string>{kExportMissing, kServiceNull}));
     EXPECT_EQ(plugin->mainSystem, nullptr);

@@ -2,8 +2,9 @@
 // storage, a sprite bank, a surface factory, both drawing interfaces and the
 // draw host. Every operation appends one line to a shared log, such as
 //   "BlendRect@14(dest, 0, 5, sprite3, 6, 0, 26, 32, 128)"
-// (name, table position, arguments with surfaces by name), so tests can
-// compare whole call sequences. Copies and mixes really move pixels.
+// (name, table position, arguments with surfaces by name; a surface's own
+// operations are prefixed with its name, as in "sprite3.GetWidth@4()"), so
+// tests can compare whole call sequences. Copies and mixes really move pixels.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +21,7 @@ namespace velora::testing {
 class CallLog {
 public:
     template <class... Args>
-    void Record(const char* op, int slot, const Args&... args)
+    void Record(const std::string& op, int slot, const Args&... args)
     {
         std::ostringstream line;
         line << op << '@' << slot << '(';
@@ -59,32 +60,32 @@ public:
 
     void VELORA_METHOD Destroy() override
     {
-        log_.Record("Destroy", 1);
+        log_.Record(name_ + ".Destroy", 1);
         destroyed = true;
     }
     std::uint8_t* VELORA_METHOD GetPixelAddress(std::int32_t x, std::int32_t y) override
     {
-        log_.Record("GetPixelAddress", 2, x, y);
+        log_.Record(name_ + ".GetPixelAddress", 2, x, y);
         return Inside(x, y) ? &colour_[Index(x, y) * 4] : nullptr;
     }
     std::uint8_t* VELORA_METHOD GetAlphaAddress(std::int32_t x, std::int32_t y) override
     {
-        log_.Record("GetAlphaAddress", 3, x, y);
+        log_.Record(name_ + ".GetAlphaAddress", 3, x, y);
         return Inside(x, y) ? &alpha_[Index(x, y)] : nullptr;
     }
     std::int32_t VELORA_METHOD GetWidth() override
     {
-        log_.Record("GetWidth", 4);
+        log_.Record(name_ + ".GetWidth", 4);
         return width_;
     }
     std::int32_t VELORA_METHOD GetHeight() override
     {
-        log_.Record("GetHeight", 5);
+        log_.Record(name_ + ".GetHeight", 5);
         return height_;
     }
     std::int32_t VELORA_METHOD GetFormat() override
     {
-        log_.Record("GetFormat", 6);
+        log_.Record(name_ + ".GetFormat", 6);
         return format_;
     }
 
