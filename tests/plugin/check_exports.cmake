@@ -1,6 +1,8 @@
 # Checks the names a built plug-in exports against the nine of its binary
 # interface. MODE nm reads an ELF shared object's dynamic symbols; MODE objdump
-# reads a PE DLL's export table (and, with IMPORTS, checks its imports too).
+# reads a PE DLL's export table and, with IMPORTS (DLL names separated by ";"
+# or ","), checks that it imports from no other DLL; with FORMAT it also checks
+# the file format objdump reports (pei-i386 for 32-bit Windows).
 set(expected CreateInterface Init Release SetMaxAmp SetNumof SetType SetXSpeed SetYSpeed Start)
 
 if(MODE STREQUAL "nm")
@@ -29,20 +31,39 @@ elseif(MODE STREQUAL "objdump")
     set(names "")
     string(REPLACE "\n" ";" lines "${table}")
     foreach(line IN LISTS lines)
-        if(line MATCHES "^[ \t]+\\[[ 0-9]+\\] ([A-Za-z_@0-9]+)$")
+        # Any name at all, so that an unexpected one (decorated, mangled)
+        # is counted rather than ending the table early.
+        if(line MATCHES "^[ \t]+\\[[ 0-9]+\\] ([^ \t]+)$")
             list(APPEND names "${CMAKE_MATCH_1}")
         elseif(NOT line MATCHES "^[ \t]*$" OR names)
             break()
         endif()
     endforeach()
+    if(FORMAT)
+        execute_process(COMMAND ${TOOL} -f ${LIBRARY}
+            OUTPUT_VARIABLE header RESULT_VARIABLE status)
+        if(NOT status EQUAL 0 OR NOT header MATCHES "file format ([^ \t\n]+)")
+            message(FATAL_ERROR "objdump -f found no file format in ${LIBRARY}")
+        endif()
+        if(NOT CMAKE_MATCH_1 STREQUAL FORMAT)
+            message(FATAL_ERROR "file format ${CMAKE_MATCH_1}, not ${FORMAT}: ${LIBRARY}")
+        endif()
+        message(STATUS "format: ${CMAKE_MATCH_1}")
+    endif()
     if(IMPORTS)
+        string(REPLACE "," ";" IMPORTS "${IMPORTS}")
         string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${listing}")
+        # Every Windows DLL imports something; none found means the listing
+        # was not understood, not that the DLL is clean.
+        if(NOT dlls)
+            message(FATAL_ERROR "no import table found in the objdump listing of ${LIBRARY}")
+        endif()
         foreach(entry IN LISTS dlls)
             string(REGEX REPLACE "DLL Name: " "" dll "${entry}")
             string(TOUPPER "${dll}" dll)
             list(FIND IMPORTS "${dll}" found)
             if(found EQUAL -1)
-                message(FATAL_ERROR "${LIBRARY} imports ${dll}, which is not one of: ${IMPORTS}")
+                message(FATAL_ERROR "foreign import ${dll} (allowed: ${IMPORTS}) in ${LIBRARY}")
             endif()
         endforeach()
         message(STATUS "imports: ${dlls}")

@@ -1,0 +1,93 @@
+# The Windows builds of the plug-in, made and checked from the native build.
+#
+# Each toolchain builds the same sources in a tree of its own below this
+# build's folder: windows-i686 is the engine's DLL, whose export and import
+# tables are checked; windows-x86_64 is the same code for 64-bit Windows,
+# with a console test host and stand-in engine modules that drive it under
+# Wine (this machine's kernel runs no 32-bit programs).
+include(ExternalProject)
+
+find_program(VELORA_I686_OBJDUMP NAMES i686-w64-mingw32-objdump REQUIRED)
+find_program(VELORA_X86_64_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
+# Debian's wine64 package keeps its launcher out of PATH.
+find_program(VELORA_WINE64 NAMES wine64 PATHS /usr/lib/wine /usr/lib64/wine /opt/wine-stable/bin
+    REQUIRED)
+
+set(VELORA_WINDOWS_I686_DIR ${CMAKE_BINARY_DIR}/windows-i686)
+set(VELORA_WINDOWS_X86_64_DIR ${CMAKE_BINARY_DIR}/windows-x86_64)
+
+function(velora_cross_build name toolchain binary_dir)
+    ExternalProject_Add(${name}
+        SOURCE_DIR ${PROJECT_SOURCE_DIR}
+        BINARY_DIR ${binary_dir}
+        PREFIX ${CMAKE_BINARY_DIR}/external/${name}
+        CMAKE_GENERATOR Ninja
+        CMAKE_ARGS
+            -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchains/${toolchain}.cmake
+            -DCMAKE_BUILD_TYPE=Release
+            -DVELORA_BUILD_TESTS=OFF
+            -DVELORA_CROSS_TESTS=OFF
+            ${ARGN}
+        BUILD_ALWAYS ON
+        INSTALL_COMMAND "")
+endfunction()
+
+velora_cross_build(velora_windows_i686 i686-w64-mingw32 ${VELORA_WINDOWS_I686_DIR})
+velora_cross_build(velora_windows_x86_64 x86_64-w64-mingw32 ${VELORA_WINDOWS_X86_64_DIR}
+    -DVELORA_WINE_HOST=ON)
+
+set(check_exports ${PROJECT_SOURCE_DIR}/tests/plugin/check_exports.cmake)
+# Only the system's own DLLs may be imported: no MinGW runtime DLL, no
+# api-ms-win-crt forwarders.
+set(system_imports "KERNEL32.DLL,WINMM.DLL,MSVCRT.DLL")
+
+# The engine's DLL: 32-bit PE, exactly the nine names, system imports only.
+add_test(NAME windows.i686.exports
+    COMMAND ${CMAKE_COMMAND}
+        -DMODE=objdump -DTOOL=${VELORA_I686_OBJDUMP} -DFORMAT=pei-i386
+        -DLIBRARY=${VELORA_WINDOWS_I686_DIR}/DrawVelora.dll
+        -DIMPORTS=${system_imports}
+        -P ${check_exports})
+
+# The build the Wine test loads, held to the same tables.
+add_test(NAME windows.x86_64.exports
+    COMMAND ${CMAKE_COMMAND}
+        -DMODE=objdump -DTOOL=${VELORA_X86_64_OBJDUMP} -DFORMAT=pei-x86-64
+        -DLIBRARY=${VELORA_WINDOWS_X86_64_DIR}/DrawVelora.dll
+        -DIMPORTS=${system_imports}
+        -P ${check_exports})
+
+# The check itself must notice a wrong name list and a foreign import.
+add_test(NAME windows.check_exports.rejects_other_names
+    COMMAND ${CMAKE_COMMAND}
+        -DMODE=objdump -DTOOL=${VELORA_X86_64_OBJDUMP} -DFORMAT=pei-x86-64
+        -DLIBRARY=${VELORA_WINDOWS_X86_64_DIR}/tests/wine/MainSystem.dll
+        -P ${check_exports})
+set_tests_properties(windows.check_exports.rejects_other_names PROPERTIES
+    PASS_REGULAR_EXPRESSION "exported names differ")
+add_test(NAME windows.check_exports.rejects_other_imports
+    COMMAND ${CMAKE_COMMAND}
+        -DMODE=objdump -DTOOL=${VELORA_I686_OBJDUMP} -DFORMAT=pei-i386
+        -DLIBRARY=${VELORA_WINDOWS_I686_DIR}/DrawVelora.dll
+        -DIMPORTS=KERNEL32.DLL,MSVCRT.DLL
+        -P ${check_exports})
+set_tests_properties(windows.check_exports.rejects_other_imports PROPERTIES
+    PASS_REGULAR_EXPRESSION "foreign import WINMM.DLL ")
+add_test(NAME windows.check_exports.rejects_other_format
+    COMMAND ${CMAKE_COMMAND}
+        -DMODE=objdump -DTOOL=${VELORA_X86_64_OBJDUMP} -DFORMAT=pei-i386
+        -DLIBRARY=${VELORA_WINDOWS_X86_64_DIR}/DrawVelora.dll
+        -P ${check_exports})
+set_tests_properties(windows.check_exports.rejects_other_format PROPERTIES
+    PASS_REGULAR_EXPRESSION "file format pei-x86-64, not pei-i386")
+
+# The 64-bit build driven end to end by the test host, in a fresh Wine prefix.
+# Wine takes Windows paths; its drive Z: is the Unix root.
+add_test(NAME windows.wine.end_to_end
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tests/wine/run_under_wine.sh ${VELORA_WINE64}
+        ${VELORA_WINDOWS_X86_64_DIR}/tests/wine/wine_host.exe
+        Z:${VELORA_WINDOWS_X86_64_DIR}/DrawVelora.dll)
+# The host exits non-zero on any failed check; a FAILED line fails it too.
+set_tests_properties(windows.wine.end_to_end PROPERTIES
+    TIMEOUT 240
+    FAIL_REGULAR_EXPRESSION "FAILED")

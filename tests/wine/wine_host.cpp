@@ -1,0 +1,676 @@
+// A console host that drives DrawVelora.dll the way the engine does: through
+// LoadLibraryA, GetProcAddress of its nine exports and the plug-in object's
+// table of operations, with stand-in MainSystem, Graph and SurfaceFactory
+// modules loaded (or not) beside it. It runs under Wine.
+//
+// What it can see is what the engine sees: the messages, the calls the
+// plug-in makes on the host's objects (the draw host, the sprite bank, the
+// surfaces and the modules' services), and the object's fields, read through
+// the binary layout the engine shares with the plug-in.
+//
+// The plug-in's debug messages are caught in this process: OutputDebugStringA
+// raises DBG_PRINTEXCEPTION_C, which a vectored handler sees first and
+// dismisses. Every check compares the whole sequence of messages of one step,
+// byte for byte, the stand-in modules' traces included.
+//
+// Usage: wine_host.exe <path of DrawVelora.dll>
+// The stand-in modules are taken from this program's folder, the MainSystem.dll
+// without a GetInterface export from its subfolder "noexport".
+//
+// Prints one line per check and "N passed, M failed"; exits 1 on any failure.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugin/draw_velora.h"
+#include "plugin/messages.h"
+#include "tests/wine/host_module.h"
+#include "tests/wine/memory_surface.h"
+
+namespace {
+
+using velora::Guid;
+using velora::IDrawPlugin;
+namespace messages = velora::messages;
+namespace traces = host_module;
+
+// ---------------------------------------------------------------------------
+// Results
+
+int passed = 0;
+int failed = 0;
+
+void Report(bool ok, const std::string& name, const std::string& detail = {})
+{
+    if (ok) {
+        ++passed;
+        std::printf("ok     %s\n", name.c_str());
+    } else {
+        ++failed;
+        std::printf("FAILED %s\n", name.c_str());
+        if (!detail.empty()) {
+            std::printf("       %s\n", detail.c_str());
+        }
+    }
+    std::fflush(stdout);
+}
+
+// Printable form of a message: bytes outside ASCII as \xNN, the line feed as \n.
+std::string Escaped(const std::string& text)
+{
+    std::string out = "\"";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(c));
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string Listed(const std::vector<std::string>& texts)
+{
+    if (texts.empty()) {
+        return "(none)";
+    }
+    std::string out;
+    for (const std::string& text : texts) {
+        out += (out.empty() ? "" : ", ") + Escaped(text);
+    }
+    return out;
+}
+
+template <class T>
+void ExpectEqual(const std::string& name, T actual, T expected)
+{
+    const bool ok = actual == expected;
+    Report(ok, name,
+           ok ? std::string{}
+              : "got " + std::to_string(actual) + ", expected " + std::to_string(expected));
+}
+
+void ExpectTrue(const std::string& name, bool condition, const std::string& detail = {})
+{
+    Report(condition, name, detail);
+}
+
+// ---------------------------------------------------------------------------
+// Debug messages
+
+// OutputDebugStringA's exception: parameter 0 is the length including the
+// terminating zero, parameter 1 the address of the text.
+constexpr DWORD kDebugPrintException = 0x40010006;
+
+std::vector<std::string> captured;
+
+LONG CALLBACK CaptureDebugString(EXCEPTION_POINTERS* pointers)
+{
+    const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+    if (record->ExceptionCode != kDebugPrintException || record->NumberParameters < 2) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    const auto length = static_cast<std::size_t>(record->ExceptionInformation[0]);
+    const auto* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
+    captured.emplace_back(text, length > 0 ? length - 1 : 0);
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// The messages since the previous call.
+std::vector<std::string> TakeMessages()
+{
+    std::vector<std::string> taken;
+    taken.swap(captured);
+    return taken;
+}
+
+void ExpectMessages(const std::string& name, std::initializer_list<const char*> expected)
+{
+    const std::vector<std::string> actual = TakeMessages();
+    const std::vector<std::string> wanted(expected.begin(), expected.end());
+    const bool ok = actual == wanted;
+    Report(ok, name + " (messages)",
+           ok ? std::string{} : "got " + Listed(actual) + "\n       expected " + Listed(wanted));
+}
+
+// ---------------------------------------------------------------------------
+// The plug-in's binary interface
+
+using CreateInterfaceFunction = IDrawPlugin*(__cdecl*)(const Guid*);
+using InitFunction = void(__cdecl*)(std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                                    std::int32_t, std::int32_t);
+using HandleFunction = void(__cdecl*)(std::int32_t);
+using IntSetterFunction = void(__cdecl*)(std::int32_t, std::int32_t);
+using FloatSetterFunction = void(__cdecl*)(std::int32_t, float);
+
+struct PluginExports {
+    CreateInterfaceFunction CreateInterface = nullptr;
+    InitFunction Init = nullptr;
+    HandleFunction Start = nullptr;
+    HandleFunction Release = nullptr;
+    IntSetterFunction SetType = nullptr;
+    IntSetterFunction SetNumof = nullptr;
+    IntSetterFunction SetMaxAmp = nullptr;
+    FloatSetterFunction SetXSpeed = nullptr;
+    FloatSetterFunction SetYSpeed = nullptr;
+};
+
+template <class Function>
+bool Resolve(HMODULE module, const char* name, Function& function)
+{
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    ExpectTrue(std::string("GetProcAddress finds ") + name, function != nullptr);
+    return function != nullptr;
+}
+
+// The plug-in object's fields after its table pointer, in the order the
+// engine's binary layout has them.
+struct PluginFields {
+    void* table;
+    void* drawHost;
+    void* spriteBank;
+    void* mainSystem;
+    void* surfaceFactory;
+    void* graphBlend;
+    void* graphFilter;
+    std::int32_t lastHandle;
+    std::int32_t lastWidth;
+    std::int32_t lastHeight;
+};
+
+PluginFields FieldsOf(const IDrawPlugin* plugin)
+{
+    PluginFields fields;
+    std::memcpy(&fields, static_cast<const void*>(plugin), sizeof fields);
+    return fields;
+}
+
+// ---------------------------------------------------------------------------
+// The host's side of the plug-in object
+
+class RecordingDrawHost final : public velora::IDrawHost {
+public:
+    explicit RecordingDrawHost(std::int32_t answer) : answer_(answer) {}
+
+    std::int32_t VELORA_METHOD ReportRect(std::int32_t handle, std::int32_t x, std::int32_t y,
+                                          std::int32_t width, std::int32_t height) override
+    {
+        ++calls;
+        last = {handle, x, y, width, height};
+        return answer_;
+    }
+
+    int calls = 0;
+    std::vector<std::int32_t> last;
+
+private:
+    std::int32_t answer_;
+};
+
+// Sprites first to first + count - 1, all size x size in format 77: colour
+// bytes 0x20 0x40 0x60, opaque but for size + 1 transparent pixels (the
+// diagonal and the top-right corner). Counts the sprites asked for.
+class SpriteBank final : public velora::ISpriteBank {
+public:
+    SpriteBank(std::int32_t first, std::int32_t count, std::int32_t size) : first_(first)
+    {
+        for (std::int32_t i = 0; i < count; ++i) {
+            sprites_.push_back(std::make_unique<host_module::MemorySurface>(
+                size, size, 77, "test host: a sprite was destroyed\n", false));
+            host_module::MemorySurface& sprite = *sprites_.back();
+            for (std::int32_t x = 0; x < size; ++x) {
+                for (std::int32_t y = 0; y < size; ++y) {
+                    std::uint8_t* colour = sprite.GetPixelAddress(x, y);
+                    colour[0] = 0x20;
+                    colour[1] = 0x40;
+                    colour[2] = 0x60;
+                    const bool transparent = x == y || (x == size - 1 && y == 0);
+                    *sprite.GetAlphaAddress(x, y) = transparent ? 0 : 255;
+                }
+            }
+        }
+    }
+
+    velora::ISurface* VELORA_METHOD GetSprite(std::int32_t number) override
+    {
+        ++calls;
+        const std::int64_t index = static_cast<std::int64_t>(number) - first_;
+        return index >= 0 && index < static_cast<std::int64_t>(sprites_.size())
+                   ? sprites_[static_cast<std::size_t>(index)].get()
+                   : nullptr;
+    }
+
+    int calls = 0;
+
+private:
+    std::int32_t first_;
+    std::vector<std::unique_ptr<host_module::MemorySurface>> sprites_;
+};
+
+// Calls Update and checks it reported (handle, 0, 0, 640, 480) to host exactly
+// once and returned host's answer.
+void ExpectUpdateReports(const std::string& name, IDrawPlugin* plugin, RecordingDrawHost& host,
+                         std::int32_t answer, std::int32_t handle)
+{
+    const int before = host.calls;
+    const std::int32_t result = plugin->Update();
+    ExpectEqual(name + ": ReportRect called once", host.calls - before, 1);
+    const std::vector<std::int32_t> wanted{handle, 0, 0, 640, 480};
+    std::string got;
+    for (const std::int32_t value : host.last) {
+        got += (got.empty() ? "" : ", ") + std::to_string(value);
+    }
+    ExpectTrue(name + ": ReportRect(" + std::to_string(handle) + ", 0, 0, 640, 480)",
+               host.last == wanted, "got ReportRect(" + got + ")");
+    ExpectEqual(name + ": Update returns ReportRect's result", result, answer);
+}
+
+// ---------------------------------------------------------------------------
+// The stand-in host modules
+
+std::string ProgramFolder()
+{
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length);
+    const std::size_t slash = folder.find_last_of("\\/");
+    return slash == std::string::npos ? std::string(".") : folder.substr(0, slash);
+}
+
+HMODULE LoadModule(const std::string& path)
+{
+    HMODULE module = LoadLibraryA(path.c_str());
+    ExpectTrue("LoadLibraryA " + path, module != nullptr,
+               "error " + std::to_string(GetLastError()));
+    return module;
+}
+
+void Unload(HMODULE& loaded, const char* name)
+{
+    ExpectTrue(std::string("FreeLibrary ") + name, loaded && FreeLibrary(loaded));
+    loaded = nullptr;
+    ExpectTrue(std::string(name) + " no longer loaded", GetModuleHandleA(name) == nullptr);
+}
+
+// What a module's factory answers, asked directly (its trace is dropped).
+void* AskModule(HMODULE module, const char* exportName, const Guid& iid)
+{
+    using Factory = void*(__cdecl*)(const Guid*);
+    const auto factory =
+        reinterpret_cast<Factory>(reinterpret_cast<void*>(GetProcAddress(module, exportName)));
+    void* answer = factory ? factory(&iid) : nullptr;
+    TakeMessages();
+    return answer;
+}
+
+void SetRefusing(HMODULE module, int refuse)
+{
+    const auto setter = reinterpret_cast<traces::RefuseRequestsFunction>(
+        reinterpret_cast<void*>(GetProcAddress(module, traces::kRefuseExport)));
+    ExpectTrue("module exports RefuseRequests", setter != nullptr);
+    if (setter) {
+        setter(refuse);
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+int Run(const char* pluginPath)
+{
+    // The capture must work before anything else means something.
+    OutputDebugStringA("test host: probe \x81\xA1\n");
+    ExpectMessages("OutputDebugStringA is captured", {"test host: probe \x81\xA1\n"});
+
+    HMODULE plugin = LoadLibraryA(pluginPath);
+    ExpectTrue(std::string("LoadLibraryA ") + pluginPath, plugin != nullptr,
+               "error " + std::to_string(GetLastError()));
+    if (!plugin) {
+        return 1;
+    }
+    ExpectMessages("loading the plug-in", {});
+
+    PluginExports dll;
+    bool all = true;
+    all &= Resolve(plugin, "CreateInterface", dll.CreateInterface);
+    all &= Resolve(plugin, "Init", dll.Init);
+    all &= Resolve(plugin, "Start", dll.Start);
+    all &= Resolve(plugin, "Release", dll.Release);
+    all &= Resolve(plugin, "SetType", dll.SetType);
+    all &= Resolve(plugin, "SetNumof", dll.SetNumof);
+    all &= Resolve(plugin, "SetMaxAmp", dll.SetMaxAmp);
+    all &= Resolve(plugin, "SetXSpeed", dll.SetXSpeed);
+    all &= Resolve(plugin, "SetYSpeed", dll.SetYSpeed);
+    if (!all) {
+        return 1;
+    }
+
+    const std::string folder = ProgramFolder();
+    for (const char* name : {"MainSystem", "Graph", "SurfaceFactory"}) {
+        ExpectTrue(std::string(name) + " not loaded at start", GetModuleHandleA(name) == nullptr);
+    }
+
+    // --- Without the host modules: four lookups fail, the object still comes.
+    IDrawPlugin* first = dll.CreateInterface(&velora::IID_DrawPlugin);
+    ExpectMessages("CreateInterface without host modules",
+                   {messages::kModuleNotLoaded, messages::kModuleNotLoaded,
+                    messages::kModuleNotLoaded, messages::kModuleNotLoaded});
+    ExpectTrue("CreateInterface without host modules returns an object", first != nullptr);
+    if (!first) {
+        return 1;
+    }
+    {
+        const PluginFields f = FieldsOf(first);
+        ExpectTrue("without host modules all four services are null",
+                   !f.mainSystem && !f.surfaceFactory && !f.graphBlend && !f.graphFilter);
+        ExpectTrue("drawHost and spriteBank start null", !f.drawHost && !f.spriteBank);
+    }
+    ExpectEqual("Retain returns 1", first->Retain(), 1);
+    ExpectEqual("Retain returns 1 again", first->Retain(), 1);
+    ExpectEqual("Update before any IDrawHost returns 0", first->Update(), 0);
+    ExpectMessages("Retain and Update", {});
+
+    // --- CreateInterface refuses what is not IID_DrawPlugin.
+    ExpectTrue("CreateInterface(null) returns null", dll.CreateInterface(nullptr) == nullptr);
+    ExpectMessages("CreateInterface(null)", {messages::kCreateInterfaceNullGuid});
+    Guid nearMiss = velora::IID_DrawPlugin;
+    nearMiss.Data4[7] ^= 0x01;
+    ExpectTrue("CreateInterface(last byte differs) returns null",
+               dll.CreateInterface(&nearMiss) == nullptr);
+    ExpectMessages("CreateInterface(last byte differs)", {messages::kCreateInterfaceUnsupportedGuid});
+    ExpectTrue("CreateInterface(IID_DrawHost) returns null",
+               dll.CreateInterface(&velora::IID_DrawHost) == nullptr);
+    ExpectMessages("CreateInterface(IID_DrawHost)", {messages::kCreateInterfaceUnsupportedGuid});
+
+    // --- SetInterface.
+    RecordingDrawHost hostA(4242);
+    RecordingDrawHost hostB(-7);
+    SpriteBank bank(100, 4, 4);
+    first->SetInterface(nullptr, nullptr);
+    ExpectMessages("SetInterface(null, null)", {messages::kSetInterfaceNullGuid});
+    first->SetInterface(nullptr, &hostA);
+    ExpectMessages("SetInterface(null, host)", {messages::kSetInterfaceNullGuid});
+    first->SetInterface(&velora::IID_DrawHost, nullptr);
+    ExpectMessages("SetInterface(IID_DrawHost, null)", {messages::kSetInterfaceNullInterface});
+    first->SetInterface(&velora::IID_MainSystem, &hostA);
+    ExpectMessages("SetInterface(IID_MainSystem, p)", {messages::kSetInterfaceUnsupportedGuid});
+    first->SetInterface(&velora::IID_DrawPlugin, &hostA);
+    ExpectMessages("SetInterface(IID_DrawPlugin, p)", {messages::kSetInterfaceUnsupportedGuid});
+    {
+        const PluginFields f = FieldsOf(first);
+        ExpectTrue("refused SetInterface calls store nothing", !f.drawHost && !f.spriteBank);
+    }
+    first->SetInterface(&velora::IID_DrawHost, static_cast<velora::IDrawHost*>(&hostA));
+    first->SetInterface(&velora::IID_SpriteBank, static_cast<velora::ISpriteBank*>(&bank));
+    ExpectMessages("SetInterface(IID_DrawHost) and (IID_SpriteBank)", {});
+    {
+        const PluginFields f = FieldsOf(first);
+        ExpectTrue("drawHost and spriteBank are stored",
+                   f.drawHost == static_cast<velora::IDrawHost*>(&hostA) &&
+                       f.spriteBank == static_cast<velora::ISpriteBank*>(&bank));
+    }
+    first->SetInterface(&velora::IID_DrawHost, nullptr);
+    ExpectMessages("SetInterface(IID_DrawHost, null) after a host",
+                   {messages::kSetInterfaceNullInterface});
+
+    // --- Init records into the current object; Update reports it.
+    dll.Init(7, 800, 600, 0, 16, 4);
+    ExpectMessages("Init(7, 800, 600, 0, 16, 4)", {});
+    {
+        const PluginFields f = FieldsOf(first);
+        ExpectTrue("Init records handle, width and height",
+                   f.lastHandle == 7 && f.lastWidth == 800 && f.lastHeight == 600);
+    }
+    ExpectUpdateReports("Update after Init(7)", first, hostA, 4242, 7);
+    first->SetInterface(&velora::IID_DrawHost, static_cast<velora::IDrawHost*>(&hostB));
+    const int hostACalls = hostA.calls;
+    ExpectUpdateReports("Update after replacing IDrawHost", first, hostB, -7, 7);
+    ExpectEqual("the replaced IDrawHost is not called", hostA.calls, hostACalls);
+    ExpectMessages("Update", {});
+
+    // Refused CreateInterface calls leave the current object as it was.
+    dll.CreateInterface(nullptr);
+    dll.CreateInterface(&nearMiss);
+    TakeMessages();
+    dll.Init(8, 320, 240, 0, 16, 4);
+    ExpectUpdateReports("Init after refused CreateInterface calls", first, hostB, -7, 8);
+
+    // --- With the host modules loaded: the four services, no plug-in message.
+    HMODULE mainSystem = LoadModule(folder + "\\MainSystem.dll");
+    HMODULE graph = LoadModule(folder + "\\Graph.dll");
+    HMODULE surfaceFactory = LoadModule(folder + "\\SurfaceFactory.dll");
+    if (!mainSystem || !graph || !surfaceFactory) {
+        return 1;
+    }
+    void* const mainSystemObject = AskModule(mainSystem, "GetInterface", velora::IID_MainSystem);
+    void* const blendObject = AskModule(graph, "CreateInterface", velora::IID_GraphBlend);
+    void* const filterObject = AskModule(graph, "CreateInterface", velora::IID_GraphFilter);
+    void* const factoryObject =
+        AskModule(surfaceFactory, "CreateInterface", velora::IID_SurfaceFactory);
+
+    IDrawPlugin* second = dll.CreateInterface(&velora::IID_DrawPlugin);
+    ExpectMessages("CreateInterface with host modules",
+                   {traces::kTraceMainSystem, traces::kTraceGraphBlend, traces::kTraceGraphFilter,
+                    traces::kTraceSurfaceFactory});
+    ExpectTrue("CreateInterface with host modules returns a new object",
+               second != nullptr && second != first);
+    if (!second) {
+        return 1;
+    }
+    {
+        const PluginFields f = FieldsOf(second);
+        ExpectTrue("the four services are stored in their fields",
+                   f.mainSystem == mainSystemObject && f.graphBlend == blendObject &&
+                       f.graphFilter == filterObject && f.surfaceFactory == factoryObject &&
+                       mainSystemObject && blendObject && filterObject && factoryObject);
+        ExpectTrue("a new object has no drawHost or spriteBank", !f.drawHost && !f.spriteBank);
+    }
+
+    // The newest object is the current one; the earlier one keeps working.
+    RecordingDrawHost hostC(31);
+    second->SetInterface(&velora::IID_DrawHost, static_cast<velora::IDrawHost*>(&hostC));
+    dll.Init(9, 640, 480, 0, 16, 4);
+    ExpectUpdateReports("second object after Init(9)", second, hostC, 31, 9);
+    ExpectUpdateReports("first object still reports its own Init", first, hostB, -7, 8);
+    ExpectMessages("two objects side by side", {});
+
+    // --- Draw, through the table's fifth slot, onto the host's surfaces with
+    // the Graph and SurfaceFactory modules. Freshly spawned particles lie in
+    // the field, so the first frame after Start draws every one of them.
+    host_module::MemorySurface destination(64, 48, 77, "test host: the destination was destroyed\n",
+                                           false);
+    second->SetInterface(&velora::IID_SpriteBank, static_cast<velora::ISpriteBank*>(&bank));
+    constexpr std::int32_t kRate = 4660;
+    // The six words between the destination and the rate are never read.
+    const auto draw = [&](IDrawPlugin* object, std::int32_t handle) {
+        object->Draw(handle, &destination, -1, 0x7FFFFFFF, -0x7FFFFFFF - 1, 12345, 0, -99, kRate);
+    };
+
+    bank.calls = 0;
+    draw(second, 40);
+    dll.Init(40, 64, 48, 100, 4, 2);
+    draw(second, 40);
+    ExpectEqual("Draw for a handle without a started instance asks for no sprite", bank.calls, 0);
+    ExpectMessages("Draw for a handle without a started instance", {});
+
+    const char* const blend = "test module Graph: BlendRect(onto 64x48 from 4x4, rate 4660, inside)\n";
+    const char* const blendAlt =
+        "test module Graph: BlendRectAlt(onto 64x48 from 4x4, rate 4660, inside)\n";
+    const char* const makeScratch = "test module SurfaceFactory: CreateSurface(4, 4, format 77)\n";
+    const char* const copy = "test module Graph: CopyRect(onto 4x4 at 0,0 from 4x4 at 0,0, 4x4)\n";
+    const char* const filter = "test module Graph: FilterRect(on 4x4 at 0,0, 4x4, rate 4660)\n";
+    const char* const drawRect = "test module Graph: DrawRect(onto 64x48 from 4x4, inside)\n";
+    // The copy of a sprite with 5 transparent pixels, whitened there.
+    const char* const mix =
+        "test module Graph: MixRect(onto 64x48 from 4x4 with 5 white, rate 4660, inside)\n";
+    const char* const endScratch = traces::kTraceScratchDestroyed;
+    struct ModeCase {
+        std::int32_t type;
+        std::initializer_list<const char*> calls;
+    };
+    for (const ModeCase& mode : {
+             ModeCase{0, {blend, blend, blend}},
+             ModeCase{1, {blendAlt, blendAlt, blendAlt}},
+             ModeCase{2, {makeScratch, copy, filter, drawRect, copy, filter, drawRect, copy, filter,
+                          drawRect, endScratch}},
+             ModeCase{3, {makeScratch, copy, mix, copy, mix, copy, mix, endScratch}},
+             ModeCase{5, {}},
+         }) {
+        const std::int32_t handle = 41 + mode.type;
+        const std::string name = "Draw in mode " + std::to_string(mode.type);
+        dll.Init(handle, 64, 48, 100, 4, 2);
+        dll.SetType(handle, mode.type);
+        dll.SetNumof(handle, 3);
+        dll.Start(handle);
+        TakeMessages();
+        bank.calls = 0;
+        draw(second, handle);
+        ExpectMessages(name, mode.calls);
+        ExpectEqual(name + " asks for the base sprite and one per particle", bank.calls, 4);
+        dll.Release(handle);
+        draw(second, handle);
+        ExpectMessages(name + " after Release", {});
+        ExpectEqual(name + " after Release asks for no sprite", bank.calls, 4);
+    }
+
+    // --- A Graph module that answers null.
+    SetRefusing(graph, 1);
+    IDrawPlugin* third = dll.CreateInterface(&velora::IID_DrawPlugin);
+    SetRefusing(graph, 0);
+    ExpectMessages("CreateInterface while Graph answers null",
+                   {traces::kTraceMainSystem, traces::kTraceGraphBlend, messages::kServiceRefused,
+                    traces::kTraceGraphFilter, messages::kServiceRefused,
+                    traces::kTraceSurfaceFactory});
+    ExpectTrue("CreateInterface while Graph answers null returns an object", third != nullptr);
+    if (!third) {
+        return 1;
+    }
+    {
+        const PluginFields f = FieldsOf(third);
+        ExpectTrue("refused services stay null, the others are stored",
+                   !f.graphBlend && !f.graphFilter && f.mainSystem == mainSystemObject &&
+                       f.surfaceFactory == factoryObject);
+    }
+
+    // --- Destroy: 0, and the current object only stops being current when it
+    // is the one destroyed.
+    RecordingDrawHost hostD(55);
+    third->SetInterface(&velora::IID_DrawHost, static_cast<velora::IDrawHost*>(&hostD));
+    // Instances made while another object was current, one of them running.
+    third->SetInterface(&velora::IID_SpriteBank, static_cast<velora::ISpriteBank*>(&bank));
+    dll.Init(50, 64, 48, 100, 4, 2);
+    dll.SetNumof(50, 2);
+    dll.Start(50);
+    bank.calls = 0;
+    draw(third, 50);
+    ExpectEqual("a started instance is drawn before Destroy", bank.calls, 3);
+    ExpectEqual("Destroy of an older object returns 0", first->Destroy(), 0);
+    first = nullptr;
+    bank.calls = 0;
+    draw(third, 50);
+    dll.Start(50);
+    draw(third, 50);
+    ExpectEqual("Destroy empties the registry: the handle has no instance to draw or start",
+                bank.calls, 0);
+    ExpectMessages("Draw after Destroy", {});
+    dll.Init(10, 640, 480, 0, 16, 4);
+    ExpectUpdateReports("Destroy of an older object keeps the current one", third, hostD, 55, 10);
+    ExpectEqual("Destroy of the current object returns 0", third->Destroy(), 0);
+    third = nullptr;
+    const std::int32_t secondHandle = FieldsOf(second).lastHandle;
+    dll.Init(11, 640, 480, 0, 16, 4);
+    ExpectUpdateReports("Init with no current object changes no object", second, hostC, 31,
+                        secondHandle);
+    ExpectMessages("Destroy and Init without a current object", {});
+    ExpectEqual("Destroy of the second object returns 0", second->Destroy(), 0);
+    second = nullptr;
+
+    // --- A MainSystem.dll without GetInterface.
+    Unload(mainSystem, "MainSystem");
+    HMODULE noExport = LoadModule(folder + "\\noexport\\MainSystem.dll");
+    if (!noExport) {
+        return 1;
+    }
+    IDrawPlugin* fourth = dll.CreateInterface(&velora::IID_DrawPlugin);
+    ExpectMessages("CreateInterface when MainSystem lacks GetInterface",
+                   {messages::kExportMissing, traces::kTraceGraphBlend, traces::kTraceGraphFilter,
+                    traces::kTraceSurfaceFactory});
+    if (fourth) {
+        const PluginFields f = FieldsOf(fourth);
+        ExpectTrue("without GetInterface mainSystem is null, the others are stored",
+                   !f.mainSystem && f.graphBlend == blendObject && f.graphFilter == filterObject &&
+                       f.surfaceFactory == factoryObject);
+        ExpectEqual("Destroy returns 0", fourth->Destroy(), 0);
+    } else {
+        ExpectTrue("CreateInterface when MainSystem lacks GetInterface returns an object", false);
+    }
+
+    // --- Modules are looked up afresh: once unloaded they are not found.
+    Unload(noExport, "MainSystem");
+    Unload(graph, "Graph");
+    Unload(surfaceFactory, "SurfaceFactory");
+    IDrawPlugin* fifth = dll.CreateInterface(&velora::IID_DrawPlugin);
+    ExpectMessages("CreateInterface after the host modules were unloaded",
+                   {messages::kModuleNotLoaded, messages::kModuleNotLoaded,
+                    messages::kModuleNotLoaded, messages::kModuleNotLoaded});
+    if (fifth) {
+        ExpectEqual("Destroy returns 0", fifth->Destroy(), 0);
+    }
+
+    // --- The control exports report nothing, whatever the handle; unloading
+    // the library with running effects registered is clean.
+    dll.Init(20, 640, 480, 100, 16, 4);
+    dll.SetType(20, 2);
+    dll.SetNumof(20, 60);
+    dll.SetMaxAmp(20, 25);
+    dll.SetXSpeed(20, 1.5f);
+    dll.SetYSpeed(20, 0.5f);
+    dll.Start(20);
+    dll.Init(21, 320, 200, 0, 8, 2);
+    dll.Start(21);
+    dll.Release(21);
+    dll.Release(999);
+    dll.Start(999);
+    dll.SetType(999, 1);
+    ExpectMessages("control exports", {});
+    ExpectTrue("FreeLibrary of the plug-in with an effect running", FreeLibrary(plugin) != 0);
+    ExpectTrue("DrawVelora no longer loaded", GetModuleHandleA("DrawVelora") == nullptr);
+    ExpectMessages("unloading the plug-in", {});
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: wine_host.exe <path of DrawVelora.dll>\n");
+        return 2;
+    }
+    // Plain line feeds, so the closing line reads the same on every platform.
+    _setmode(_fileno(stdout), _O_BINARY);
+    PVOID handler = AddVectoredExceptionHandler(1, &CaptureDebugString);
+    const int early = handler ? Run(argv[1]) : 1;
+    if (!handler) {
+        Report(false, "AddVectoredExceptionHandler");
+    } else {
+        RemoveVectoredExceptionHandler(handler);
+    }
+    if (early != 0 && failed == 0) {
+        Report(false, "the run stopped early");
+    }
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
