@@ -7,6 +7,9 @@
 //     CreateSurface)
 //   the motion step, then the scratch surface's Destroy.
 // A host service that is missing skips only the drawing that needs it.
+// Modes 2 and 3 copy no more than the particle's sprite holds and draw no
+// more than the copy holds (see ClipToCopy); for a run of S x S sprites that
+// is the whole sprite.
 #include "render/frame_renderer.h"
 
 #include <algorithm>
@@ -56,24 +59,47 @@ private:
     bool failed_ = false;
 };
 
-// Mode 3: the copy's pixels where the sprite is transparent become white.
-// Bounded by the sprite's own size where it is smaller than S, so no alpha is
-// read outside it.
-void WhitenTransparentPixels(ISurface* sprite, std::int32_t spriteWidth, std::int32_t spriteHeight,
-                             ISurface* scratch, std::int32_t S)
+// Modes 2 and 3 draw through the S x S scratch surface, which receives the
+// top-left part of the particle's sprite: at most S x S pixels, and no more
+// than the sprite has. The drawn rectangle is cut to that copy, so the host
+// is asked neither to read past a sprite smaller than the base sprite nor
+// past the scratch surface for a larger one. False when nothing of the copy
+// is visible (also when S is 0 or less: there is no scratch area at all).
+bool ClipToCopy(SpritePlacement& at, std::int32_t copyWidth, std::int32_t copyHeight)
 {
-    const std::int32_t columns = std::min(S, spriteWidth);
-    const std::int32_t rows = std::min(S, spriteHeight);
+    const std::int64_t width = std::min<std::int64_t>(at.drawWidth, std::int64_t{copyWidth} - at.srcX);
+    const std::int64_t height = std::min<std::int64_t>(at.drawHeight, std::int64_t{copyHeight} - at.srcY);
+    if (width <= 0 || height <= 0) {
+        return false;
+    }
+    at.drawWidth = static_cast<std::int32_t>(width);
+    at.drawHeight = static_cast<std::int32_t>(height);
+    return true;
+}
+
+// Mode 3: the copy's pixels where the sprite is transparent become white.
+// It visits the copied columns x rows (S x S, or less where the sprite is
+// smaller than S), so no alpha is read outside the sprite. A null address is
+// the host's answer for a pixel it does not have: the whitening of this copy
+// ends there, rather than asking for each of the remaining pixels of a
+// surface the host cannot show.
+void WhitenTransparentPixels(ISurface* sprite, std::int32_t columns, std::int32_t rows, ISurface* scratch)
+{
     for (std::int32_t x = 0; x < columns; ++x) {
         for (std::int32_t y = 0; y < rows; ++y) {
             const std::uint8_t* alpha = sprite->GetAlphaAddress(x, y);
-            if (!alpha || *alpha != 0) {
+            if (!alpha) {
+                return;
+            }
+            if (*alpha != 0) {
                 continue;
             }
             for (int byte = 0; byte < 3; ++byte) {
-                if (std::uint8_t* colour = scratch->GetPixelAddress(x, y)) {
-                    colour[byte] = 255;
+                std::uint8_t* colour = scratch->GetPixelAddress(x, y);
+                if (!colour) {
+                    return;
                 }
+                colour[byte] = 255;
             }
         }
     }
@@ -101,6 +127,7 @@ void DrawFrame(const CDrawVelora& plugin, std::int32_t handle, ISurface* destina
     // An instance without sprites or rotation groups has no frame to choose:
     // it is not drawn, but time still flows for it.
     const bool hasFrames = instance->spriteCount > 0 && instance->rotationFrames > 0;
+    const FrameRun run(*instance);
     ScratchSurface scratch(plugin, destination, S);
 
     for (Particle& particle : instance->particles) {
@@ -108,15 +135,20 @@ void DrawFrame(const CDrawVelora& plugin, std::int32_t handle, ISurface* destina
         if (!hasFrames) {
             continue;
         }
-        const std::int32_t f = SelectFrame(*instance, particle);
+        const std::int32_t f = SelectFrame(run, particle);
         ISurface* sprite = bank->GetSprite(WrappingAdd(instance->baseSprite, f));
         if (!sprite) {
             continue;
         }
         const std::int32_t w = sprite->GetWidth();
         const std::int32_t h = sprite->GetHeight();
-        const SpritePlacement at = PlaceSprite(*instance, particle, S, w, h);
+        SpritePlacement at = PlaceSprite(*instance, particle, S, w, h);
         if (!at.visible || !destination) {
+            continue;
+        }
+        const std::int32_t copyWidth = std::min(S, w);
+        const std::int32_t copyHeight = std::min(S, h);
+        if ((instance->type == 2 || instance->type == 3) && !ClipToCopy(at, copyWidth, copyHeight)) {
             continue;
         }
 
@@ -136,7 +168,7 @@ void DrawFrame(const CDrawVelora& plugin, std::int32_t handle, ISurface* destina
         case 2:
             if (IGraphFilter* filter = plugin.graphFilter) {
                 if (ISurface* copy = scratch.Get()) {
-                    filter->CopyRect(copy, 0, 0, sprite, 0, 0, S, S);
+                    filter->CopyRect(copy, 0, 0, sprite, 0, 0, copyWidth, copyHeight);
                     filter->FilterRect(copy, 0, 0, S, S, rate);
                     filter->DrawRect(destination, at.dstX, at.dstY, copy, at.srcX, at.srcY, at.drawWidth,
                                      at.drawHeight);
@@ -146,8 +178,8 @@ void DrawFrame(const CDrawVelora& plugin, std::int32_t handle, ISurface* destina
         case 3:
             if (IGraphFilter* filter = plugin.graphFilter) {
                 if (ISurface* copy = scratch.Get()) {
-                    filter->CopyRect(copy, 0, 0, sprite, 0, 0, S, S);
-                    WhitenTransparentPixels(sprite, w, h, copy, S);
+                    filter->CopyRect(copy, 0, 0, sprite, 0, 0, copyWidth, copyHeight);
+                    WhitenTransparentPixels(sprite, copyWidth, copyHeight, copy);
                     filter->MixRect(destination, at.dstX, at.dstY, copy, at.srcX, at.srcY, at.drawWidth,
                                     at.drawHeight, rate);
                 }

@@ -1,7 +1,6 @@
 #include "render/frame_selection.h"
 
 #include <cmath>
-#include <optional>
 
 #include "effect/numbers.h"
 
@@ -35,34 +34,9 @@ float SubtractTurns(float value, double limit)
     return value;
 }
 
-// Truncation toward zero of a value that may lie outside the int32 range:
-// saturates there, and gives 0 for NaN.
-std::int32_t SaturatingTruncate(double value)
-{
-    if (std::isnan(value)) {
-        return 0;
-    }
-    if (value >= 2147483647.0) {
-        return INT32_MAX;
-    }
-    if (value <= -2147483648.0) {
-        return INT32_MIN;
-    }
-    return static_cast<std::int32_t>(value);
-}
-
-// Truncation toward zero, or nothing when the result would not be an int32.
-std::optional<std::int64_t> TruncateInRange(double value)
-{
-    if (!(value > -2147483649.0 && value < 2147483648.0)) {
-        return std::nullopt;  // NaN fails both comparisons
-    }
-    return static_cast<std::int64_t>(value);
-}
-
 }  // namespace
 
-void NormalizeAngle(Particle& particle)
+void BringAngleIntoRange(Particle& particle)
 {
     float angle = particle.angle;
     if (std::isinf(angle)) {
@@ -76,82 +50,6 @@ void NormalizeAngle(Particle& particle)
         angle = -SubtractTurns(-angle, 0.0);
     }
     particle.angle = angle;
-}
-
-std::int32_t SelectFrame(const EffectInstance& instance, const Particle& particle)
-{
-    // Wide integers: neither 2R - 2, nor spriteCount / R, nor the group's
-    // start can overflow.
-    const std::int64_t R = instance.rotationFrames;
-    const std::int64_t spriteCount = instance.spriteCount;
-    const std::int64_t G = R != 0 ? spriteCount / R : 0;
-
-    const float ratio = static_cast<float>(particle.angle / kTwoPi);
-    const std::int64_t span = 2 * R - 2;
-    std::int64_t k = SaturatingTruncate(ratio * static_cast<double>(span));
-    if (k >= R) {
-        k = span - k;  // the walk back: 0, 1, ..., R - 1, R - 2, ..., 1
-    }
-    const double groupStart = static_cast<double>(G) * static_cast<double>(k);
-
-    const double phaseOfGroup = static_cast<double>(particle.phase) * static_cast<double>(G);
-    const double offset = particle.forward ? phaseOfGroup : static_cast<double>(G) - phaseOfGroup;
-    std::int64_t f = SaturatingTruncate(groupStart + offset);
-    if (f < 0) {
-        f = 0;
-    }
-    if (f >= spriteCount) {
-        f = spriteCount - 1;
-    }
-    return static_cast<std::int32_t>(f);
-}
-
-SpritePlacement PlaceSprite(const EffectInstance& instance, const Particle& particle, std::int32_t S,
-                            std::int32_t w, std::int32_t h)
-{
-    SpritePlacement placement;
-    const double half = static_cast<float>(S / 2);
-    const auto left = TruncateInRange(particle.x - half);
-    const auto top = TruncateInRange(particle.y - half);
-    if (!left || !top) {
-        return placement;  // a corner beyond any int32 position is never drawn
-    }
-
-    std::int64_t dstX = *left;
-    std::int64_t dstY = *top;
-    std::int64_t srcX = 0;
-    std::int64_t srcY = 0;
-    if (dstX < 0) {
-        srcX = -dstX;
-        dstX = 0;
-    }
-    if (dstY < 0) {
-        srcY = -dstY;
-        dstY = 0;
-    }
-    std::int64_t width = w;
-    std::int64_t height = h;
-    if (dstX + width > instance.width) {
-        width = instance.width - dstX;
-    }
-    if (dstY + height > instance.height) {
-        height = instance.height - dstY;
-    }
-    const std::int64_t drawWidth = width - srcX;
-    const std::int64_t drawHeight = height - srcY;
-    // A particle cut off entirely at the left or top would otherwise hand the
-    // host a rectangle of negative size.
-    if (width <= 0 || height <= 0 || drawWidth <= 0 || drawHeight <= 0) {
-        return placement;
-    }
-    placement.dstX = static_cast<std::int32_t>(dstX);
-    placement.dstY = static_cast<std::int32_t>(dstY);
-    placement.srcX = static_cast<std::int32_t>(srcX);
-    placement.srcY = static_cast<std::int32_t>(srcY);
-    placement.drawWidth = static_cast<std::int32_t>(drawWidth);
-    placement.drawHeight = static_cast<std::int32_t>(drawHeight);
-    placement.visible = true;
-    return placement;
 }
 
 }  // namespace velora

@@ -1,6 +1,5 @@
 #include "plugin/draw_velora.h"
 
-#include <cstdlib>
 #include <new>
 
 #include <gtest/gtest.h>
@@ -18,14 +17,20 @@ namespace {
 bool failNextNothrowNew = false;
 }  // namespace
 
-// Lets a test make the plug-in's next allocation fail.
+// Lets a test make the plug-in's next allocation fail. Otherwise it does
+// what the default nothrow form does: the plain operator new, so that the
+// memory matches the operator delete that frees it (AddressSanitizer checks).
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 {
     if (failNextNothrowNew) {
         failNextNothrowNew = false;
         return nullptr;
     }
-    return std::malloc(size ? size : 1);
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 namespace velora {

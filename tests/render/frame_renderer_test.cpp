@@ -216,6 +216,90 @@ TEST_F(Renderer, ModeThreeReadsNoAlphaOutsideASmallerSprite)
     EXPECT_EQ(host.log.Count("MixRect@37(dest, 98, 98, scratch1, 0, 0, 2, 3, 77)"), 1);
 }
 
+// Modes 2 and 3 go through the S x S scratch surface: a sprite smaller than
+// the base sprite is copied only as far as it reaches, and only that much is
+// drawn, so the host never reads past the sprite.
+TEST_F(Renderer, ScratchModesCopyNoMoreThanASmallerSpriteHolds)
+{
+    host.spriteBank.sprites.clear();
+    host.spriteBank.Add(kBase, 32, 32);  // S = 32
+    for (std::int32_t i = 1; i < 16; ++i) {
+        host.spriteBank.Add(kBase + i, 16, 12);
+    }
+    for (std::int32_t type : {2, 3}) {
+        host.surfaceFactory.made.clear();
+        StartWith(type, {At(100, 100, 0.25f)});  // frame 1
+        DrawOnce();
+        EXPECT_EQ(host.log.Count("CopyRect@4(scratch1, 0, 0, sprite101, 0, 0, 16, 12)"), 1) << "mode " << type;
+        EXPECT_EQ(host.log.Count(type == 2 ? "DrawRect@11(dest, 84, 84, scratch1, 0, 0, 16, 12)"
+                                           : "MixRect@37(dest, 84, 84, scratch1, 0, 0, 16, 12, 77)"),
+                  1);
+        EXPECT_EQ(host.log.Count("FilterRect@22(scratch1, 0, 0, 32, 32, 77)"), type == 2 ? 1 : 0);
+    }
+}
+
+// A sprite larger than the base sprite: the scratch surface holds only its
+// top-left S x S pixels, and the drawing stops there.
+TEST_F(Renderer, ScratchModesDrawNoMoreThanTheScratchSurfaceHolds)
+{
+    host.spriteBank.sprites.clear();
+    host.spriteBank.Add(kBase, 32, 32);
+    for (std::int32_t i = 1; i < 16; ++i) {
+        host.spriteBank.Add(kBase + i, 48, 40);
+    }
+    StartWith(2, {At(100, 100, 0.25f), At(10, 100, 0.25f)});
+    DrawOnce();
+    EXPECT_EQ(host.log.Count("CopyRect@4(scratch1, 0, 0, sprite101, 0, 0, 32, 32)"), 2);
+    EXPECT_EQ(host.log.Count("DrawRect@11(dest, 84, 84, scratch1, 0, 0, 32, 32)"), 1);
+    // Cut off by 6 at the left edge: 26 of the copy's 32 columns remain.
+    EXPECT_EQ(host.log.Count("DrawRect@11(dest, 0, 84, scratch1, 6, 0, 26, 32)"), 1);
+}
+
+// A base sprite without width leaves no scratch area: modes 2 and 3 draw
+// nothing and make no scratch surface, and the effect still moves.
+TEST_F(Renderer, ScratchModesDrawNothingWhenTheBaseSpriteHasNoWidth)
+{
+    for (std::int32_t S : {0, -4}) {
+        for (std::int32_t type : {2, 3}) {
+            host.spriteBank.sprites.clear();
+            host.spriteBank.Add(kBase, S, 32);
+            for (std::int32_t i = 1; i < 16; ++i) {
+                host.spriteBank.Add(kBase + i, 32, 32);
+            }
+            EffectInstance& instance = StartWith(type, {At(100, 100, 0.25f)});
+            const Calls calls = DrawOnce();
+            EXPECT_EQ(calls.size(), 2u + 3) << "S " << S << ", mode " << type;
+            EXPECT_EQ(host.log.Count("CreateSurface"), 0);
+            EXPECT_EQ(instance.lastTime, 1010u);
+        }
+    }
+}
+
+// A host that answers null for an alpha or pixel address has no pixel there:
+// whitening stops, instead of asking for every other pixel of a sprite that,
+// as the host tells it, is far larger than anything it holds.
+TEST_F(Renderer, ModeThreeStopsWhiteningWhereTheHostHasNoPixels)
+{
+    host.spriteBank.sprites.clear();
+    host.spriteBank.AddRun(kBase, 16, 2048);  // S = 2048, larger than any surface holds
+    StartWith(3, {At(1034, 1034, 0.25f)});
+    DrawOnce();
+    EXPECT_EQ(host.log.Count("sprite101.GetAlphaAddress"), 1);
+    EXPECT_EQ(host.log.Count("MixRect@37(dest, 10, 10, scratch1, 0, 0, 630, 470, 77)"), 1);
+
+    // A transparent sprite that holds its pixels, copied into a scratch
+    // surface that holds none.
+    for (std::int32_t i = 1; i < 16; ++i) {
+        host.spriteBank.Add(kBase + i, 4, 4).Fill(0, 0, 0, 0);
+    }
+    host.surfaceFactory.made.clear();
+    StartWith(3, {At(1034, 1034, 0.25f)});
+    DrawOnce();
+    EXPECT_EQ(host.log.Count("sprite101.GetAlphaAddress"), 1);
+    EXPECT_EQ(host.log.Count("scratch1.GetPixelAddress"), 1);
+    EXPECT_EQ(host.log.Count("MixRect@37(dest, 10, 10, scratch1, 0, 0, 4, 4, 77)"), 1);
+}
+
 TEST_F(Renderer, UnknownModeStillNormalisesFetchesAndSteps)
 {
     EffectInstance& instance = StartWith(5, {At(100, 100), At(200, 200, 0.5f)});

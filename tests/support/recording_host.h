@@ -48,7 +48,9 @@ private:
     static std::string Render(ISurface* surface);
 };
 
-// Pixels: four colour bytes (0 to 2 used) and one alpha byte each.
+// Pixels: four colour bytes (0 to 2 used) and one alpha byte each. A surface
+// larger than kMaxPixels holds none: it answers null for every address, as a
+// host answers for a pixel it does not have.
 class FakeSurface final : public ISurface {
 public:
     FakeSurface(CallLog& log, std::string name, std::int32_t width, std::int32_t height,
@@ -66,12 +68,12 @@ public:
     std::uint8_t* VELORA_METHOD GetPixelAddress(std::int32_t x, std::int32_t y) override
     {
         log_.Record(name_ + ".GetPixelAddress", 2, x, y);
-        return Inside(x, y) ? &colour_[Index(x, y) * 4] : nullptr;
+        return Inside(x, y) && HasPixels() ? &colour_[Index(x, y) * 4] : nullptr;
     }
     std::uint8_t* VELORA_METHOD GetAlphaAddress(std::int32_t x, std::int32_t y) override
     {
         log_.Record(name_ + ".GetAlphaAddress", 3, x, y);
-        return Inside(x, y) ? &alpha_[Index(x, y)] : nullptr;
+        return Inside(x, y) && HasPixels() ? &alpha_[Index(x, y)] : nullptr;
     }
     std::int32_t VELORA_METHOD GetWidth() override
     {
@@ -90,7 +92,9 @@ public:
     }
 
     // Direct access for tests and for the fake drawing operations (not logged).
+    static constexpr std::size_t kMaxPixels = std::size_t{1} << 20;
     const std::string& Name() const { return name_; }
+    bool HasPixels() const { return !alpha_.empty(); }
     bool Inside(std::int32_t x, std::int32_t y) const
     {
         return x >= 0 && y >= 0 && x < width_ && y < height_;
@@ -99,6 +103,9 @@ public:
     std::uint8_t& Alpha(std::int32_t x, std::int32_t y) { return alpha_[Index(x, y)]; }
     void Fill(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t alpha)
     {
+        if (!HasPixels()) {
+            return;
+        }
         for (std::int32_t y = 0; y < height_; ++y) {
             for (std::int32_t x = 0; x < width_; ++x) {
                 std::uint8_t* c = Colour(x, y);
@@ -115,8 +122,10 @@ public:
 private:
     std::size_t Area() const
     {
-        return width_ > 0 && height_ > 0 ? static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_)
-                                         : 0;
+        const std::size_t area = width_ > 0 && height_ > 0
+                                     ? static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_)
+                                     : 0;
+        return area <= kMaxPixels ? area : 0;
     }
     std::size_t Index(std::int32_t x, std::int32_t y) const
     {
@@ -143,7 +152,7 @@ inline void CopyPixels(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurfac
 {
     auto* d = static_cast<FakeSurface*>(dest);
     auto* s = static_cast<FakeSurface*>(src);
-    if (!d || !s) {
+    if (!d || !s || !d->HasPixels() || !s->HasPixels()) {
         return;
     }
     for (std::int32_t y = 0; y < height; ++y) {
