@@ -1,0 +1,41 @@
+# The fuzzing build, made and run from the native build.
+#
+# A tree of its own (<build>/fuzz) builds the plug-in, the validator's core and
+# the libFuzzer target with clang, sanitized and instrumented for coverage
+# (VELORA_FUZZ). The native suite runs the fuzzer for a bounded time on a
+# corpus kept in that tree, so later runs start from what earlier ones found.
+# Longer runs: see the README.
+include(ExternalProject)
+
+find_program(VELORA_CLANGXX NAMES clang++ clang++-14 REQUIRED)
+
+set(VELORA_FUZZ_DIR ${CMAKE_BINARY_DIR}/fuzz)
+set(VELORA_FUZZ_SECONDS 60 CACHE STRING "Seconds of the bounded fuzzer run in the test suite")
+
+ExternalProject_Add(velora_fuzz_build
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${VELORA_FUZZ_DIR}
+    PREFIX ${CMAKE_BINARY_DIR}/external/velora_fuzz
+    CMAKE_GENERATOR Ninja
+    CMAKE_ARGS
+        -DCMAKE_CXX_COMPILER=${VELORA_CLANGXX}
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo
+        -DVELORA_FUZZ=ON
+        -DVELORA_BUILD_TESTS=OFF
+        -DVELORA_CROSS_TESTS=OFF
+        -DVELORA_WEB_TESTS=OFF
+        -DVELORA_BENCHMARKS=OFF
+        -DVELORA_PREVIEWER=OFF
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND "")
+
+file(MAKE_DIRECTORY ${VELORA_FUZZ_DIR}/corpus ${VELORA_FUZZ_DIR}/artifacts)
+add_test(NAME fuzz.bounded_run
+    COMMAND ${VELORA_FUZZ_DIR}/fuzz/velora_fuzz
+        -max_total_time=${VELORA_FUZZ_SECONDS} -timeout=30 -rss_limit_mb=4096
+        -print_final_stats=1 -artifact_prefix=${VELORA_FUZZ_DIR}/artifacts/
+        ${VELORA_FUZZ_DIR}/corpus)
+set_tests_properties(fuzz.bounded_run PROPERTIES
+    TIMEOUT 600
+    PASS_REGULAR_EXPRESSION "Done [0-9]+ runs in"
+    FAIL_REGULAR_EXPRESSION "ERROR: |FAULT: |runtime error:|deadly signal")

@@ -1,0 +1,43 @@
+# The effect studio, made and checked from the native build.
+#
+# The WebAssembly build of the same sources goes into a tree of its own below
+# this build's folder (web/, with the page in web/studio/), configured with
+# Emscripten's toolchain as the "web" preset configures build/web. Then:
+#   web.host.*            the studio host's pixel work and the plug-in driven
+#                         through it, natively, under AddressSanitizer
+#   web.studio.browser    the built page served on a free port of 127.0.0.1
+#                         and driven in Debian's headless Chromium
+include(ExternalProject)
+
+find_file(VELORA_EMSCRIPTEN_TOOLCHAIN Emscripten.cmake
+    PATHS /usr/share/emscripten/cmake/Modules/Platform NO_DEFAULT_PATH REQUIRED)
+find_program(VELORA_NODE NAMES node nodejs REQUIRED)
+find_program(VELORA_NPM NAMES npm REQUIRED)
+find_program(VELORA_CHROMIUM NAMES chromium PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+
+set(VELORA_WEB_DIR ${CMAKE_BINARY_DIR}/web)
+
+ExternalProject_Add(velora_web
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${VELORA_WEB_DIR}
+    PREFIX ${CMAKE_BINARY_DIR}/external/velora_web
+    CMAKE_GENERATOR Ninja
+    CMAKE_ARGS
+        -DCMAKE_TOOLCHAIN_FILE=${VELORA_EMSCRIPTEN_TOOLCHAIN}
+        -DCMAKE_BUILD_TYPE=Release
+        -DVELORA_BUILD_TESTS=OFF
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND "")
+
+add_subdirectory(${PROJECT_SOURCE_DIR}/web/tests ${CMAKE_BINARY_DIR}/web-host-tests)
+
+add_test(NAME web.studio.browser
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/web/tests/run_browser_tests.py
+        --studio ${VELORA_WEB_DIR}/studio
+        --web ${PROJECT_SOURCE_DIR}/web
+        --work ${CMAKE_BINARY_DIR}/web-tests
+        --node ${VELORA_NODE}
+        --npm ${VELORA_NPM}
+        --chromium ${VELORA_CHROMIUM})
+set_tests_properties(web.studio.browser PROPERTIES TIMEOUT 600)

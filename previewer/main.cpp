@@ -1,0 +1,98 @@
+// velora-preview: see a DrawVelora effect without the engine.
+#include <unistd.h>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "previewer/options.h"
+#include "previewer/preview.h"
+
+namespace {
+
+constexpr const char* kProgram = "velora-preview";
+
+// The progress bar owns the terminal line while it is shown.
+class Terminal {
+public:
+    explicit Terminal(bool bar) : bar_(bar) {}
+
+    void Progress(std::int32_t done, std::int32_t total)
+    {
+        if (!bar_) {
+            return;
+        }
+        constexpr int kWidth = 30;
+        const int filled = total > 0 ? static_cast<int>(std::int64_t{done} * kWidth / total) : kWidth;
+        std::fprintf(stderr, "\r[%s%s] %d/%d frames", std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                     std::string(static_cast<std::size_t>(kWidth - filled), '.').c_str(), done, total);
+        std::fflush(stderr);
+        shown_ = true;
+    }
+    void Status(const char* text)
+    {
+        if (!bar_) {
+            return;
+        }
+        Clear();
+        std::fprintf(stderr, "%s", text);
+        std::fflush(stderr);
+        shown_ = true;
+    }
+    void Line(const std::string& text)
+    {
+        Clear();
+        std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str());
+    }
+    void Clear()
+    {
+        if (shown_) {
+            std::fprintf(stderr, "\r\033[K");
+            shown_ = false;
+        }
+    }
+
+private:
+    bool bar_;
+    bool shown_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace velora::preview;
+    Options options;
+    try {
+        options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(HelpText(kProgram).c_str(), stdout);
+        return 0;
+    }
+
+    Terminal terminal(!options.quiet && isatty(STDERR_FILENO));
+    Reporter reporter;
+    if (!options.quiet) {
+        reporter.note = [&](const std::string& line) { terminal.Line(line); };
+    }
+    reporter.progress = [&](std::int32_t done, std::int32_t total) { terminal.Progress(done, total); };
+    reporter.writing = [&] { terminal.Status("writing the files..."); };
+    try {
+        const Summary summary = RunPreview(options, reporter);
+        terminal.Clear();
+        std::printf("%s: %s\n", kProgram, SummaryLine(summary).c_str());
+        return 0;
+    } catch (const std::exception& error) {
+        terminal.Clear();
+        std::fprintf(stderr, "%s: error: %s\n", kProgram, error.what());
+    } catch (...) {
+        terminal.Clear();
+        std::fprintf(stderr, "%s: error: unexpected failure\n", kProgram);
+    }
+    return 1;
+}

@@ -1,0 +1,102 @@
+#include "previewer/plugin_library.h"
+
+#include <dlfcn.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace velora::preview {
+namespace {
+
+// dlopen searches the library path for a bare name; a file name given on
+// the command line means that file.
+std::string AsPath(const std::string& path)
+{
+    return path.find('/') == std::string::npos ? "./" + path : path;
+}
+
+std::string LastLoaderError()
+{
+    const char* error = dlerror();
+    return error ? error : "unknown error";
+}
+
+void* Open(const std::string& path, const std::string& what)
+{
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) {
+        throw std::runtime_error(what + " not found: " + path);
+    }
+    void* handle = dlopen(AsPath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        throw std::runtime_error("cannot load " + what + " " + path + ": " + LastLoaderError());
+    }
+    return handle;
+}
+
+template <class Function>
+void Resolve(void* handle, const char* name, Function& function, const std::string& path)
+{
+    dlerror();
+    void* address = dlsym(handle, name);
+    if (!address) {
+        throw std::runtime_error(path + " is not a DrawVelora plug-in: it has no export " + name);
+    }
+    function = reinterpret_cast<Function>(address);
+}
+
+}  // namespace
+
+HostModules::HostModules(const std::string& directory)
+{
+    struct Module {
+        const char* file;
+        const char* factory;
+    };
+    static constexpr Module kModules[] = {
+        {"MainSystem.so", "GetInterface"}, {"Graph.so", "CreateInterface"}, {"SurfaceFactory.so", "CreateInterface"}};
+    try {
+        for (const Module& module : kModules) {
+            const std::string path = (std::filesystem::path(directory) / module.file).string();
+            void* handle = Open(path, "host module");
+            handles_.push_back(handle);
+            if (!dlsym(handle, module.factory)) {
+                throw std::runtime_error("host module " + path + " has no export " + module.factory);
+            }
+        }
+    } catch (...) {
+        for (void* handle : handles_) {
+            dlclose(handle);
+        }
+        throw;
+    }
+}
+
+HostModules::~HostModules()
+{
+    for (auto it = handles_.rbegin(); it != handles_.rend(); ++it) {
+        dlclose(*it);
+    }
+}
+
+PluginLibrary::PluginLibrary(const std::string& path) : handle_(Open(path, "plug-in"))
+{
+    try {
+        Resolve(handle_, "CreateInterface", CreateInterface, path);
+        Resolve(handle_, "Init", Init, path);
+        Resolve(handle_, "Start", Start, path);
+        Resolve(handle_, "Release", Release, path);
+        Resolve(handle_, "SetType", SetType, path);
+        Resolve(handle_, "SetNumof", SetNumof, path);
+        Resolve(handle_, "SetMaxAmp", SetMaxAmp, path);
+        Resolve(handle_, "SetXSpeed", SetXSpeed, path);
+        Resolve(handle_, "SetYSpeed", SetYSpeed, path);
+    } catch (...) {
+        dlclose(handle_);
+        throw;
+    }
+}
+
+PluginLibrary::~PluginLibrary() { dlclose(handle_); }
+
+}  // namespace velora::preview

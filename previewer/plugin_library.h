@@ -1,0 +1,61 @@
+// The plug-in and the host modules, loaded by path as the engine loads them.
+//
+// The previewer knows the plug-in only by its nine exports and by the table
+// of operations of the object CreateInterface returns; it links none of the
+// plug-in's code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "plugin/draw_velora.h"
+
+namespace velora::preview {
+
+// The three host modules, loaded from one folder. They must be loaded before
+// the plug-in's CreateInterface, which finds them among the loaded objects.
+class HostModules {
+public:
+    // Throws std::runtime_error naming the module that is missing, cannot be
+    // loaded, or lacks its factory export.
+    explicit HostModules(const std::string& directory);
+    ~HostModules();
+    HostModules(const HostModules&) = delete;
+    HostModules& operator=(const HostModules&) = delete;
+
+private:
+    std::vector<void*> handles_;
+};
+
+class PluginLibrary {
+public:
+    // Throws std::runtime_error when the file is missing, cannot be loaded,
+    // or lacks one of the nine exports.
+    explicit PluginLibrary(const std::string& path);
+    ~PluginLibrary();
+    PluginLibrary(const PluginLibrary&) = delete;
+    PluginLibrary& operator=(const PluginLibrary&) = delete;
+
+    using CreateInterfaceFn = IDrawPlugin* (*)(const Guid* iid);
+    using InitFn = void (*)(std::int32_t handle, std::int32_t width, std::int32_t height, std::int32_t baseSprite,
+                            std::int32_t spriteCount, std::int32_t rotationFrames);
+    using HandleFn = void (*)(std::int32_t handle);
+    using SetIntFn = void (*)(std::int32_t handle, std::int32_t value);
+    using SetFloatFn = void (*)(std::int32_t handle, float value);
+
+    CreateInterfaceFn CreateInterface = nullptr;
+    InitFn Init = nullptr;
+    HandleFn Start = nullptr;
+    HandleFn Release = nullptr;
+    SetIntFn SetType = nullptr;
+    SetIntFn SetNumof = nullptr;
+    SetIntFn SetMaxAmp = nullptr;
+    SetFloatFn SetXSpeed = nullptr;
+    SetFloatFn SetYSpeed = nullptr;
+
+private:
+    void* handle_ = nullptr;
+};
+
+}  // namespace velora::preview

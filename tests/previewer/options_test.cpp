@@ -1,0 +1,117 @@
+// The previewer's command line.
+#include "previewer/options.h"
+
+#include <gtest/gtest.h>
+
+namespace velora::preview {
+namespace {
+
+std::string UsageErrorOf(const std::vector<std::string>& arguments)
+{
+    try {
+        ParseOptions(arguments);
+    } catch (const UsageError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+TEST(Options, DefaultsAreTheReadmePreview)
+{
+    const Options options = ParseOptions({});
+    EXPECT_EQ(options.width, 640);
+    EXPECT_EQ(options.height, 480);
+    EXPECT_EQ(options.type, 0);
+    EXPECT_EQ(options.numof, 40);
+    EXPECT_EQ(options.maxAmp, 40);
+    EXPECT_EQ(options.xSpeed, 1.0f);
+    EXPECT_EQ(options.ySpeed, 1.0f);
+    EXPECT_EQ(options.rate, 255);
+    EXPECT_EQ(options.sprites, "");
+    EXPECT_EQ(options.background, "gradient");
+    EXPECT_EQ(FrameCount(options), 90);
+    EXPECT_EQ(options.output, "preview.webp");
+    EXPECT_EQ(SheetPath(options), "preview-sheet.png");
+}
+
+TEST(Options, EveryOptionReachesItsSetting)
+{
+    const Options o = ParseOptions({"--width", "320", "--height=200", "--type", "-7", "--numof", "0", "--maxamp",
+                                    "-3", "--xspeed", "-0.5", "--yspeed=2.25", "--rate", "0", "--handle", "-2",
+                                    "--sprites", "s%02d.png", "--cell", "16", "--base", "500", "--sprite-count",
+                                    "8", "--rotation-frames", "2", "--seconds", "0.25", "--fps", "8",
+                                    "--background", "#102030", "--output", "out/a.webp", "--sheet-frames", "3",
+                                    "--frames-dir", "f", "--trace", "t.txt", "--quality", "50", "--lossless",
+                                    "--plugin", "p.so", "--host-dir", "h", "--quiet"});
+    EXPECT_EQ(o.width, 320);
+    EXPECT_EQ(o.height, 200);
+    EXPECT_EQ(o.type, -7);
+    EXPECT_EQ(o.numof, 0);
+    EXPECT_EQ(o.maxAmp, -3);
+    EXPECT_EQ(o.xSpeed, -0.5f);
+    EXPECT_EQ(o.ySpeed, 2.25f);
+    EXPECT_EQ(o.rate, 0);
+    EXPECT_EQ(o.handle, -2);
+    EXPECT_EQ(o.sprites, "s%02d.png");
+    EXPECT_EQ(o.cell, 16);
+    EXPECT_EQ(o.base, 500);
+    EXPECT_EQ(o.spriteCount, 8);
+    EXPECT_EQ(o.rotationFrames, 2);
+    EXPECT_EQ(FrameCount(o), 2);
+    EXPECT_EQ(o.background, "#102030");
+    EXPECT_EQ(SheetPath(o), "out/a-sheet.png");
+    EXPECT_EQ(o.sheetFrames, 3);
+    EXPECT_EQ(o.framesDir, "f");
+    EXPECT_EQ(o.trace, "t.txt");
+    EXPECT_EQ(o.quality, 50);
+    EXPECT_TRUE(o.lossless);
+    EXPECT_EQ(o.plugin, "p.so");
+    EXPECT_EQ(o.hostDir, "h");
+    EXPECT_TRUE(o.quiet);
+    EXPECT_EQ(ParseOptions({"--sheet", "x.png"}).sheet, "x.png");
+    EXPECT_TRUE(ParseOptions({"--help"}).help);
+    EXPECT_EQ(FrameCount(ParseOptions({"--seconds", "0.001", "--fps", "1"})), 1) << "at least one frame";
+}
+
+TEST(Options, BadOptionsAreNamedInTheError)
+{
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--colour", "red"}, "unknown option --colour"},
+        {{"preview.webp"}, "unexpected argument 'preview.webp'"},
+        {{"--width"}, "--width needs a value"},
+        {{"--width", "0"}, "--width must be between 1 and 4096, not 0"},
+        {{"--height", "4097"}, "--height must be between 1 and 4096"},
+        {{"--rate", "256"}, "--rate must be between 0 and 255"},
+        {{"--numof", "-1"}, "--numof must be between 0 and 100000"},
+        {{"--fps", "12.5"}, "--fps takes a whole number, not '12.5'"},
+        {{"--type", "99999999999"}, "--type must be between"},
+        {{"--xspeed", "fast"}, "--xspeed takes a number, not 'fast'"},
+        {{"--yspeed", "nan"}, "--yspeed takes a number"},
+        {{"--yspeed", "1e39"}, "--yspeed is out of the range of a float"},
+        {{"--seconds", "0"}, "--seconds must be above 0"},
+        {{"--quality=", "5"}, "--quality takes a whole number, not ''"},
+        {{"--output", ""}, "--output needs a non-empty value"},
+        {{"--lossless=yes"}, "--lossless takes no value"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        EXPECT_NE(UsageErrorOf(arguments).find(message), std::string::npos)
+            << arguments[0] << " gave: " << UsageErrorOf(arguments);
+    }
+}
+
+TEST(Options, HelpDocumentsEveryOption)
+{
+    const std::string help = HelpText("velora-preview");
+    for (const char* option :
+         {"--width N", "--height N", "--type N", "--numof N", "--maxamp N", "--xspeed F", "--yspeed F", "--rate N",
+          "--handle N", "--sprites PATH", "--cell S", "--base N", "--sprite-count N", "--rotation-frames R",
+          "--seconds S", "--fps N", "--background B", "--output PATH", "--sheet PATH", "--sheet-frames N",
+          "--frames-dir DIR", "--trace PATH", "--quality Q", "--lossless", "--plugin PATH", "--host-dir DIR",
+          "--quiet", "--help"}) {
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    }
+    EXPECT_NE(help.find("rate runs from 0 to 255"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velora::preview

@@ -1,0 +1,128 @@
+// The plug-in as the engine sees it: a shared object loaded by path, its nine
+// exports, and the plug-in object's table of five operations, called by
+// position. Also the two other things of the process the validator handles
+// at that level: the host modules it loads (MainSystem.so, Graph.so,
+// SurfaceFactory.so) and the standard error stream the plug-in writes its
+// debug messages to.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "plugin/draw_velora.h"
+#include "plugin/guid.h"
+#include "plugin/host_interfaces.h"
+
+namespace velora::validator {
+
+class PluginLibrary {
+public:
+    PluginLibrary() = default;
+    ~PluginLibrary();
+    PluginLibrary(const PluginLibrary&) = delete;
+    PluginLibrary& operator=(const PluginLibrary&) = delete;
+
+    // Loads the library and finds all nine exports; false with a reason
+    // when it cannot.
+    bool Open(const std::string& path, std::string& error);
+    // Unloads it (the host ends every plug-in object first).
+    void Close();
+    const std::string& Path() const { return path_; }
+
+    IDrawPlugin* (*createInterface)(const Guid* iid) = nullptr;
+    void (*init)(std::int32_t handle, std::int32_t width, std::int32_t height, std::int32_t baseSprite,
+                 std::int32_t spriteCount, std::int32_t rotationFrames) = nullptr;
+    void (*start)(std::int32_t handle) = nullptr;
+    void (*release)(std::int32_t handle) = nullptr;
+    void (*setType)(std::int32_t handle, std::int32_t type) = nullptr;
+    void (*setNumof)(std::int32_t handle, std::int32_t numof) = nullptr;
+    void (*setMaxAmp)(std::int32_t handle, std::int32_t maxAmp) = nullptr;
+    void (*setXSpeed)(std::int32_t handle, float xSpeed) = nullptr;
+    void (*setYSpeed)(std::int32_t handle, float ySpeed) = nullptr;
+
+private:
+    void* handle_ = nullptr;
+    std::string path_;
+};
+
+// The operations of a plug-in object, by their position in its table. The
+// object travels as the first argument, as in a member call on x86-64.
+namespace operations {
+
+template <class Operation>
+Operation Slot(void* object, int position)
+{
+    void** table = *static_cast<void***>(object);
+    return reinterpret_cast<Operation>(table[position]);
+}
+
+inline std::int32_t Retain(void* object) { return Slot<std::int32_t (*)(void*)>(object, 0)(object); }
+inline std::int32_t Destroy(void* object) { return Slot<std::int32_t (*)(void*)>(object, 1)(object); }
+inline void SetInterface(void* object, const Guid* iid, void* iface)
+{
+    Slot<void (*)(void*, const Guid*, void*)>(object, 2)(object, iid, iface);
+}
+inline std::int32_t Update(void* object) { return Slot<std::int32_t (*)(void*)>(object, 3)(object); }
+inline std::int32_t Draw(void* object, std::int32_t handle, ISurface* destination, const std::int32_t (&ignored)[6],
+                         std::int32_t rate)
+{
+    using Operation = std::int32_t (*)(void*, std::int32_t, ISurface*, std::int32_t, std::int32_t, std::int32_t,
+                                       std::int32_t, std::int32_t, std::int32_t, std::int32_t);
+    return Slot<Operation>(object, 4)(object, handle, destination, ignored[0], ignored[1], ignored[2], ignored[3],
+                                      ignored[4], ignored[5], rate);
+}
+
+}  // namespace operations
+
+// The three host modules as loaded shared objects. Each is loaded from one of
+// two folders: one whose modules export their factory, one whose modules do
+// not (a module without the export the plug-in looks for).
+class HostModules {
+public:
+    enum class State { Unloaded, WithFactory, WithoutFactory };
+
+    HostModules(std::string withFactoryDir, std::string withoutFactoryDir);
+    ~HostModules();
+    HostModules(const HostModules&) = delete;
+    HostModules& operator=(const HostModules&) = delete;
+
+    // False with a reason when the module cannot be loaded.
+    bool Set(int module, State state, std::string& error);
+    State Get(int module) const { return state_[module]; }
+
+private:
+    std::string dirs_[2];
+    void* handles_[3] = {nullptr, nullptr, nullptr};
+    State state_[3] = {State::Unloaded, State::Unloaded, State::Unloaded};
+};
+
+// Has every sanitizer runtime in the process (there may be more than one:
+// GCC keeps UBSan's apart from ASan's) call onDeath before it ends the
+// process. Does nothing without sanitizers.
+void SetSanitizerDeathCallback(void (*onDeath)());
+
+// The plug-in's debug messages, caught for the duration of each call into the
+// plug-in so that they can be read back and compared. The standard error
+// stream (stderr) writes into a memory file meanwhile; the file descriptor 2
+// stays as it is, so that whatever else reports there (the sanitizers, the
+// validator itself) still reaches the terminal.
+class MessageCapture {
+public:
+    MessageCapture();
+    ~MessageCapture();
+    MessageCapture(const MessageCapture&) = delete;
+    MessageCapture& operator=(const MessageCapture&) = delete;
+
+    bool Ok() const { return stream_ != nullptr; }
+    void Begin();
+    // What was written since Begin.
+    std::string End();
+
+private:
+    int file_ = -1;
+    std::FILE* stream_ = nullptr;
+    std::FILE* saved_ = nullptr;
+};
+
+}  // namespace velora::validator

@@ -1,0 +1,82 @@
+#!/usr/bin/env python3
+"""Runs the studio's browser tests against the built page.
+
+Serves the built studio folder on a free port of 127.0.0.1 (a server thread
+of this process), installs the tests' npm packages with `npm ci` into a work
+folder (playwright-core only: it drives Debian's Chromium and never downloads
+a browser), runs the Node test script against the page, and stops the
+server. The exit status is the test script's.
+"""
+
+import argparse
+import functools
+import http.server
+import os
+import shutil
+import subprocess
+import sys
+import threading
+
+
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    """Serves files without logging every request to the test output."""
+
+    extensions_map = {
+        **http.server.SimpleHTTPRequestHandler.extensions_map,
+        ".wasm": "application/wasm",
+        ".js": "text/javascript",
+    }
+
+    def log_message(self, format, *args):  # noqa: A002 - the base class's name
+        pass
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--studio", required=True, help="the built studio folder (index.html, velora_studio.wasm)")
+    parser.add_argument("--web", required=True, help="the web/ source folder (package.json, tests/)")
+    parser.add_argument("--work", required=True, help="a folder for node_modules and the test's output")
+    parser.add_argument("--node", default="node")
+    parser.add_argument("--npm", default="npm")
+    parser.add_argument("--chromium", default="/usr/bin/chromium")
+    args = parser.parse_args()
+
+    for name in ("index.html", "velora_studio.js", "velora_studio.wasm"):
+        if not os.path.isfile(os.path.join(args.studio, name)):
+            print(f"missing {name} in {args.studio}: the studio was not built", file=sys.stderr)
+            return 1
+    if not os.access(args.chromium, os.X_OK):
+        print(f"no Chromium at {args.chromium} (Debian package chromium)", file=sys.stderr)
+        return 1
+
+    os.makedirs(args.work, exist_ok=True)
+    for name in ("package.json", "package-lock.json"):
+        shutil.copyfile(os.path.join(args.web, name), os.path.join(args.work, name))
+    npm = subprocess.run([args.npm, "ci", "--no-audit", "--no-fund", "--loglevel=error"], cwd=args.work)
+    if npm.returncode != 0:
+        print("npm ci failed", file=sys.stderr)
+        return npm.returncode
+
+    handler = functools.partial(QuietHandler, directory=args.studio)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    url = f"http://127.0.0.1:{server.server_address[1]}/"
+    print(f"serving {args.studio} at {url}", flush=True)
+    try:
+        env = dict(os.environ)
+        env.update({
+            "STUDIO_URL": url,
+            "STUDIO_WORK": os.path.abspath(args.work),
+            "CHROMIUM": args.chromium,
+        })
+        test = os.path.join(args.web, "tests", "studio.test.mjs")
+        return subprocess.run([args.node, "--test", test], env=env, timeout=600).returncode
+    finally:
+        server.shutdown()
+        server.server_close()
+        thread.join()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
