@@ -28,14 +28,14 @@
 #include <string>
 #include <vector>
 
-#include "effect/control_exports.h"
+#include "contract/exports.h"
 #include "effect/effect_instance.h"
 #include "effect/instance_registry.h"
 #include "effect/motion.h"
 #include "effect/random.h"
 #include "effect/spawn.h"
-#include "plugin/draw_velora.h"
-#include "plugin/platform.h"
+#include "contract/exports.h"
+#include "platform/platform.h"
 
 #ifdef VELORA_BENCH_HOST
 #include <cstring>
@@ -184,11 +184,12 @@ void Draw(benchmark::State& state)
     const auto count = static_cast<std::int32_t>(state.range(1));
     Instances().Clear();
     NullHost host;
-    auto* plugin = static_cast<CDrawVelora*>(CreateInterface(&IID_DrawPlugin));
+    IDrawPlugin* plugin = CreateInterface(&IID_DrawPlugin);
     plugin->SetInterface(&IID_SpriteBank, static_cast<ISpriteBank*>(&host.bank));
-    plugin->graphBlend = &host.blend;
-    plugin->graphFilter = &host.filter;
-    plugin->surfaceFactory = &host.factory;
+    DrawPluginFields& services = FieldsOf(plugin);  // stands in for the host's modules
+    services.graphBlend = &host.blend;
+    services.graphFilter = &host.filter;
+    services.surfaceFactory = &host.factory;
     Init(kHandle, kWidth, kHeight, 100, 16, 4);
     SetType(kHandle, mode);
     SetNumof(kHandle, count);

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "effect/numbers.h"
-#include "plugin/platform.h"
+#include "platform/platform.h"
 
 namespace velora {
 

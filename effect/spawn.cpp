@@ -4,7 +4,7 @@
 
 #include "effect/numbers.h"
 #include "effect/random.h"
-#include "plugin/platform.h"
+#include "platform/platform.h"
 
 namespace velora {
 namespace {

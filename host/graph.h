@@ -23,7 +23,7 @@
 
 #include "host/host_api.h"
 #include "host/surface.h"
-#include "plugin/host_interfaces.h"
+#include "contract/host_interfaces.h"
 
 namespace velora::host {
 

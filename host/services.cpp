@@ -7,7 +7,7 @@
 namespace velora::host {
 namespace {
 
-bool Is(const Guid* iid, const Guid& wanted) { return iid && std::memcmp(iid, &wanted, sizeof(Guid)) == 0; }
+bool Is(const Guid* iid, const Guid& wanted) { return iid && GuidEquals(iid, &wanted); }
 
 // Trivially destructible, so they stay usable until the process ends.
 HostMainSystem mainSystem;

@@ -16,8 +16,8 @@
 
 #include "host/host_api.h"
 #include "host/surface.h"
-#include "plugin/guid.h"
-#include "plugin/host_interfaces.h"
+#include "contract/guid.h"
+#include "contract/host_interfaces.h"
 
 namespace velora::host {
 

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "host/host_api.h"
-#include "plugin/host_interfaces.h"
+#include "contract/host_interfaces.h"
 
 using pixman_image_t = union pixman_image;
 

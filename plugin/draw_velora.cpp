@@ -1,26 +1,19 @@
 // The plug-in object: factory, service acquisition and interface negotiation.
 #include "plugin/draw_velora.h"
 
-#include <cstring>
 #include <new>
 
+#include "contract/exports.h"
+#include "contract/host_modules.h"
+#include "contract/messages.h"
 #include "effect/instance_registry.h"
-#include "plugin/messages.h"
-#include "plugin/platform.h"
+#include "platform/platform.h"
+#include "plugin/guarded.h"
 #include "render/frame_renderer.h"
 
 namespace velora {
 
 CDrawVelora* currentPlugin = nullptr;
-
-bool GuidEquals(const Guid* a, const Guid* b) { return std::memcmp(a, b, sizeof(Guid)) == 0; }
-
-namespace {
-
-// The shape of the host modules' factory exports (CreateInterface, GetInterface).
-using HostFactory = void*(VELORA_CDECL*)(const Guid* iid);
-
-}  // namespace
 
 void* GetQuenIF(const char* moduleName, const char* exportName, const Guid* iid)
 {
@@ -30,7 +23,7 @@ void* GetQuenIF(const char* moduleName, const char* exportName, const Guid* iid)
         platform::DebugOutput(messages::kModuleNotLoaded);
         return nullptr;
     }
-    const auto factory = reinterpret_cast<HostFactory>(platform::FindExport(module, exportName));
+    const auto factory = reinterpret_cast<modules::HostFactory>(platform::FindExport(module, exportName));
     if (!factory) {
         platform::DebugOutput(messages::kExportMissing);
         return nullptr;
@@ -46,11 +39,12 @@ CDrawVelora::CDrawVelora()
 {
     // Acquired in this order, each whatever became of the others; the fields
     // keep whatever came back, null included.
-    mainSystem = static_cast<IMainSystem*>(GetQuenIF("MainSystem", "GetInterface", &IID_MainSystem));
-    graphBlend = static_cast<IGraphBlend*>(GetQuenIF("Graph", "CreateInterface", &IID_GraphBlend));
-    graphFilter = static_cast<IGraphFilter*>(GetQuenIF("Graph", "CreateInterface", &IID_GraphFilter));
-    surfaceFactory =
-        static_cast<ISurfaceFactory*>(GetQuenIF("SurfaceFactory", "CreateInterface", &IID_SurfaceFactory));
+    using namespace modules;
+    mainSystem = static_cast<IMainSystem*>(GetQuenIF(kMainSystem, kMainSystemExport, &IID_MainSystem));
+    graphBlend = static_cast<IGraphBlend*>(GetQuenIF(kGraph, kGraphExport, &IID_GraphBlend));
+    graphFilter = static_cast<IGraphFilter*>(GetQuenIF(kGraph, kGraphExport, &IID_GraphFilter));
+    surfaceFactory = static_cast<ISurfaceFactory*>(
+        GetQuenIF(kSurfaceFactory, kSurfaceFactoryExport, &IID_SurfaceFactory));
 }
 
 std::int32_t VELORA_METHOD CDrawVelora::Retain() { return 1; }
@@ -102,7 +96,10 @@ std::int32_t VELORA_METHOD CDrawVelora::Draw(std::int32_t handle, ISurface* dest
                                              std::int32_t, std::int32_t rate)
 {
     // The result carries no meaning for the host.
-    Guarded([&] { DrawFrame(*this, handle, destination, rate); });
+    Guarded([&] {
+        const HostServices services{spriteBank, surfaceFactory, graphBlend, graphFilter};
+        DrawFrame(services, handle, destination, rate);
+    });
     return 0;
 }
 

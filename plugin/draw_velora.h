@@ -1,47 +1,21 @@
-// The plug-in object the host's drawing machinery talks to, and its factory.
+// The plug-in object the host's drawing machinery talks to.
 //
 // One table of five operations serves IInterface, IDrawPlugin and
 // CDrawVelora alike (single inheritance): Retain, Destroy, SetInterface,
 // Update, Draw at positions 0 to 4. Every operation is guarded: no exception
-// reaches the host. There is no reference counting.
+// reaches the host. There is no reference counting. Hosts see this object
+// only through contract/plugin_interfaces.h, whose DrawPluginFields gives
+// the layout of the fields below.
 #pragma once
 
 #include <cstdint>
 
-#include "plugin/abi.h"
-#include "plugin/guid.h"
-#include "plugin/host_interfaces.h"
+#include "contract/abi.h"
+#include "contract/guid.h"
+#include "contract/host_interfaces.h"
+#include "contract/plugin_interfaces.h"
 
 namespace velora {
-
-class IInterface {
-public:
-    // 0: always 1; keeps no count.
-    virtual std::int32_t VELORA_METHOD Retain() = 0;
-    // 1: empties the effect registry and ends the object; always 0.
-    virtual std::int32_t VELORA_METHOD Destroy() = 0;
-    // 2: hands over IDrawHost or ISpriteBank; other GUIDs are refused.
-    virtual void VELORA_METHOD SetInterface(const Guid* iid, void* iface) = 0;
-
-protected:
-    ~IInterface() = default;
-};
-
-class IDrawPlugin : public IInterface {
-public:
-    // 3: reports the latest Init's handle with the rectangle 0, 0, 640, 480.
-    virtual std::int32_t VELORA_METHOD Update() = 0;
-    // 4: draws the handle's particles onto destination, then moves them on.
-    // The six words between destination and rate are never read.
-    virtual std::int32_t VELORA_METHOD Draw(std::int32_t handle, ISurface* destination,
-                                            std::int32_t ignored1, std::int32_t ignored2,
-                                            std::int32_t ignored3, std::int32_t ignored4,
-                                            std::int32_t ignored5, std::int32_t ignored6,
-                                            std::int32_t rate) = 0;
-
-protected:
-    ~IDrawPlugin() = default;
-};
 
 class CDrawVelora final : public IDrawPlugin {
 public:
@@ -82,10 +56,3 @@ extern CDrawVelora* currentPlugin;
 void* GetQuenIF(const char* moduleName, const char* exportName, const Guid* iid);
 
 }  // namespace velora
-
-extern "C" {
-
-// The plug-in's factory: a new CDrawVelora for IID_DrawPlugin, else null.
-VELORA_EXPORT velora::IDrawPlugin* VELORA_CDECL CreateInterface(const velora::Guid* iid);
-
-}  // extern "C"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/draw_velora.h"
+#include "contract/exports.h"
 
 namespace velora::preview {
 

@@ -25,8 +25,8 @@ namespace {
 // The S x S scratch surface that modes 2 and 3 share within one call.
 class ScratchSurface {
 public:
-    ScratchSurface(const CDrawVelora& plugin, ISurface* destination, std::int32_t S)
-        : plugin_(plugin), destination_(destination), S_(S)
+    ScratchSurface(const HostServices& host, ISurface* destination, std::int32_t S)
+        : host_(host), destination_(destination), S_(S)
     {
     }
 
@@ -34,9 +34,9 @@ public:
     ISurface* Get()
     {
         if (!surface_ && !failed_) {
-            if (plugin_.surfaceFactory) {
+            if (host_.surfaceFactory) {
                 const std::int32_t format = destination_->GetFormat();
-                surface_ = plugin_.surfaceFactory->CreateSurface(S_, S_, format);
+                surface_ = host_.surfaceFactory->CreateSurface(S_, S_, format);
             }
             failed_ = !surface_;
         }
@@ -52,7 +52,7 @@ public:
     }
 
 private:
-    const CDrawVelora& plugin_;
+    const HostServices& host_;
     ISurface* destination_;
     std::int32_t S_;
     ISurface* surface_ = nullptr;
@@ -107,14 +107,14 @@ void WhitenTransparentPixels(ISurface* sprite, std::int32_t columns, std::int32_
 
 }  // namespace
 
-void DrawFrame(const CDrawVelora& plugin, std::int32_t handle, ISurface* destination, std::int32_t rate)
+void DrawFrame(const HostServices& host, std::int32_t handle, ISurface* destination, std::int32_t rate)
 {
     EffectInstance* instance = Instances().Find(handle);
     if (!instance || !instance->started) {
         return;
     }
     // Without a sprite bank there is no sprite size, so no frame at all.
-    ISpriteBank* bank = plugin.spriteBank;
+    ISpriteBank* bank = host.spriteBank;
     if (!bank) {
         return;
     }
@@ -128,7 +128,7 @@ void DrawFrame(const CDrawVelora& plugin, std::int32_t handle, ISurface* destina
     // it is not drawn, but time still flows for it.
     const bool hasFrames = instance->spriteCount > 0 && instance->rotationFrames > 0;
     const FrameRun run(*instance);
-    ScratchSurface scratch(plugin, destination, S);
+    ScratchSurface scratch(host, destination, S);
 
     for (Particle& particle : instance->particles) {
         NormalizeAngle(particle);
@@ -154,19 +154,19 @@ void DrawFrame(const CDrawVelora& plugin, std::int32_t handle, ISurface* destina
 
         switch (instance->type) {
         case 0:
-            if (plugin.graphBlend) {
-                plugin.graphBlend->BlendRect(destination, at.dstX, at.dstY, sprite, at.srcX, at.srcY,
+            if (host.graphBlend) {
+                host.graphBlend->BlendRect(destination, at.dstX, at.dstY, sprite, at.srcX, at.srcY,
                                              at.drawWidth, at.drawHeight, rate);
             }
             break;
         case 1:
-            if (plugin.graphBlend) {
-                plugin.graphBlend->BlendRectAlt(destination, at.dstX, at.dstY, sprite, at.srcX, at.srcY,
+            if (host.graphBlend) {
+                host.graphBlend->BlendRectAlt(destination, at.dstX, at.dstY, sprite, at.srcX, at.srcY,
                                                 at.drawWidth, at.drawHeight, rate);
             }
             break;
         case 2:
-            if (IGraphFilter* filter = plugin.graphFilter) {
+            if (IGraphFilter* filter = host.graphFilter) {
                 if (ISurface* copy = scratch.Get()) {
                     filter->CopyRect(copy, 0, 0, sprite, 0, 0, copyWidth, copyHeight);
                     filter->FilterRect(copy, 0, 0, S, S, rate);
@@ -176,7 +176,7 @@ void DrawFrame(const CDrawVelora& plugin, std::int32_t handle, ISurface* destina
             }
             break;
         case 3:
-            if (IGraphFilter* filter = plugin.graphFilter) {
+            if (IGraphFilter* filter = host.graphFilter) {
                 if (ISurface* copy = scratch.Get()) {
                     filter->CopyRect(copy, 0, 0, sprite, 0, 0, copyWidth, copyHeight);
                     WhitenTransparentPixels(sprite, copyWidth, copyHeight, copy);

@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <string>
 
-#include "plugin/draw_velora.h"
-#include "plugin/guid.h"
-#include "plugin/host_interfaces.h"
+#include "contract/exports.h"
+#include "contract/guid.h"
+#include "contract/host_interfaces.h"
 
 namespace velora::validator {
 

@@ -40,8 +40,8 @@
 #include <utility>
 #include <vector>
 
-#include "plugin/guid.h"
-#include "plugin/host_interfaces.h"
+#include "contract/guid.h"
+#include "contract/host_interfaces.h"
 #include "validator/choices.h"
 
 namespace velora::validator {
@@ -49,7 +49,7 @@ namespace velora::validator {
 class Host;
 
 // GUIDs are equal when all sixteen bytes are.
-inline bool SameGuid(const Guid& a, const Guid& b) { return std::memcmp(&a, &b, sizeof(Guid)) == 0; }
+inline bool SameGuid(const Guid& a, const Guid& b) { return GuidEquals(&a, &b); }
 
 // The three host modules, in the order the plug-in looks them up.
 enum class Module { MainSystem = 0, Graph = 1, SurfaceFactory = 2 };

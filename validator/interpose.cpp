@@ -18,7 +18,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "plugin/guid.h"
+#include "contract/guid.h"
 #include "validator/controls.h"
 #include "validator/host.h"
 

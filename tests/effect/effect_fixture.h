@@ -1,11 +1,10 @@
-// Shared set-up for tests of the effect core: an empty registry, a controlled
-// clock, and no current plug-in object unless a test installs one.
+// Shared set-up for tests of the effect core and of the control exports: an
+// empty registry and a controlled clock.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include "effect/instance_registry.h"
-#include "plugin/draw_velora.h"
 #include "support/fake_clock.h"
 
 namespace velora::testing {
@@ -16,7 +15,6 @@ protected:
     ~EffectTest() override
     {
         Instances().Clear();
-        currentPlugin = nullptr;
     }
 
     static EffectInstance* Find(std::int32_t handle) { return Instances().Find(handle); }

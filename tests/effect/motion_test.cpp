@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "effect_fixture.h"
+#include "effect/effect_fixture.h"
 
 namespace velora {
 namespace {

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "effect/random.h"
-#include "effect_fixture.h"
+#include "effect/effect_fixture.h"
 #include "support/random_seeds.h"
 
 namespace velora {

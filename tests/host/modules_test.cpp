@@ -10,7 +10,7 @@
 #include "host/graph.h"
 #include "host/petals.h"
 #include "host/services.h"
-#include "plugin/draw_velora.h"
+#include "contract/exports.h"
 
 namespace velora::host {
 namespace {

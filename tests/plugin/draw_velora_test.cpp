@@ -1,10 +1,8 @@
-#include "plugin/draw_velora.h"
-
 #include <new>
 
 #include <gtest/gtest.h>
 
-#include "effect/control_exports.h"
+#include "contract/exports.h"
 #include "effect/instance_registry.h"
 #include "support/debug_capture.h"
 #include "support/fake_clock.h"
@@ -57,11 +55,25 @@ protected:
         testing::HostModules::refuseGraphFilter = false;
         Instances().Clear();
     }
-    ~PluginObject() override
+    ~PluginObject() override { Instances().Clear(); }
+
+    // Whether plugin is the object Init writes to. A probing Init into an
+    // object already ended would be a use after free, which the sanitized
+    // run of this suite reports.
+    static bool IsCurrent(IDrawPlugin* plugin)
     {
-        Instances().Clear();
-        currentPlugin = nullptr;
+        const std::int32_t before = FieldsOf(plugin).lastHandle;
+        ProbeInit();
+        const bool current = FieldsOf(plugin).lastHandle == kProbeHandle;
+        FieldsOf(plugin).lastHandle = before;
+        return current;
     }
+    static void ProbeInit()
+    {
+        Init(kProbeHandle, 1, 1, 0, 1, 1);
+        Release(kProbeHandle);
+    }
+    static constexpr std::int32_t kProbeHandle = -424242;
 
     void LoadAllModules() { hostModules.LoadInto(modules); }
 
@@ -91,7 +103,7 @@ TEST_F(PluginObject, OperationsSitAtTheirTablePositions)
     EXPECT_EQ(host.log.calls, std::vector<std::string>{"ReportRect@0(7, 0, 0, 640, 480)"});
 
     EXPECT_EQ(CallSlot<std::int32_t>(plugin, 1), 0);  // Destroy
-    EXPECT_EQ(currentPlugin, nullptr);
+    ProbeInit();  // no current object is left to write to
     EXPECT_EQ(Instances().Find(7), nullptr);
     EXPECT_TRUE(debug.messages.empty());
 }
@@ -99,7 +111,7 @@ TEST_F(PluginObject, OperationsSitAtTheirTablePositions)
 TEST_F(PluginObject, FieldsFollowTheTablePointerInOrder)
 {
     LoadAllModules();
-    auto* plugin = static_cast<CDrawVelora*>(Create());
+    IDrawPlugin* plugin = Create();
     plugin->SetInterface(&IID_DrawHost, static_cast<IDrawHost*>(&host.drawHost));
     plugin->SetInterface(&IID_SpriteBank, static_cast<ISpriteBank*>(&host.spriteBank));
     Init(-3, 11, 12, 0, 1, 1);
@@ -115,6 +127,11 @@ TEST_F(PluginObject, FieldsFollowTheTablePointerInOrder)
     EXPECT_EQ(numbers[0], -3);
     EXPECT_EQ(numbers[1], 11);
     EXPECT_EQ(numbers[2], 12);
+    // The contract's view of the same memory.
+    const DrawPluginFields& fields = FieldsOf(plugin);
+    EXPECT_EQ(fields.table, words[0]);
+    EXPECT_EQ(fields.graphFilter, static_cast<IGraphFilter*>(&host.graphFilter));
+    EXPECT_EQ(fields.lastHeight, 12);
     plugin->Destroy();
 }
 
@@ -163,16 +180,17 @@ TEST_F(PluginObject, HostOperationsAreCalledAtTheirTablePositions)
 TEST_F(PluginObject, ConstructionAcquiresTheFourServicesInOrder)
 {
     LoadAllModules();
-    auto* plugin = static_cast<CDrawVelora*>(Create());
+    IDrawPlugin* plugin = Create();
+    const DrawPluginFields& fields = FieldsOf(plugin);
     EXPECT_EQ(modules.lookups, (std::vector<std::string>{"MainSystem", "Graph", "Graph", "SurfaceFactory"}));
-    EXPECT_EQ(plugin->mainSystem, testing::HostModules::MainSystem(&IID_MainSystem));
-    EXPECT_EQ(plugin->graphBlend, &host.graphBlend);
-    EXPECT_EQ(plugin->graphFilter, &host.graphFilter);
-    EXPECT_EQ(plugin->surfaceFactory, &host.surfaceFactory);
-    EXPECT_EQ(plugin->drawHost, nullptr);
-    EXPECT_EQ(plugin->spriteBank, nullptr);
-    EXPECT_EQ(plugin->lastHandle, 0);
-    EXPECT_EQ(currentPlugin, plugin);
+    EXPECT_EQ(fields.mainSystem, testing::HostModules::MainSystem(&IID_MainSystem));
+    EXPECT_EQ(fields.graphBlend, &host.graphBlend);
+    EXPECT_EQ(fields.graphFilter, &host.graphFilter);
+    EXPECT_EQ(fields.surfaceFactory, &host.surfaceFactory);
+    EXPECT_EQ(fields.drawHost, nullptr);
+    EXPECT_EQ(fields.spriteBank, nullptr);
+    EXPECT_EQ(fields.lastHandle, 0);
+    EXPECT_TRUE(IsCurrent(plugin));
     EXPECT_TRUE(debug.messages.empty());
     plugin->Destroy();
 }
@@ -181,12 +199,12 @@ TEST_F(PluginObject, MissingModulesLeaveNullServicesButStillMakeTheObject)
 {
     IDrawPlugin* plugin = Create();
     EXPECT_EQ(debug.messages, std::vector<std::string>(4, kHostModuleMissing));
-    auto* object = static_cast<CDrawVelora*>(plugin);
-    EXPECT_EQ(object->mainSystem, nullptr);
-    EXPECT_EQ(object->graphBlend, nullptr);
-    EXPECT_EQ(object->graphFilter, nullptr);
-    EXPECT_EQ(object->surfaceFactory, nullptr);
-    EXPECT_EQ(currentPlugin, object);
+    const DrawPluginFields& fields = FieldsOf(plugin);
+    EXPECT_EQ(fields.mainSystem, nullptr);
+    EXPECT_EQ(fields.graphBlend, nullptr);
+    EXPECT_EQ(fields.graphFilter, nullptr);
+    EXPECT_EQ(fields.surfaceFactory, nullptr);
+    EXPECT_TRUE(IsCurrent(plugin));
     plugin->Destroy();
 }
 
@@ -195,12 +213,13 @@ TEST_F(PluginObject, EachServiceFailureIsToldAndTheOthersAreStillAcquired)
     LoadAllModules();
     modules.Load("MainSystem", {{"CreateInterface", &testing::HostModules::MainSystem}});  // no GetInterface
     testing::HostModules::refuseGraphFilter = true;
-    auto* plugin = static_cast<CDrawVelora*>(Create());
+    IDrawPlugin* plugin = Create();
+    const DrawPluginFields& fields = FieldsOf(plugin);
     EXPECT_EQ(debug.messages, (std::vector<std::string>{kExportMissing, kServiceNull}));
-    EXPECT_EQ(plugin->mainSystem, nullptr);
-    EXPECT_EQ(plugin->graphBlend, &host.graphBlend);
-    EXPECT_EQ(plugin->graphFilter, nullptr);
-    EXPECT_EQ(plugin->surfaceFactory, &host.surfaceFactory);
+    EXPECT_EQ(fields.mainSystem, nullptr);
+    EXPECT_EQ(fields.graphBlend, &host.graphBlend);
+    EXPECT_EQ(fields.graphFilter, nullptr);
+    EXPECT_EQ(fields.surfaceFactory, &host.surfaceFactory);
     plugin->Destroy();
 }
 
@@ -213,8 +232,8 @@ TEST_F(PluginObject, FactoryRefusesNullAndForeignGuids)
     EXPECT_EQ(CreateInterface(&almost), nullptr);
     EXPECT_EQ(CreateInterface(&IID_DrawHost), nullptr);
     EXPECT_EQ(debug.messages, (std::vector<std::string>{kFactoryNullGuid, kFactoryWrongGuid, kFactoryWrongGuid}));
-    EXPECT_EQ(currentPlugin, nullptr);
     EXPECT_TRUE(modules.lookups.empty());
+    ProbeInit();  // no object was made for Init to write to
 }
 
 TEST_F(PluginObject, EveryCreationMakesANewCurrentObject)
@@ -223,25 +242,25 @@ TEST_F(PluginObject, EveryCreationMakesANewCurrentObject)
     IDrawPlugin* first = Create();
     IDrawPlugin* second = Create();
     EXPECT_NE(first, second);
-    EXPECT_EQ(currentPlugin, second);
+    EXPECT_FALSE(IsCurrent(first));
+    EXPECT_TRUE(IsCurrent(second));
 
     // The first keeps working, and its Destroy leaves the current one alone.
     first->SetInterface(&IID_DrawHost, static_cast<IDrawHost*>(&host.drawHost));
     EXPECT_EQ(first->Update(), host.drawHost.answer);
     EXPECT_EQ(first->Destroy(), 0);
-    EXPECT_EQ(currentPlugin, second);
+    EXPECT_TRUE(IsCurrent(second));
     EXPECT_EQ(second->Destroy(), 0);
-    EXPECT_EQ(currentPlugin, nullptr);
+    ProbeInit();
 }
 
 TEST_F(PluginObject, FailedAllocationLeavesNoCurrentObjectAndNoMessage)
 {
     LoadAllModules();
-    Create();
-    IDrawPlugin* previous = currentPlugin;
+    IDrawPlugin* previous = Create();
     failNextNothrowNew = true;
     EXPECT_EQ(CreateInterface(&IID_DrawPlugin), nullptr);
-    EXPECT_EQ(currentPlugin, nullptr);
+    EXPECT_FALSE(IsCurrent(previous));
     EXPECT_TRUE(debug.messages.empty());
     previous->Destroy();
 }
@@ -249,7 +268,8 @@ TEST_F(PluginObject, FailedAllocationLeavesNoCurrentObjectAndNoMessage)
 TEST_F(PluginObject, SetInterfaceAcceptsOnlyTheDrawHostAndTheSpriteBank)
 {
     LoadAllModules();
-    auto* plugin = static_cast<CDrawVelora*>(Create());
+    IDrawPlugin* plugin = Create();
+    const DrawPluginFields& fields = FieldsOf(plugin);
     testing::FakeDrawHost other(host.log);
 
     plugin->SetInterface(nullptr, nullptr);
@@ -259,16 +279,16 @@ TEST_F(PluginObject, SetInterfaceAcceptsOnlyTheDrawHostAndTheSpriteBank)
     plugin->SetInterface(&IID_GraphBlend, &other);
     EXPECT_EQ(debug.messages, (std::vector<std::string>{kSetNullGuid, kSetNullInterface, kSetWrongGuid,
                                                         kSetWrongGuid, kSetWrongGuid}));
-    EXPECT_EQ(plugin->drawHost, nullptr);
-    EXPECT_EQ(plugin->graphBlend, &host.graphBlend);
+    EXPECT_EQ(fields.drawHost, nullptr);
+    EXPECT_EQ(fields.graphBlend, &host.graphBlend);
 
     debug.messages.clear();
     plugin->SetInterface(&IID_DrawHost, static_cast<IDrawHost*>(&host.drawHost));
     plugin->SetInterface(&IID_DrawHost, static_cast<IDrawHost*>(&other));
     plugin->SetInterface(&IID_SpriteBank, static_cast<ISpriteBank*>(&host.spriteBank));
     plugin->SetInterface(&IID_DrawHost, nullptr);  // never clears
-    EXPECT_EQ(plugin->drawHost, &other);
-    EXPECT_EQ(plugin->spriteBank, &host.spriteBank);
+    EXPECT_EQ(fields.drawHost, static_cast<IDrawHost*>(&other));
+    EXPECT_EQ(fields.spriteBank, static_cast<ISpriteBank*>(&host.spriteBank));
     EXPECT_EQ(debug.messages, std::vector<std::string>{kSetNullInterface});
     plugin->Destroy();
 }
@@ -302,7 +322,7 @@ TEST_F(PluginObject, DestroyEmptiesTheRegistryWhicheverObjectMadeTheInstances)
     Start(2);
     EXPECT_EQ(first->Destroy(), 0);
     EXPECT_EQ(Instances().Size(), 0u);
-    EXPECT_EQ(currentPlugin, second);
+    EXPECT_TRUE(IsCurrent(second));
     second->Destroy();
 
     // Without a current object Init still registers.

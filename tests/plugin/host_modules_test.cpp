@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "effect/instance_registry.h"
-#include "plugin/draw_velora.h"
+#include "contract/exports.h"
 #include "support/debug_capture.h"
 
 namespace velora {
@@ -32,7 +32,7 @@ void* Answer(void* module, const char* exportName, const Guid& iid)
 TEST(HostModules, AreFoundOnlyOnceTheHostHasLoadedThem)
 {
     testing::DebugCapture debug;
-    auto* before = static_cast<CDrawVelora*>(CreateInterface(&IID_DrawPlugin));
+    IDrawPlugin* before = CreateInterface(&IID_DrawPlugin);
     ASSERT_NE(before, nullptr);
     EXPECT_EQ(debug.messages, std::vector<std::string>(4, kHostModuleMissing));
     EXPECT_EQ(dlopen(VELORA_TEST_MODULE_DIR "/Graph.so", RTLD_NOW | RTLD_NOLOAD), nullptr)
@@ -43,14 +43,15 @@ TEST(HostModules, AreFoundOnlyOnceTheHostHasLoadedThem)
     void* graph = Open("Graph.so");
     void* surfaceFactory = Open("SurfaceFactory.so");
     debug.messages.clear();
-    auto* plugin = static_cast<CDrawVelora*>(CreateInterface(&IID_DrawPlugin));
+    IDrawPlugin* plugin = CreateInterface(&IID_DrawPlugin);
     ASSERT_NE(plugin, nullptr);
+    const DrawPluginFields& fields = FieldsOf(plugin);
     EXPECT_TRUE(debug.messages.empty());
-    EXPECT_EQ(static_cast<void*>(plugin->mainSystem), Answer(mainSystem, "GetInterface", IID_MainSystem));
-    EXPECT_EQ(static_cast<void*>(plugin->graphBlend), Answer(graph, "CreateInterface", IID_GraphBlend));
-    EXPECT_EQ(static_cast<void*>(plugin->graphFilter), Answer(graph, "CreateInterface", IID_GraphFilter));
-    EXPECT_NE(static_cast<void*>(plugin->graphBlend), static_cast<void*>(plugin->graphFilter));
-    EXPECT_EQ(static_cast<void*>(plugin->surfaceFactory),
+    EXPECT_EQ(static_cast<void*>(fields.mainSystem), Answer(mainSystem, "GetInterface", IID_MainSystem));
+    EXPECT_EQ(static_cast<void*>(fields.graphBlend), Answer(graph, "CreateInterface", IID_GraphBlend));
+    EXPECT_EQ(static_cast<void*>(fields.graphFilter), Answer(graph, "CreateInterface", IID_GraphFilter));
+    EXPECT_NE(static_cast<void*>(fields.graphBlend), static_cast<void*>(fields.graphFilter));
+    EXPECT_EQ(static_cast<void*>(fields.surfaceFactory),
               Answer(surfaceFactory, "CreateInterface", IID_SurfaceFactory));
     plugin->Destroy();
     dlclose(surfaceFactory);

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "effect/control_exports.h"
+#include "contract/exports.h"
 #include "effect/instance_registry.h"
 #include "support/debug_capture.h"
 #include "support/fake_clock.h"
@@ -36,7 +36,7 @@ protected:
     {
         Instances().Clear();
         hostModules.LoadInto(modules);
-        plugin = static_cast<CDrawVelora*>(CreateInterface(&IID_DrawPlugin));
+        plugin = CreateInterface(&IID_DrawPlugin);
         plugin->SetInterface(&IID_DrawHost, static_cast<IDrawHost*>(&host.drawHost));
         plugin->SetInterface(&IID_SpriteBank, static_cast<ISpriteBank*>(&host.spriteBank));
         host.spriteBank.AddRun(kBase, 16, 32);
@@ -44,8 +44,8 @@ protected:
     }
     ~Renderer() override
     {
-        if (currentPlugin) {
-            currentPlugin->Destroy();
+        if (plugin) {
+            plugin->Destroy();
         }
         Instances().Clear();
     }
@@ -71,12 +71,23 @@ protected:
         return host.log.calls;
     }
 
+    // One frame drawn straight through the renderer with `services`.
+    Calls DrawServices()
+    {
+        host.log.calls.clear();
+        clock.Advance(10);
+        DrawFrame(services, kHandle, &host.destination, kRate);
+        return host.log.calls;
+    }
+
     testing::RecordingHost host;
     testing::HostModules hostModules{host};
     testing::FakeModules modules;
     testing::DebugCapture debug;
     testing::FakeClock clock;
-    CDrawVelora* plugin = nullptr;
+    IDrawPlugin* plugin = nullptr;
+    // What the plug-in object hands the renderer, for tests that take services away.
+    HostServices services{&host.spriteBank, &host.surfaceFactory, &host.graphBlend, &host.graphFilter};
 };
 
 TEST_F(Renderer, HandlesWithoutAStartedInstanceMakeNoHostCall)
@@ -349,21 +360,21 @@ TEST_F(Renderer, DegenerateRunsAreNotDrawnButKeepMoving)
 TEST_F(Renderer, MissingServicesSkipOnlyWhatNeedsThem)
 {
     EffectInstance& instance = StartWith(0, {At(100, 100)});
-    plugin->spriteBank = nullptr;
-    EXPECT_TRUE(DrawOnce().empty());  // no sprite size, so no frame and no step
+    services.spriteBank = nullptr;
+    EXPECT_TRUE(DrawServices().empty());  // no sprite size, so no frame and no step
     EXPECT_EQ(instance.lastTime, 1000u);
 
-    plugin->spriteBank = &host.spriteBank;
-    plugin->graphBlend = nullptr;
-    EXPECT_EQ(DrawOnce().size(), 5u);  // fetched, not drawn
+    services.spriteBank = &host.spriteBank;
+    services.graphBlend = nullptr;
+    EXPECT_EQ(DrawServices().size(), 5u);  // fetched, not drawn
     EXPECT_EQ(instance.lastTime, 1020u);
 
     SetType(kHandle, 2);
-    plugin->graphFilter = nullptr;
-    EXPECT_EQ(DrawOnce().size(), 5u);
-    plugin->graphFilter = &host.graphFilter;
-    plugin->surfaceFactory = nullptr;
-    EXPECT_EQ(DrawOnce().size(), 5u);
+    services.graphFilter = nullptr;
+    EXPECT_EQ(DrawServices().size(), 5u);
+    services.graphFilter = &host.graphFilter;
+    services.surfaceFactory = nullptr;
+    EXPECT_EQ(DrawServices().size(), 5u);
 }
 
 TEST_F(Renderer, NullSpritesAndRefusedScratchSurfacesAreSkipped)
@@ -404,7 +415,7 @@ TEST_F(Renderer, WholeEffectOverManyFramesInEveryMode)
         Instances().Clear();
         host.log.calls.clear();
         host.surfaceFactory.made.clear();
-        plugin = static_cast<CDrawVelora*>(CreateInterface(&IID_DrawPlugin));
+        plugin = CreateInterface(&IID_DrawPlugin);
         plugin->SetInterface(&IID_DrawHost, static_cast<IDrawHost*>(&host.drawHost));
         plugin->SetInterface(&IID_SpriteBank, static_cast<ISpriteBank*>(&host.spriteBank));
         clock.SetTicks(1234u + static_cast<std::uint32_t>(type));

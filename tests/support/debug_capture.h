@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/platform.h"
+#include "platform/platform.h"
 
 namespace velora::testing {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <deque>
 
-#include "plugin/platform.h"
+#include "platform/platform.h"
 
 namespace velora::testing {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "plugin/guid.h"
-#include "plugin/platform.h"
+#include "contract/guid.h"
+#include "platform/platform.h"
 
 namespace velora::testing {
 

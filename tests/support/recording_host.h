@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_interfaces.h"
+#include "contract/host_interfaces.h"
 
 namespace velora::testing {
 

@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "plugin/host_interfaces.h"
+#include "contract/host_interfaces.h"
 #include "tests/wine/host_module.h"
 
 using velora::ISurface;

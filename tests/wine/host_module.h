@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "plugin/guid.h"
+#include "contract/guid.h"
 
 #define HOST_MODULE_EXPORT extern "C" __declspec(dllexport)
 
@@ -33,7 +33,7 @@ using RefuseRequestsFunction = void(__cdecl*)(int refuse);
 
 inline bool SameGuid(const velora::Guid* a, const velora::Guid& b)
 {
-    return a && std::memcmp(a, &b, sizeof b) == 0;
+    return a && velora::GuidEquals(a, &b);
 }
 
 }  // namespace host_module

@@ -3,7 +3,7 @@
 // MainSystem.dll that lacks the export.
 #include <windows.h>
 
-#include "plugin/host_interfaces.h"
+#include "contract/host_interfaces.h"
 #include "tests/wine/host_module.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "plugin/host_interfaces.h"
+#include "contract/host_interfaces.h"
 
 namespace host_module {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "plugin/host_interfaces.h"
+#include "contract/host_interfaces.h"
 #include "tests/wine/host_module.h"
 #include "tests/wine/memory_surface.h"
 

@@ -30,8 +30,8 @@
 #include <string>
 #include <vector>
 
-#include "plugin/draw_velora.h"
-#include "plugin/messages.h"
+#include "contract/exports.h"
+#include "contract/messages.h"
 #include "tests/wine/host_module.h"
 #include "tests/wine/memory_surface.h"
 
@@ -174,28 +174,6 @@ bool Resolve(HMODULE module, const char* name, Function& function)
     function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
     ExpectTrue(std::string("GetProcAddress finds ") + name, function != nullptr);
     return function != nullptr;
-}
-
-// The plug-in object's fields after its table pointer, in the order the
-// engine's binary layout has them.
-struct PluginFields {
-    void* table;
-    void* drawHost;
-    void* spriteBank;
-    void* mainSystem;
-    void* surfaceFactory;
-    void* graphBlend;
-    void* graphFilter;
-    std::int32_t lastHandle;
-    std::int32_t lastWidth;
-    std::int32_t lastHeight;
-};
-
-PluginFields FieldsOf(const IDrawPlugin* plugin)
-{
-    PluginFields fields;
-    std::memcpy(&fields, static_cast<const void*>(plugin), sizeof fields);
-    return fields;
 }
 
 // ---------------------------------------------------------------------------
@@ -372,7 +350,7 @@ int Run(const char* pluginPath)
         return 1;
     }
     {
-        const PluginFields f = FieldsOf(first);
+        const DrawPluginFields f = FieldsOf(first);
         ExpectTrue("without host modules all four services are null",
                    !f.mainSystem && !f.surfaceFactory && !f.graphBlend && !f.graphFilter);
         ExpectTrue("drawHost and spriteBank start null", !f.drawHost && !f.spriteBank);
@@ -409,14 +387,14 @@ int Run(const char* pluginPath)
     first->SetInterface(&velora::IID_DrawPlugin, &hostA);
     ExpectMessages("SetInterface(IID_DrawPlugin, p)", {messages::kSetInterfaceUnsupportedGuid});
     {
-        const PluginFields f = FieldsOf(first);
+        const DrawPluginFields f = FieldsOf(first);
         ExpectTrue("refused SetInterface calls store nothing", !f.drawHost && !f.spriteBank);
     }
     first->SetInterface(&velora::IID_DrawHost, static_cast<velora::IDrawHost*>(&hostA));
     first->SetInterface(&velora::IID_SpriteBank, static_cast<velora::ISpriteBank*>(&bank));
     ExpectMessages("SetInterface(IID_DrawHost) and (IID_SpriteBank)", {});
     {
-        const PluginFields f = FieldsOf(first);
+        const DrawPluginFields f = FieldsOf(first);
         ExpectTrue("drawHost and spriteBank are stored",
                    f.drawHost == static_cast<velora::IDrawHost*>(&hostA) &&
                        f.spriteBank == static_cast<velora::ISpriteBank*>(&bank));
@@ -429,7 +407,7 @@ int Run(const char* pluginPath)
     dll.Init(7, 800, 600, 0, 16, 4);
     ExpectMessages("Init(7, 800, 600, 0, 16, 4)", {});
     {
-        const PluginFields f = FieldsOf(first);
+        const DrawPluginFields f = FieldsOf(first);
         ExpectTrue("Init records handle, width and height",
                    f.lastHandle == 7 && f.lastWidth == 800 && f.lastHeight == 600);
     }
@@ -470,7 +448,7 @@ int Run(const char* pluginPath)
         return 1;
     }
     {
-        const PluginFields f = FieldsOf(second);
+        const DrawPluginFields f = FieldsOf(second);
         ExpectTrue("the four services are stored in their fields",
                    f.mainSystem == mainSystemObject && f.graphBlend == blendObject &&
                        f.graphFilter == filterObject && f.surfaceFactory == factoryObject &&
@@ -558,7 +536,7 @@ int Run(const char* pluginPath)
         return 1;
     }
     {
-        const PluginFields f = FieldsOf(third);
+        const DrawPluginFields f = FieldsOf(third);
         ExpectTrue("refused services stay null, the others are stored",
                    !f.graphBlend && !f.graphFilter && f.mainSystem == mainSystemObject &&
                        f.surfaceFactory == factoryObject);
@@ -608,7 +586,7 @@ int Run(const char* pluginPath)
                    {messages::kExportMissing, traces::kTraceGraphBlend, traces::kTraceGraphFilter,
                     traces::kTraceSurfaceFactory});
     if (fourth) {
-        const PluginFields f = FieldsOf(fourth);
+        const DrawPluginFields f = FieldsOf(fourth);
         ExpectTrue("without GetInterface mainSystem is null, the others are stored",
                    !f.mainSystem && f.graphBlend == blendObject && f.graphFilter == filterObject &&
                        f.surfaceFactory == factoryObject);

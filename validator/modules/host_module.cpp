@@ -3,7 +3,7 @@
 // CreateInterface). The factory answers from the validator's host, which the
 // validator executable exports as VeloraValidatorService. Built without
 // VELORA_MODULE_EXPORT it is a module that lacks the factory export.
-#include "plugin/guid.h"
+#include "contract/guid.h"
 
 extern "C" void* VeloraValidatorService(int module, const velora::Guid* iid);
 

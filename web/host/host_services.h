@@ -12,7 +12,7 @@
 #include <map>
 #include <memory>
 
-#include "plugin/host_interfaces.h"
+#include "contract/host_interfaces.h"
 #include "web/host/pixel_surface.h"
 
 namespace velora::web {

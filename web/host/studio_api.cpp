@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "plugin/draw_velora.h"
-#include "plugin/platform_web.h"
+#include "contract/exports.h"
+#include "platform/web.h"
 #include "web/host/studio_host.h"
 
 namespace {

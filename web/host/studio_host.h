@@ -17,7 +17,7 @@
 #include <span>
 #include <vector>
 
-#include "plugin/draw_velora.h"
+#include "contract/exports.h"
 #include "web/host/host_services.h"
 #include "web/host/sprite_runs.h"
 

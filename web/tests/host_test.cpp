@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "effect/control_exports.h"
-#include "plugin/draw_velora.h"
-#include "plugin/platform.h"
+#include "contract/exports.h"
+#include "contract/exports.h"
+#include "platform/platform.h"
 #include "web/host/pixel_ops.h"
 #include "web/host/studio_host.h"
 

@@ -1,7 +1,7 @@
 // A minimal host module for the service lookup test: built three times, as
 // MainSystem.so (GetInterface), Graph.so and SurfaceFactory.so
 // (CreateInterface), each answering its own GUIDs with static objects.
-#include "plugin/guid.h"
+#include "contract/guid.h"
 
 namespace {
 int firstService;
@@ -20,17 +20,3 @@ extern "C" __attribute__((visibility("default"))) void* VELORA_MODULE_EXPORT(con
 #endif
     return nullptr;
 }
-
-namespace velora {
-bool GuidEquals(const Guid* a, const Guid* b)
-{
-    const auto* x = reinterpret_cast<const unsigned char*>(a);
-    const auto* y = reinterpret_cast<const unsigned char*>(b);
-    for (int i = 0; i < 16; ++i) {
-        if (x[i] != y[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-}  // namespace velora

@@ -1,15 +1,17 @@
-// The control exports: thin guarded trampolines over the registry.
+// The eight control exports: thin guarded trampolines over the effect
+// registry, beside CreateInterface. Init also records its handle and field
+// size in the latest plug-in object, which is how Update learns the handle.
 //
 // A handle without an instance makes Start and the setters do nothing.
-#include "effect/control_exports.h"
-
 #include <memory>
 
+#include "contract/exports.h"
 #include "effect/instance_registry.h"
 #include "effect/random.h"
 #include "effect/spawn.h"
+#include "platform/platform.h"
 #include "plugin/draw_velora.h"
-#include "plugin/platform.h"
+#include "plugin/guarded.h"
 
 namespace velora {
 namespace {

@@ -12,7 +12,7 @@
 // Only the Emscripten build defines these.
 #pragma once
 
-#include "plugin/platform.h"
+#include "platform/platform.h"
 
 namespace velora::platform::web {
 

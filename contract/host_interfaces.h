@@ -10,8 +10,8 @@
 
 #include <cstdint>
 
-#include "plugin/abi.h"
-#include "plugin/guid.h"
+#include "contract/abi.h"
+#include "contract/guid.h"
 
 // A slot the plug-in never calls. It has a body so that hosts written against
 // these declarations (tests, the reference host) need not implement it.

@@ -1,10 +1,10 @@
-#include "effect/control_exports.h"
+#include "contract/exports.h"
 
 #include <climits>
 
 #include <gtest/gtest.h>
 
-#include "effect_fixture.h"
+#include "effect/effect_fixture.h"
 #include "support/debug_capture.h"
 
 namespace velora {
@@ -12,8 +12,15 @@ namespace {
 
 class ControlExports : public testing::EffectTest {
 protected:
+    ~ControlExports() override
+    {
+        if (plugin) {
+            plugin->Destroy();
+        }
+    }
+
     testing::DebugCapture debug;  // the plug-in object finds no host modules here
-    CDrawVelora plugin;
+    IDrawPlugin* plugin = CreateInterface(&IID_DrawPlugin);
 };
 
 TEST_F(ControlExports, InitRegistersAnUnstartedInstanceWithDefaults)
@@ -110,7 +117,6 @@ TEST_F(ControlExports, SettersStoreTheirValuesAndNothingElse)
 
 TEST_F(ControlExports, SecondInitKeepsTheInstanceButRecordsItsArguments)
 {
-    currentPlugin = &plugin;
     Init(2, 640, 480, 0, 8, 2);
     SetType(2, 1);
     Start(2);
@@ -122,14 +128,15 @@ TEST_F(ControlExports, SecondInitKeepsTheInstanceButRecordsItsArguments)
     EXPECT_EQ(instance->type, 1);
     EXPECT_TRUE(instance->started);
     EXPECT_EQ(instance->particles.size(), 40u);
-    EXPECT_EQ(plugin.lastHandle, 2);
-    EXPECT_EQ(plugin.lastWidth, 800);
-    EXPECT_EQ(plugin.lastHeight, 600);
+    EXPECT_EQ(FieldsOf(plugin).lastHandle, 2);
+    EXPECT_EQ(FieldsOf(plugin).lastWidth, 800);
+    EXPECT_EQ(FieldsOf(plugin).lastHeight, 600);
 }
 
 TEST_F(ControlExports, InitWithoutPluginObjectStillRegistersAndReseeds)
 {
-    currentPlugin = nullptr;
+    plugin->Destroy();  // leaves no current object
+    plugin = nullptr;
     clock.SetTicks(99);
     Init(4, 640, 480, 0, 8, 2);
     EXPECT_NE(Find(4), nullptr);

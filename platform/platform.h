@@ -4,7 +4,7 @@
 // OutputDebugStringA. Elsewhere: CLOCK_MONOTONIC in whole milliseconds,
 // truncated to 32 bits, for both clocks; a host module X is the already
 // loaded shared object named X.so; debug messages go to standard error
-// unchanged. WebAssembly (Emscripten): see platform_web.h. Tests replace
+// unchanged. WebAssembly (Emscripten): see web.h. Tests replace
 // each of these through the seams at the bottom.
 #pragma once
 

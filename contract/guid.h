@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 namespace velora {
 
@@ -16,7 +17,7 @@ struct Guid {
 static_assert(sizeof(Guid) == 16);
 
 // True when all 16 bytes are equal; there is no partial match.
-bool GuidEquals(const Guid* a, const Guid* b);
+inline bool GuidEquals(const Guid* a, const Guid* b) { return std::memcmp(a, b, sizeof(Guid)) == 0; }
 
 // The plug-in's own identifier, answered by CreateInterface.
 inline constexpr Guid IID_DrawPlugin = {
