@@ -1,5 +1,7 @@
 #include "previewer/plugin_library.h"
 
+#include "contract/host_modules.h"
+
 #include <dlfcn.h>
 
 #include <filesystem>
@@ -34,17 +36,6 @@ void* Open(const std::string& path, const std::string& what)
     return handle;
 }
 
-template <class Function>
-void Resolve(void* handle, const char* name, Function& function, const std::string& path)
-{
-    dlerror();
-    void* address = dlsym(handle, name);
-    if (!address) {
-        throw std::runtime_error(path + " is not a DrawVelora plug-in: it has no export " + name);
-    }
-    function = reinterpret_cast<Function>(address);
-}
-
 }  // namespace
 
 HostModules::HostModules(const std::string& directory)
@@ -54,7 +45,9 @@ HostModules::HostModules(const std::string& directory)
         const char* factory;
     };
     static constexpr Module kModules[] = {
-        {"MainSystem.so", "GetInterface"}, {"Graph.so", "CreateInterface"}, {"SurfaceFactory.so", "CreateInterface"}};
+        {"MainSystem.so", modules::kMainSystemExport},
+        {"Graph.so", modules::kGraphExport},
+        {"SurfaceFactory.so", modules::kSurfaceFactoryExport}};
     try {
         for (const Module& module : kModules) {
             const std::string path = (std::filesystem::path(directory) / module.file).string();
@@ -82,15 +75,10 @@ HostModules::~HostModules()
 PluginLibrary::PluginLibrary(const std::string& path) : handle_(Open(path, "plug-in"))
 {
     try {
-        Resolve(handle_, "CreateInterface", CreateInterface, path);
-        Resolve(handle_, "Init", Init, path);
-        Resolve(handle_, "Start", Start, path);
-        Resolve(handle_, "Release", Release, path);
-        Resolve(handle_, "SetType", SetType, path);
-        Resolve(handle_, "SetNumof", SetNumof, path);
-        Resolve(handle_, "SetMaxAmp", SetMaxAmp, path);
-        Resolve(handle_, "SetXSpeed", SetXSpeed, path);
-        Resolve(handle_, "SetYSpeed", SetYSpeed, path);
+        if (const char* missing =
+                exports::BindExports(*this, [this](const char* name) { return dlsym(handle_, name); })) {
+            throw std::runtime_error(path + " is not a DrawVelora plug-in: it has no export " + missing);
+        }
     } catch (...) {
         dlclose(handle_);
         throw;

@@ -28,7 +28,8 @@ private:
     std::vector<void*> handles_;
 };
 
-class PluginLibrary {
+// The nine exports are the members of exports::PluginExports.
+class PluginLibrary : public exports::PluginExports {
 public:
     // Throws std::runtime_error when the file is missing, cannot be loaded,
     // or lacks one of the nine exports.
@@ -36,23 +37,6 @@ public:
     ~PluginLibrary();
     PluginLibrary(const PluginLibrary&) = delete;
     PluginLibrary& operator=(const PluginLibrary&) = delete;
-
-    using CreateInterfaceFn = IDrawPlugin* (*)(const Guid* iid);
-    using InitFn = void (*)(std::int32_t handle, std::int32_t width, std::int32_t height, std::int32_t baseSprite,
-                            std::int32_t spriteCount, std::int32_t rotationFrames);
-    using HandleFn = void (*)(std::int32_t handle);
-    using SetIntFn = void (*)(std::int32_t handle, std::int32_t value);
-    using SetFloatFn = void (*)(std::int32_t handle, float value);
-
-    CreateInterfaceFn CreateInterface = nullptr;
-    InitFn Init = nullptr;
-    HandleFn Start = nullptr;
-    HandleFn Release = nullptr;
-    SetIntFn SetType = nullptr;
-    SetIntFn SetNumof = nullptr;
-    SetIntFn SetMaxAmp = nullptr;
-    SetFloatFn SetXSpeed = nullptr;
-    SetFloatFn SetYSpeed = nullptr;
 
 private:
     void* handle_ = nullptr;

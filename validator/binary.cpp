@@ -16,18 +16,6 @@ namespace {
 
 const char* const kModuleFiles[3] = {"MainSystem.so", "Graph.so", "SurfaceFactory.so"};
 
-template <class Function>
-bool Find(void* library, const char* name, Function& function, std::string& error)
-{
-    void* address = dlsym(library, name);
-    if (!address) {
-        error = std::string("the plug-in does not export ") + name;
-        return false;
-    }
-    function = reinterpret_cast<Function>(address);
-    return true;
-}
-
 }  // namespace
 
 PluginLibrary::~PluginLibrary() { Close(); }
@@ -42,15 +30,12 @@ bool PluginLibrary::Open(const std::string& path, std::string& error)
         return false;
     }
     path_ = path;
-    const bool found = Find(handle_, "CreateInterface", createInterface, error) &&
-                       Find(handle_, "Init", init, error) && Find(handle_, "Start", start, error) &&
-                       Find(handle_, "Release", release, error) && Find(handle_, "SetType", setType, error) &&
-                       Find(handle_, "SetNumof", setNumof, error) && Find(handle_, "SetMaxAmp", setMaxAmp, error) &&
-                       Find(handle_, "SetXSpeed", setXSpeed, error) && Find(handle_, "SetYSpeed", setYSpeed, error);
-    if (!found) {
+    const char* missing = exports::BindExports(*this, [this](const char* name) { return dlsym(handle_, name); });
+    if (missing) {
+        error = std::string("the plug-in does not export ") + missing;
         Close();
     }
-    return found;
+    return !missing;
 }
 
 void PluginLibrary::Close()

@@ -16,7 +16,8 @@
 
 namespace velora::validator {
 
-class PluginLibrary {
+// The nine exports are the members of exports::PluginExports.
+class PluginLibrary : public exports::PluginExports {
 public:
     PluginLibrary() = default;
     ~PluginLibrary();
@@ -29,17 +30,6 @@ public:
     // Unloads it (the host ends every plug-in object first).
     void Close();
     const std::string& Path() const { return path_; }
-
-    IDrawPlugin* (*createInterface)(const Guid* iid) = nullptr;
-    void (*init)(std::int32_t handle, std::int32_t width, std::int32_t height, std::int32_t baseSprite,
-                 std::int32_t spriteCount, std::int32_t rotationFrames) = nullptr;
-    void (*start)(std::int32_t handle) = nullptr;
-    void (*release)(std::int32_t handle) = nullptr;
-    void (*setType)(std::int32_t handle, std::int32_t type) = nullptr;
-    void (*setNumof)(std::int32_t handle, std::int32_t numof) = nullptr;
-    void (*setMaxAmp)(std::int32_t handle, std::int32_t maxAmp) = nullptr;
-    void (*setXSpeed)(std::int32_t handle, float xSpeed) = nullptr;
-    void (*setYSpeed)(std::int32_t handle, float ySpeed) = nullptr;
 
 private:
     void* handle_ = nullptr;
@@ -57,19 +47,19 @@ Operation Slot(void* object, int position)
     return reinterpret_cast<Operation>(table[position]);
 }
 
-inline std::int32_t Retain(void* object) { return Slot<std::int32_t (*)(void*)>(object, 0)(object); }
-inline std::int32_t Destroy(void* object) { return Slot<std::int32_t (*)(void*)>(object, 1)(object); }
+inline std::int32_t Retain(void* object) { return Slot<std::int32_t (*)(void*)>(object, slot::kRetain)(object); }
+inline std::int32_t Destroy(void* object) { return Slot<std::int32_t (*)(void*)>(object, slot::kDestroy)(object); }
 inline void SetInterface(void* object, const Guid* iid, void* iface)
 {
-    Slot<void (*)(void*, const Guid*, void*)>(object, 2)(object, iid, iface);
+    Slot<void (*)(void*, const Guid*, void*)>(object, slot::kSetInterface)(object, iid, iface);
 }
-inline std::int32_t Update(void* object) { return Slot<std::int32_t (*)(void*)>(object, 3)(object); }
+inline std::int32_t Update(void* object) { return Slot<std::int32_t (*)(void*)>(object, slot::kUpdate)(object); }
 inline std::int32_t Draw(void* object, std::int32_t handle, ISurface* destination, const std::int32_t (&ignored)[6],
                          std::int32_t rate)
 {
     using Operation = std::int32_t (*)(void*, std::int32_t, ISurface*, std::int32_t, std::int32_t, std::int32_t,
                                        std::int32_t, std::int32_t, std::int32_t, std::int32_t);
-    return Slot<Operation>(object, 4)(object, handle, destination, ignored[0], ignored[1], ignored[2], ignored[3],
+    return Slot<Operation>(object, slot::kDraw)(object, handle, destination, ignored[0], ignored[1], ignored[2], ignored[3],
                                       ignored[4], ignored[5], rate);
 }
 

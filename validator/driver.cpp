@@ -328,7 +328,7 @@ void Driver::DoCreateInterface(Choices& c)
     void* object = nullptr;
     Describe("%s", !argument ? "null" : ours ? "IID_DrawPlugin" : "another GUID");
     const Outcome outcome = Run(CallKind::CreateInterface, "CreateInterface",
-                                [&] { object = plugin_.createInterface(argument); });
+                                [&] { object = plugin_.CreateInterface(argument); });
 
     std::string messages;
     std::vector<std::pair<Module, Guid>> factories;
@@ -584,7 +584,7 @@ void Driver::DoInit(Choices& c)
     Describe("%d, %d, %d, %d, %d, %d", handle, fresh.width, fresh.height, fresh.baseSprite, fresh.spriteCount,
              fresh.rotationFrames);
     const Outcome outcome = Run(CallKind::Quiet, "Init", [&] {
-        plugin_.init(handle, fresh.width, fresh.height, fresh.baseSprite, fresh.spriteCount, fresh.rotationFrames);
+        plugin_.Init(handle, fresh.width, fresh.height, fresh.baseSprite, fresh.spriteCount, fresh.rotationFrames);
     });
     ExpectReads(outcome, "Init", 1);  // the tick count that reseeds the random source
     ExpectMessages(outcome, "Init", "");
@@ -603,7 +603,7 @@ void Driver::DoStart(Choices& c)
 {
     const std::int32_t handle = PickHandle(c);
     Describe("%d", handle);
-    const Outcome outcome = Run(CallKind::Quiet, "Start", [&] { plugin_.start(handle); });
+    const Outcome outcome = Run(CallKind::Quiet, "Start", [&] { plugin_.Start(handle); });
     ExpectMessages(outcome, "Start", "");
     const auto it = instances_.find(handle);
     if (it == instances_.end()) {
@@ -627,7 +627,7 @@ void Driver::DoRelease(Choices& c)
 {
     const std::int32_t handle = PickHandle(c);
     Describe("%d", handle);
-    const Outcome outcome = Run(CallKind::Quiet, "Release", [&] { plugin_.release(handle); });
+    const Outcome outcome = Run(CallKind::Quiet, "Release", [&] { plugin_.Release(handle); });
     ExpectReads(outcome, "Release", 0);
     ExpectMessages(outcome, "Release", "");
     instances_.erase(handle);
@@ -645,7 +645,7 @@ void Driver::DoSetter(Choices& c, int which)
         const std::int32_t type = PickInt(c, kTypes, 0, 3);
         name = "SetType";
         Describe("%d, %d", handle, type);
-        outcome = Run(CallKind::Quiet, name, [&] { plugin_.setType(handle, type); });
+        outcome = Run(CallKind::Quiet, name, [&] { plugin_.SetType(handle, type); });
         if (instance) {
             instance->type = type;
         }
@@ -671,7 +671,7 @@ void Driver::DoSetter(Choices& c, int which)
         }
         name = "SetNumof";
         Describe("%d, %d", handle, numof);
-        outcome = Run(CallKind::Quiet, name, [&] { plugin_.setNumof(handle, numof); });
+        outcome = Run(CallKind::Quiet, name, [&] { plugin_.SetNumof(handle, numof); });
         if (instance) {
             instance->numof = numof;
         }
@@ -681,21 +681,21 @@ void Driver::DoSetter(Choices& c, int which)
         const std::int32_t amplitude = PickInt(c, kAmplitudes, -100, 100);
         name = "SetMaxAmp";
         Describe("%d, %d", handle, amplitude);
-        outcome = Run(CallKind::Quiet, name, [&] { plugin_.setMaxAmp(handle, amplitude); });
+        outcome = Run(CallKind::Quiet, name, [&] { plugin_.SetMaxAmp(handle, amplitude); });
         break;
     }
     case 3: {
         const float speed = PickFloat(c);
         name = "SetXSpeed";
         Describe("%d, %g", handle, static_cast<double>(speed));
-        outcome = Run(CallKind::Quiet, name, [&] { plugin_.setXSpeed(handle, speed); });
+        outcome = Run(CallKind::Quiet, name, [&] { plugin_.SetXSpeed(handle, speed); });
         break;
     }
     default: {
         const float speed = PickFloat(c);
         name = "SetYSpeed";
         Describe("%d, %g", handle, static_cast<double>(speed));
-        outcome = Run(CallKind::Quiet, name, [&] { plugin_.setYSpeed(handle, speed); });
+        outcome = Run(CallKind::Quiet, name, [&] { plugin_.SetYSpeed(handle, speed); });
         break;
     }
     }
@@ -724,7 +724,7 @@ void Driver::Finish()
     if (!instances_.empty() && setupError_.empty()) {
         // No object is left to empty the registry: make one for it.
         const Outcome outcome = Run(CallKind::CreateInterface, "CreateInterface", [&] {
-            if (void* object = plugin_.createInterface(&IID_DrawPlugin)) {
+            if (void* object = plugin_.CreateInterface(&IID_DrawPlugin)) {
                 operations::Destroy(object);
             }
         });

@@ -247,9 +247,9 @@ int main(int argc, char** argv)
     clock.active = true;
     progress.name = "Init";
     progress.inCall = true;
-    plugin.init(INT_MIN + 1, 1, 1, 0, 1, 1);
+    plugin.Init(INT_MIN + 1, 1, 1, 0, 1, 1);
     progress.name = "Release";
-    plugin.release(INT_MIN + 1);
+    plugin.Release(INT_MIN + 1);
     progress.inCall = false;
     clock.active = false;
     if (clock.reads - readsBefore != 1) {

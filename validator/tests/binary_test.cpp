@@ -89,8 +89,8 @@ TEST(PluginLibrary, TellsWhyALibraryCannotBeThePlugIn)
 
     error.clear();
     ASSERT_TRUE(plugin.Open(VELORA_TEST_PLUGIN, error)) << error;
-    EXPECT_NE(plugin.createInterface, nullptr);
-    EXPECT_NE(plugin.setYSpeed, nullptr);
+    EXPECT_NE(plugin.CreateInterface, nullptr);
+    EXPECT_NE(plugin.SetYSpeed, nullptr);
 }
 
 TEST(HostModules, AreLoadedAndUnloadedAsTheDriverSays)
