@@ -3,6 +3,7 @@
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,79 @@ protected:
         return instance.particles.at(0);
     }
 };
+
+// One particle's step written out from the documented formulas: t, c, X, Y,
+// angle and phase are each rounded to float where the system rounds them,
+// everything between them is double.
+Particle DocumentedStep(const EffectInstance& e, Particle p, std::uint32_t elapsed, std::int32_t size)
+{
+    const double t = static_cast<float>(elapsed / 10000.0);
+    const double c = static_cast<float>(std::cos(static_cast<double>(p.angle)));
+    const std::int32_t h = size / 2;
+    double X = static_cast<float>(c * e.maxAmp * 0.01 + (t * 100.0 * e.xSpeed + p.x));
+    double Y = static_cast<float>(static_cast<double>(e.height) * t * p.fallRate * e.ySpeed + p.y);
+    p.angle = static_cast<float>(3.141592653589793 * t * 10.0 + p.angle);
+    p.phase = static_cast<float>(static_cast<double>(p.phaseRate) * t * 10.0 + p.phase);
+    p.phase = p.phase >= 1.0f ? static_cast<float>(p.phase - 1.0) : p.phase;
+    X = X - h > e.width ? static_cast<float>(X - (e.width + h)) : X;
+    X = X + h < 0.0 ? static_cast<float>(X + (e.width + h)) : X;
+    Y = Y - h > e.height ? static_cast<float>(Y - (e.height + size)) : Y;
+    p.x = static_cast<float>(X);
+    p.y = static_cast<float>(Y);
+    return p;
+}
+
+// Many steps with awkward fields, speeds, rates and times, including
+// particles at x = 0 without drift, where the sway alone makes X.
+TEST_F(Motion, AwkwardStepsMatchTheDocumentedArithmetic)
+{
+    std::uint32_t state = 0x2545F491u;
+    const auto next = [&state](std::uint32_t n) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state % n;
+    };
+    const auto unit = [&next] { return static_cast<float>(next(1000003)) / 1000003.0f; };
+    for (int round = 0; round < 300; ++round) {
+        EffectInstance instance = Field(MakeParticle(0, 0, 0, 1, 0, 1));
+        instance.width = 1 + static_cast<std::int32_t>(next(2000));
+        instance.height = 1 + static_cast<std::int32_t>(next(2000));
+        instance.maxAmp = static_cast<std::int32_t>(next(20001)) - 5000;
+        instance.xSpeed = round % 3 == 0 ? 0.0f : 7.0f * unit() - 3.0f;
+        instance.ySpeed = 3.0f * unit() - 0.5f;
+        instance.particles.clear();
+        for (int i = 0; i < 50; ++i) {
+            const float x = i % 4 == 0 ? 0.0f : unit() * static_cast<float>(instance.width);
+            instance.particles.push_back(MakeParticle(x, unit() * static_cast<float>(instance.height), 7.0f * unit(),
+                                                      1.5f * unit() + 0.5f, unit(), 2.0f * unit() + 0.9f));
+        }
+        const std::vector<Particle> before = instance.particles;
+        const std::uint32_t elapsed = round % 5 == 0 ? 250u : next(1200);
+        const std::int32_t size = static_cast<std::int32_t>(next(70)) - 3;
+        StepOnce(instance, elapsed, size);
+        for (std::size_t i = 0; i < before.size(); ++i) {
+            const Particle expected = DocumentedStep(instance, before[i], elapsed, size);
+            const Particle& p = instance.particles[i];
+            EXPECT_EQ(p.x, expected.x);
+            EXPECT_EQ(p.y, expected.y);
+            EXPECT_EQ(p.angle, expected.angle);
+            EXPECT_EQ(p.phase, expected.phase);
+            if (HasFailure()) {
+                FAIL() << "round " << round << ", particle " << i << ", " << elapsed << " ms";
+            }
+        }
+    }
+}
+
+TEST_F(Motion, PhaseLandingExactlyOnOneStartsOver)
+{
+    // 250 ms is t = 0.025f, a little above 0.025: the sums round to 1.0f.
+    for (auto [rate, phase] : {std::pair{1.0f, 0.75f}, {2.0f, 0.5f}, {0.5f, 0.875f}}) {
+        EffectInstance instance = Field(MakeParticle(100, 50, 0, rate, phase, 1));
+        EXPECT_EQ(StepOnce(instance, 250).phase, 0.0f) << rate;
+    }
+}
 
 TEST_F(Motion, HundredMillisecondStep)
 {

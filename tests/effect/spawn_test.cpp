@@ -55,6 +55,42 @@ TEST_F(Spawn, BuildsEachParticleFromSevenDrawsInFieldOrder)
     EXPECT_EQ(DrawRandom(), draws[21]);
 }
 
+// Every field of every particle, for many seeds and awkward fields, against
+// its formula applied to draws the test makes itself from the generator's
+// recurrence. Each value is one double expression rounded to float once.
+TEST_F(Spawn, EveryDrawOfManySeedsGoesThroughItsFormula)
+{
+    constexpr std::int32_t kFields[][2] = {{640, 480}, {637, 479}, {1, 3}, {1921, 1079}, {-333, 100003}};
+    std::uint32_t seed = 7;
+    for (int run = 0; run < 200; ++run) {
+        seed = seed * 2654435761u + 12345u;
+        const auto [width, height] = kFields[run % 5];
+        EffectInstance instance = Field(width, height, 40);
+        SeedRandom(seed);
+        SpawnParticles(instance);
+
+        std::uint32_t state = seed;
+        const auto draw = [&state] {
+            state = state * 214013u + 2531011u;
+            return static_cast<double>(state >> 16 & 0x7FFFu);
+        };
+        ASSERT_EQ(instance.particles.size(), 40u);
+        for (const Particle& p : instance.particles) {
+            const double r[7] = {draw(), draw(), draw(), draw(), draw(), draw(), draw()};
+            EXPECT_EQ(p.x, static_cast<float>(r[0] * width / 32768));
+            EXPECT_EQ(p.y, static_cast<float>(r[1] * height / 32768));
+            EXPECT_EQ(p.angle, static_cast<float>(r[2] * 3.141592653589793 / 32768));
+            EXPECT_EQ(p.phaseRate, static_cast<float>((3 * r[3] + 32768) / 65536));
+            EXPECT_EQ(p.phase, static_cast<float>(r[4] / 32768));
+            EXPECT_EQ(p.fallRate, static_cast<float>(r[5] / 16384 + 0.9));
+            EXPECT_EQ(p.forward, r[6] > 16384);
+            if (HasFailure()) {
+                FAIL() << "seed " << seed << ", field " << width << " x " << height;
+            }
+        }
+    }
+}
+
 TEST_F(Spawn, ForwardIsTrueOnlyAboveOneHalf)
 {
     for (auto [draw, forward] : {std::pair{16384, false}, {16385, true}, {0, false}, {32767, true}}) {

@@ -1,10 +1,12 @@
 #include "contract/exports.h"
 
 #include <climits>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "effect/effect_fixture.h"
+#include "effect/random.h"
 #include "support/debug_capture.h"
 
 namespace velora {
@@ -131,6 +133,33 @@ TEST_F(ControlExports, SecondInitKeepsTheInstanceButRecordsItsArguments)
     EXPECT_EQ(FieldsOf(plugin).lastHandle, 2);
     EXPECT_EQ(FieldsOf(plugin).lastWidth, 800);
     EXPECT_EQ(FieldsOf(plugin).lastHeight, 600);
+}
+
+TEST_F(ControlExports, InitOnATakenHandleStillReseeds)
+{
+    clock.SetTicks(31337);
+    Init(3, 640, 480, 0, 8, 2);
+    SetNumof(3, 6);
+    Start(3);
+    const std::vector<Particle> first = Find(3)->particles;
+
+    // Same ticks: the next Start lays the same particles out again.
+    Init(3, 640, 480, 0, 8, 2);
+    Start(3);
+    const std::vector<Particle>& again = Find(3)->particles;
+    ASSERT_EQ(again.size(), first.size());
+    for (std::size_t i = 0; i < first.size(); ++i) {
+        EXPECT_EQ(again[i].x, first[i].x) << i;
+        EXPECT_EQ(again[i].angle, first[i].angle) << i;
+        EXPECT_EQ(again[i].fallRate, first[i].fallRate) << i;
+    }
+
+    // Other ticks: the first draw is the first of that seed's sequence.
+    clock.SetTicks(2);
+    Init(3, 800, 600, 0, 8, 2);
+    Start(3);
+    SeedRandom(2);
+    EXPECT_EQ(Find(3)->particles.at(0).x, static_cast<float>(DrawRandom() / 32768.0 * 640));
 }
 
 TEST_F(ControlExports, InitWithoutPluginObjectStillRegistersAndReseeds)

@@ -155,6 +155,25 @@ TEST_F(Renderer, ModeTwoSharesOneScratchSurfaceAndFiltersWithTheRate)
     EXPECT_TRUE(host.surfaceFactory.made.at(0)->destroyed);
 }
 
+// The motion step's two clock readings come before the scratch surface ends.
+TEST_F(Renderer, ScratchSurfaceEndsAfterTheMotionStep)
+{
+    static testing::CallLog* log = nullptr;
+    log = &host.log;
+    platform::testing::OverrideMultimediaTime([]() -> std::uint32_t {
+        log->Record("MultimediaTime", 0);
+        return 1010;
+    });
+    for (std::int32_t type : {2, 3}) {
+        StartWith(type, {At(100, 100)});
+        const Calls calls = DrawOnce();
+        ASSERT_GE(calls.size(), 3u);
+        const Calls end(calls.end() - 3, calls.end());
+        const std::string destroy = "scratch" + std::to_string(type - 1) + ".Destroy@1()";
+        EXPECT_EQ(end, (Calls{"MultimediaTime@0()", "MultimediaTime@0()", destroy})) << "mode " << type;
+    }
+}
+
 TEST_F(Renderer, ScratchSurfaceIsMadeOnlyWhenSomethingIsDrawn)
 {
     for (std::int32_t type : {2, 3}) {
