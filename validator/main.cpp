@@ -186,11 +186,9 @@ int Usage()
     return 4;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// Reads the command line into options; false on anything it does not know.
+bool ParseOptions(int argc, char** argv, Options& options)
 {
-    Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--trace" || option == "--totals") {
@@ -198,7 +196,7 @@ int main(int argc, char** argv)
             continue;
         }
         if (i + 1 >= argc) {
-            return Usage();
+            return false;
         }
         const char* value = argv[++i];
         std::uint64_t number = 0;
@@ -215,8 +213,89 @@ int main(int argc, char** argv)
         } else if (option == "--bare-modules") {
             options.bareModules = value;
         } else {
-            return Usage();
+            return false;
         }
+    }
+    return true;
+}
+
+// The plug-in's clock must be the validator's: its Init reads the tick count
+// exactly once. False, with the reason told, when it is not.
+bool ClockReachesThePlugin(PluginLibrary& plugin)
+{
+    ClockControl& clock = Clock();
+    const std::uint64_t readsBefore = clock.reads;
+    Progress& progress = CurrentProgress();
+    clock.active = true;
+    progress.name = "Init";
+    progress.inCall = true;
+    plugin.Init(INT_MIN + 1, 1, 1, 0, 1, 1);
+    progress.name = "Release";
+    plugin.Release(INT_MIN + 1);
+    progress.inCall = false;
+    clock.active = false;
+    if (clock.reads - readsBefore != 1) {
+        std::fprintf(stderr,
+                     "velora_validator: the plug-in's clock_gettime does not reach the validator's clock "
+                     "(%llu readings in Init instead of 1); is the executable linked with its symbols "
+                     "exported?\n",
+                     static_cast<unsigned long long>(clock.reads - readsBefore));
+        return false;
+    }
+    return true;
+}
+
+// What the run exercised, for --totals.
+void PrintTotals(const Host::Totals& t)
+{
+    std::printf("velora_validator: started draws by mode %llu %llu %llu %llu, other %llu\n",
+                static_cast<unsigned long long>(t.startedByMode[0]), static_cast<unsigned long long>(t.startedByMode[1]),
+                static_cast<unsigned long long>(t.startedByMode[2]), static_cast<unsigned long long>(t.startedByMode[3]),
+                static_cast<unsigned long long>(t.startedByMode[4]));
+    std::printf("velora_validator: %llu draws of started instances, %llu particle sprites fetched, drawn by "
+                "mode %llu %llu %llu %llu, %llu scratch surfaces, %llu alpha reads, %llu reports, %llu "
+                "module factory calls\n",
+                static_cast<unsigned long long>(t.startedDraws), static_cast<unsigned long long>(t.spriteFetches),
+                static_cast<unsigned long long>(t.drawnByMode[0]), static_cast<unsigned long long>(t.drawnByMode[1]),
+                static_cast<unsigned long long>(t.drawnByMode[2]), static_cast<unsigned long long>(t.drawnByMode[3]),
+                static_cast<unsigned long long>(t.scratches), static_cast<unsigned long long>(t.pixelReads),
+                static_cast<unsigned long long>(t.reports), static_cast<unsigned long long>(t.factoryCalls));
+}
+
+// The summary line, each fault, and the replay command for the first one.
+// Answers the exit status: 1 when there was a fault.
+int Report(const Options& options, const Driver& driver, const Host& host)
+{
+    const std::uint64_t faults = host.FaultCount();
+    for (const std::string& fault : host.Faults()) {
+        std::fprintf(stderr, "velora_validator: FAULT: %s\n", fault.c_str());
+    }
+    if (options.totals) {
+        PrintTotals(host.RunTotals());
+    }
+    std::printf("velora_validator: seed %llu, %llu calls, %llu faults, plugin %s\n",
+                static_cast<unsigned long long>(options.seed), static_cast<unsigned long long>(driver.Calls()),
+                static_cast<unsigned long long>(faults), options.plugin.c_str());
+    if (faults > 0) {
+        std::fprintf(stderr,
+                     "velora_validator: first fault in call %llu (%s); replay: velora_validator --seed %llu "
+                     "--calls %llu --plugin %s\n",
+                     static_cast<unsigned long long>(host.FirstFaultCall()), host.FirstFaultName(),
+                     static_cast<unsigned long long>(options.seed),
+                     static_cast<unsigned long long>(host.FirstFaultCall()),
+                     options.plugin.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        return Usage();
     }
 
     MessageCapture capture;
@@ -238,29 +317,11 @@ int main(int argc, char** argv)
                      error.c_str());
         return 4;
     }
-
-    // The plug-in's clock must be the validator's: its Init reads the tick
-    // count exactly once.
-    ClockControl& clock = Clock();
-    const std::uint64_t readsBefore = clock.reads;
-    Progress& progress = CurrentProgress();
-    clock.active = true;
-    progress.name = "Init";
-    progress.inCall = true;
-    plugin.Init(INT_MIN + 1, 1, 1, 0, 1, 1);
-    progress.name = "Release";
-    plugin.Release(INT_MIN + 1);
-    progress.inCall = false;
-    clock.active = false;
-    if (clock.reads - readsBefore != 1) {
-        std::fprintf(stderr,
-                     "velora_validator: the plug-in's clock_gettime does not reach the validator's clock "
-                     "(%llu readings in Init instead of 1); is the executable linked with its symbols "
-                     "exported?\n",
-                     static_cast<unsigned long long>(clock.reads - readsBefore));
+    if (!ClockReachesThePlugin(plugin)) {
         return 4;
     }
 
+    // The run: seeded calls until the count, a fault or a set-up error.
     Host host;
     SetActiveHost(&host);
     HostModules modules(options.modules, options.bareModules);
@@ -281,37 +342,5 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "velora_validator: %s\n", driver.SetupError().c_str());
         return 4;
     }
-    const std::uint64_t faults = host.FaultCount();
-    for (const std::string& fault : host.Faults()) {
-        std::fprintf(stderr, "velora_validator: FAULT: %s\n", fault.c_str());
-    }
-    if (options.totals) {
-        const Host::Totals& t = host.RunTotals();
-        std::printf("velora_validator: started draws by mode %llu %llu %llu %llu, other %llu\n",
-                    static_cast<unsigned long long>(t.startedByMode[0]), static_cast<unsigned long long>(t.startedByMode[1]),
-                    static_cast<unsigned long long>(t.startedByMode[2]), static_cast<unsigned long long>(t.startedByMode[3]),
-                    static_cast<unsigned long long>(t.startedByMode[4]));
-        std::printf("velora_validator: %llu draws of started instances, %llu particle sprites fetched, drawn by "
-                    "mode %llu %llu %llu %llu, %llu scratch surfaces, %llu alpha reads, %llu reports, %llu "
-                    "module factory calls\n",
-                    static_cast<unsigned long long>(t.startedDraws), static_cast<unsigned long long>(t.spriteFetches),
-                    static_cast<unsigned long long>(t.drawnByMode[0]), static_cast<unsigned long long>(t.drawnByMode[1]),
-                    static_cast<unsigned long long>(t.drawnByMode[2]), static_cast<unsigned long long>(t.drawnByMode[3]),
-                    static_cast<unsigned long long>(t.scratches), static_cast<unsigned long long>(t.pixelReads),
-                    static_cast<unsigned long long>(t.reports), static_cast<unsigned long long>(t.factoryCalls));
-    }
-    std::printf("velora_validator: seed %llu, %llu calls, %llu faults, plugin %s\n",
-                static_cast<unsigned long long>(options.seed), static_cast<unsigned long long>(driver.Calls()),
-                static_cast<unsigned long long>(faults), options.plugin.c_str());
-    if (faults > 0) {
-        std::fprintf(stderr,
-                     "velora_validator: first fault in call %llu (%s); replay: velora_validator --seed %llu "
-                     "--calls %llu --plugin %s\n",
-                     static_cast<unsigned long long>(host.FirstFaultCall()), host.FirstFaultName(),
-                     static_cast<unsigned long long>(options.seed),
-                     static_cast<unsigned long long>(host.FirstFaultCall()),
-                     options.plugin.c_str());
-        return 1;
-    }
-    return 0;
+    return Report(options, driver, host);
 }

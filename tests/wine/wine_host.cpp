@@ -149,31 +149,16 @@ void ExpectMessages(const std::string& name, std::initializer_list<const char*> 
 // ---------------------------------------------------------------------------
 // The plug-in's binary interface
 
-using CreateInterfaceFunction = IDrawPlugin*(__cdecl*)(const Guid*);
-using InitFunction = void(__cdecl*)(std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-                                    std::int32_t, std::int32_t);
-using HandleFunction = void(__cdecl*)(std::int32_t);
-using IntSetterFunction = void(__cdecl*)(std::int32_t, std::int32_t);
-using FloatSetterFunction = void(__cdecl*)(std::int32_t, float);
+using velora::exports::PluginExports;
 
-struct PluginExports {
-    CreateInterfaceFunction CreateInterface = nullptr;
-    InitFunction Init = nullptr;
-    HandleFunction Start = nullptr;
-    HandleFunction Release = nullptr;
-    IntSetterFunction SetType = nullptr;
-    IntSetterFunction SetNumof = nullptr;
-    IntSetterFunction SetMaxAmp = nullptr;
-    FloatSetterFunction SetXSpeed = nullptr;
-    FloatSetterFunction SetYSpeed = nullptr;
-};
-
-template <class Function>
-bool Resolve(HMODULE module, const char* name, Function& function)
+// Finds the nine exports with GetProcAddress, one check each.
+bool Resolve(HMODULE module, PluginExports& dll)
 {
-    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-    ExpectTrue(std::string("GetProcAddress finds ") + name, function != nullptr);
-    return function != nullptr;
+    return velora::exports::BindExports(dll, [module](const char* name) {
+               void* address = reinterpret_cast<void*>(GetProcAddress(module, name));
+               ExpectTrue(std::string("GetProcAddress finds ") + name, address != nullptr);
+               return address;
+           }) == nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -321,17 +306,7 @@ int Run(const char* pluginPath)
     ExpectMessages("loading the plug-in", {});
 
     PluginExports dll;
-    bool all = true;
-    all &= Resolve(plugin, "CreateInterface", dll.CreateInterface);
-    all &= Resolve(plugin, "Init", dll.Init);
-    all &= Resolve(plugin, "Start", dll.Start);
-    all &= Resolve(plugin, "Release", dll.Release);
-    all &= Resolve(plugin, "SetType", dll.SetType);
-    all &= Resolve(plugin, "SetNumof", dll.SetNumof);
-    all &= Resolve(plugin, "SetMaxAmp", dll.SetMaxAmp);
-    all &= Resolve(plugin, "SetXSpeed", dll.SetXSpeed);
-    all &= Resolve(plugin, "SetYSpeed", dll.SetYSpeed);
-    if (!all) {
+    if (!Resolve(plugin, dll)) {
         return 1;
     }
 
@@ -350,7 +325,7 @@ int Run(const char* pluginPath)
         return 1;
     }
     {
-        const DrawPluginFields f = FieldsOf(first);
+        const velora::DrawPluginFields f = velora::FieldsOf(first);
         ExpectTrue("without host modules all four services are null",
                    !f.mainSystem && !f.surfaceFactory && !f.graphBlend && !f.graphFilter);
         ExpectTrue("drawHost and spriteBank start null", !f.drawHost && !f.spriteBank);
@@ -387,14 +362,14 @@ int Run(const char* pluginPath)
     first->SetInterface(&velora::IID_DrawPlugin, &hostA);
     ExpectMessages("SetInterface(IID_DrawPlugin, p)", {messages::kSetInterfaceUnsupportedGuid});
     {
-        const DrawPluginFields f = FieldsOf(first);
+        const velora::DrawPluginFields f = velora::FieldsOf(first);
         ExpectTrue("refused SetInterface calls store nothing", !f.drawHost && !f.spriteBank);
     }
     first->SetInterface(&velora::IID_DrawHost, static_cast<velora::IDrawHost*>(&hostA));
     first->SetInterface(&velora::IID_SpriteBank, static_cast<velora::ISpriteBank*>(&bank));
     ExpectMessages("SetInterface(IID_DrawHost) and (IID_SpriteBank)", {});
     {
-        const DrawPluginFields f = FieldsOf(first);
+        const velora::DrawPluginFields f = velora::FieldsOf(first);
         ExpectTrue("drawHost and spriteBank are stored",
                    f.drawHost == static_cast<velora::IDrawHost*>(&hostA) &&
                        f.spriteBank == static_cast<velora::ISpriteBank*>(&bank));
@@ -407,7 +382,7 @@ int Run(const char* pluginPath)
     dll.Init(7, 800, 600, 0, 16, 4);
     ExpectMessages("Init(7, 800, 600, 0, 16, 4)", {});
     {
-        const DrawPluginFields f = FieldsOf(first);
+        const velora::DrawPluginFields f = velora::FieldsOf(first);
         ExpectTrue("Init records handle, width and height",
                    f.lastHandle == 7 && f.lastWidth == 800 && f.lastHeight == 600);
     }
@@ -448,7 +423,7 @@ int Run(const char* pluginPath)
         return 1;
     }
     {
-        const DrawPluginFields f = FieldsOf(second);
+        const velora::DrawPluginFields f = velora::FieldsOf(second);
         ExpectTrue("the four services are stored in their fields",
                    f.mainSystem == mainSystemObject && f.graphBlend == blendObject &&
                        f.graphFilter == filterObject && f.surfaceFactory == factoryObject &&
@@ -536,7 +511,7 @@ int Run(const char* pluginPath)
         return 1;
     }
     {
-        const DrawPluginFields f = FieldsOf(third);
+        const velora::DrawPluginFields f = velora::FieldsOf(third);
         ExpectTrue("refused services stay null, the others are stored",
                    !f.graphBlend && !f.graphFilter && f.mainSystem == mainSystemObject &&
                        f.surfaceFactory == factoryObject);
@@ -586,7 +561,7 @@ int Run(const char* pluginPath)
                    {messages::kExportMissing, traces::kTraceGraphBlend, traces::kTraceGraphFilter,
                     traces::kTraceSurfaceFactory});
     if (fourth) {
-        const DrawPluginFields f = FieldsOf(fourth);
+        const velora::DrawPluginFields f = velora::FieldsOf(fourth);
         ExpectTrue("without GetInterface mainSystem is null, the others are stored",
                    !f.mainSystem && f.graphBlend == blendObject && f.graphFilter == filterObject &&
                        f.surfaceFactory == factoryObject);
