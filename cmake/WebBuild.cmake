@@ -7,6 +7,8 @@
 #                         through it, natively, under AddressSanitizer
 #   web.studio.browser    the built page served on a free port of 127.0.0.1
 #                         and driven in Debian's headless Chromium
+#   web.long_run          the plug-in's long seeded run as WebAssembly in
+#                         Node.js: the same pinned digests as every build
 include(ExternalProject)
 
 find_file(VELORA_EMSCRIPTEN_TOOLCHAIN Emscripten.cmake
@@ -27,6 +29,7 @@ ExternalProject_Add(velora_web
         -DCMAKE_TOOLCHAIN_FILE=${VELORA_EMSCRIPTEN_TOOLCHAIN}
         -DCMAKE_BUILD_TYPE=Release
         -DVELORA_BUILD_TESTS=OFF
+        -DVELORA_WEB_LONG_RUN=ON
     BUILD_ALWAYS ON
     INSTALL_COMMAND "")
 
@@ -41,3 +44,6 @@ add_test(NAME web.studio.browser
         --npm ${VELORA_NPM}
         --chromium ${VELORA_CHROMIUM})
 set_tests_properties(web.studio.browser PROPERTIES TIMEOUT 600)
+
+add_test(NAME web.long_run COMMAND ${VELORA_NODE} ${VELORA_WEB_DIR}/long-run/velora_long_run.js)
+set_tests_properties(web.long_run PROPERTIES TIMEOUT 300 PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] 1 test")

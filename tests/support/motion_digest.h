@@ -5,9 +5,9 @@
 // pattern, since platforms disagree on the payload of a NaN they make.
 #pragma once
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "effect/effect_instance.h"
@@ -23,7 +23,14 @@ public:
             Byte(static_cast<std::uint8_t>(value >> shift));
         }
     }
-    void Float(float value) { Word(std::isnan(value) ? 0x7FC00000u : std::bit_cast<std::uint32_t>(value)); }
+    void Float(float value)
+    {
+        std::uint32_t bits = 0x7FC00000u;
+        if (!std::isnan(value)) {
+            std::memcpy(&bits, &value, sizeof bits);  // (Emscripten's libc++ has no std::bit_cast)
+        }
+        Word(bits);
+    }
     // A line of text, ended by a newline byte.
     void Text(std::string_view text)
     {
