@@ -2,9 +2,16 @@
 // does: as a plain function that takes the object first, in the platform's
 // convention for member functions (thiscall on 32-bit Windows, where the
 // object travels in ECX and the operation pops its other arguments).
+//
+// The convention is spelled out here rather than taken from the plug-in's
+// own declarations, so that a wrong declaration there shows up as a failure.
 #pragma once
 
-#include "plugin/abi.h"
+#if defined(_WIN32) && !defined(_WIN64)
+#define VELORA_HOST_CALL __thiscall
+#else
+#define VELORA_HOST_CALL
+#endif
 
 namespace velora::testing {
 
@@ -16,7 +23,7 @@ Result CallSlot(void* object, int slot, Args... args)
     // -Wpedantic, that it is meant for members.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wattributes"
-    using Operation = Result(VELORA_METHOD*)(void*, Args...);
+    using Operation = Result(VELORA_HOST_CALL*)(void*, Args...);
 #pragma GCC diagnostic pop
     return reinterpret_cast<Operation>(table[slot])(object, args...);
 }
