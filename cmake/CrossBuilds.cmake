@@ -2,9 +2,10 @@
 #
 # Each toolchain builds the same sources in a tree of its own below this
 # build's folder: windows-i686 is the engine's DLL, whose export and import
-# tables are checked; windows-x86_64 is the same code for 64-bit Windows,
-# with a console test host and stand-in engine modules that drive it under
-# Wine (this machine's kernel runs no 32-bit programs).
+# tables are checked, with the unit tests and the console test host and
+# stand-in engine modules built for it and run under 32-bit Wine;
+# windows-x86_64 is the same code for 64-bit Windows, driven by the same host
+# under 64-bit Wine.
 include(ExternalProject)
 
 find_program(VELORA_I686_OBJDUMP NAMES i686-w64-mingw32-objdump REQUIRED)
@@ -12,6 +13,10 @@ find_program(VELORA_X86_64_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
 # Debian's wine64 package keeps its launcher out of PATH.
 find_program(VELORA_WINE64 NAMES wine64 PATHS /usr/lib/wine /usr/lib64/wine /opt/wine-stable/bin
     REQUIRED)
+# 32-bit Wine's own loader (Debian's wine32:i386; /usr/bin/wine would pick the
+# 64-bit one). Not required: where it is missing or cannot run, the 32-bit
+# runs are reported as skipped, with the reason.
+set(VELORA_WINE32 /usr/lib/wine/wine CACHE FILEPATH "The loader of 32-bit Wine")
 
 set(VELORA_WINDOWS_I686_DIR ${CMAKE_BINARY_DIR}/windows-i686)
 set(VELORA_WINDOWS_X86_64_DIR ${CMAKE_BINARY_DIR}/windows-x86_64)
@@ -25,28 +30,32 @@ function(velora_cross_build name toolchain binary_dir)
         CMAKE_ARGS
             -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchains/${toolchain}.cmake
             -DCMAKE_BUILD_TYPE=Release
-            -DVELORA_BUILD_TESTS=OFF
             -DVELORA_CROSS_TESTS=OFF
             ${ARGN}
         BUILD_ALWAYS ON
         INSTALL_COMMAND "")
 endfunction()
 
-velora_cross_build(velora_windows_i686 i686-w64-mingw32 ${VELORA_WINDOWS_I686_DIR})
+# The i686 tree also builds the unit tests (tests/CMakeLists.txt; GoogleTest
+# from source) as velora_tests.exe.
+velora_cross_build(velora_windows_i686 i686-w64-mingw32 ${VELORA_WINDOWS_I686_DIR}
+    -DVELORA_BUILD_TESTS=ON -DVELORA_WINE_HOST=ON)
 velora_cross_build(velora_windows_x86_64 x86_64-w64-mingw32 ${VELORA_WINDOWS_X86_64_DIR}
-    -DVELORA_WINE_HOST=ON)
+    -DVELORA_BUILD_TESTS=OFF -DVELORA_WINE_HOST=ON)
 
 set(check_exports ${PROJECT_SOURCE_DIR}/tests/plugin/check_exports.cmake)
 # Only the system's own DLLs may be imported: no MinGW runtime DLL, no
 # api-ms-win-crt forwarders.
 set(system_imports "KERNEL32.DLL,WINMM.DLL,MSVCRT.DLL")
 
-# The engine's DLL: 32-bit PE, exactly the nine names, system imports only.
+# The engine's DLL: 32-bit PE, exactly the nine names, system imports only,
+# and the random generator the engine shares: msvcrt.dll's srand and rand.
 add_test(NAME windows.i686.exports
     COMMAND ${CMAKE_COMMAND}
         -DMODE=objdump -DTOOL=${VELORA_I686_OBJDUMP} -DFORMAT=pei-i386
         -DLIBRARY=${VELORA_WINDOWS_I686_DIR}/DrawVelora.dll
         -DIMPORTS=${system_imports}
+        -DFUNCTIONS=MSVCRT.DLL:srand,rand
         -P ${check_exports})
 
 # The build the Wine test loads, held to the same tables.
@@ -73,6 +82,14 @@ add_test(NAME windows.check_exports.rejects_other_imports
         -P ${check_exports})
 set_tests_properties(windows.check_exports.rejects_other_imports PROPERTIES
     PASS_REGULAR_EXPRESSION "foreign import WINMM.DLL ")
+add_test(NAME windows.check_exports.rejects_missing_functions
+    COMMAND ${CMAKE_COMMAND}
+        -DMODE=objdump -DTOOL=${VELORA_I686_OBJDUMP} -DFORMAT=pei-i386
+        -DLIBRARY=${VELORA_WINDOWS_I686_DIR}/DrawVelora.dll
+        -DFUNCTIONS=MSVCRT.DLL:srand,rand,abort,_velora_none
+        -P ${check_exports})
+set_tests_properties(windows.check_exports.rejects_missing_functions PROPERTIES
+    PASS_REGULAR_EXPRESSION "_velora_none is not imported from MSVCRT.DLL")
 add_test(NAME windows.check_exports.rejects_other_format
     COMMAND ${CMAKE_COMMAND}
         -DMODE=objdump -DTOOL=${VELORA_X86_64_OBJDUMP} -DFORMAT=pei-i386
@@ -91,3 +108,24 @@ add_test(NAME windows.wine.end_to_end
 set_tests_properties(windows.wine.end_to_end PROPERTIES
     TIMEOUT 240
     FAIL_REGULAR_EXPRESSION "FAILED")
+
+# The engine's own platform: the unit tests and the test host built for i686
+# and run against the i686 DLL under 32-bit Wine, in a fresh 32-bit prefix.
+# Where 32-bit Wine cannot be had, both are skipped (exit status 77).
+set(run_under_wine32 sh ${PROJECT_SOURCE_DIR}/tests/wine/run_under_wine.sh --win32 ${VELORA_WINE32})
+add_test(NAME windows.i686.unit_tests
+    COMMAND ${run_under_wine32} ${VELORA_WINDOWS_I686_DIR}/tests/velora_tests.exe)
+add_test(NAME windows.i686.end_to_end
+    COMMAND ${run_under_wine32} ${VELORA_WINDOWS_I686_DIR}/tests/wine/wine_host.exe
+        Z:${VELORA_WINDOWS_I686_DIR}/DrawVelora.dll)
+set_tests_properties(windows.i686.unit_tests windows.i686.end_to_end PROPERTIES
+    TIMEOUT 600
+    SKIP_RETURN_CODE 77
+    FAIL_REGULAR_EXPRESSION "FAILED")
+
+# Every test of this file, for `ctest -L windows`.
+set_tests_properties(windows.i686.exports windows.x86_64.exports
+    windows.check_exports.rejects_other_names windows.check_exports.rejects_other_imports
+    windows.check_exports.rejects_missing_functions windows.check_exports.rejects_other_format
+    windows.wine.end_to_end windows.i686.unit_tests windows.i686.end_to_end
+    PROPERTIES LABELS windows)

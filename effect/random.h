@@ -1,7 +1,8 @@
 // The process's shared pseudo-random source, with the C runtime's contract:
-// seeding sets the state, each draw yields 0..32767. It is the classic
-// runtime generator, so a given seed lays particles out exactly as the
-// engine platform's own rand() would.
+// seeding sets the state, each draw yields 0..32767. On Windows it is the C
+// runtime's srand and rand themselves, shared with the engine; elsewhere the
+// classic runtime generator stands in, so a given seed lays particles out
+// exactly as the engine platform's own rand() would.
 //
 // Init reseeds it from the tick count; only spawning draws from it.
 #pragma once

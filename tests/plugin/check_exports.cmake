@@ -2,7 +2,9 @@
 # interface. MODE nm reads an ELF shared object's dynamic symbols; MODE objdump
 # reads a PE DLL's export table and, with IMPORTS (DLL names separated by ";"
 # or ","), checks that it imports from no other DLL; with FORMAT it also checks
-# the file format objdump reports (pei-i386 for 32-bit Windows).
+# the file format objdump reports (pei-i386 for 32-bit Windows); with FUNCTIONS
+# ("DLL:name,name,...") it checks that those functions are imported from that
+# DLL (the names, not decorated, as the import table lists them).
 set(expected CreateInterface Init Release SetMaxAmp SetNumof SetType SetXSpeed SetYSpeed Start)
 
 if(MODE STREQUAL "nm")
@@ -67,6 +69,34 @@ elseif(MODE STREQUAL "objdump")
             endif()
         endforeach()
         message(STATUS "imports: ${dlls}")
+    endif()
+    if(FUNCTIONS)
+        if(NOT FUNCTIONS MATCHES "^([^:]+):(.+)$")
+            message(FATAL_ERROR "FUNCTIONS must read DLL:name,name,...")
+        endif()
+        set(dll "${CMAKE_MATCH_1}")
+        string(REPLACE "," ";" functions "${CMAKE_MATCH_2}")
+        # The DLL's block of the import table: its "DLL Name:" line up to the
+        # next blank line. DLL names compare without regard to case.
+        string(TOLOWER "${listing}" lowered)
+        string(TOLOWER "DLL Name: ${dll}
+" header)
+        string(FIND "${lowered}" "${header}" start)
+        if(start EQUAL -1)
+            message(FATAL_ERROR "nothing is imported from ${dll} in ${LIBRARY}")
+        endif()
+        string(SUBSTRING "${listing}" ${start} -1 block)
+        string(FIND "${block}" "
+
+" end)
+        string(SUBSTRING "${block}" 0 ${end} block)
+        foreach(function IN LISTS functions)
+            if(NOT block MATCHES "[ 	]${function}(
+|$)")
+                message(FATAL_ERROR "${function} is not imported from ${dll} in ${LIBRARY}")
+            endif()
+        endforeach()
+        message(STATUS "imported from ${dll}: ${functions}")
     endif()
 else()
     message(FATAL_ERROR "MODE must be nm or objdump")

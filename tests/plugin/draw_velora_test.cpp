@@ -1,6 +1,11 @@
 #include <new>
+#include <string>
 
 #include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include "contract/exports.h"
 #include "effect/instance_registry.h"
@@ -330,12 +335,41 @@ TEST_F(PluginObject, DestroyEmptiesTheRegistryWhicheverObjectMadeTheInstances)
     EXPECT_NE(Instances().Find(3), nullptr);
 }
 
+#if defined(_WIN32)
+// OutputDebugStringA raises DBG_PRINTEXCEPTION_C (parameter 0: the length
+// with the terminating zero, parameter 1: the text), which a vectored
+// handler sees first and dismisses.
+std::string debugStringSeen;
+
+LONG CALLBACK SeeDebugString(EXCEPTION_POINTERS* pointers)
+{
+    const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+    if (record->ExceptionCode != 0x40010006 || record->NumberParameters < 2) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    const auto length = static_cast<std::size_t>(record->ExceptionInformation[0]);
+    debugStringSeen.assign(reinterpret_cast<const char*>(record->ExceptionInformation[1]),
+                           length > 0 ? length - 1 : 0);
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+TEST(PlatformDebugOutput, PassesTheBytesUnchangedToOutputDebugStringA)
+{
+    debugStringSeen.clear();
+    PVOID handler = AddVectoredExceptionHandler(1, &SeeDebugString);
+    ASSERT_NE(handler, nullptr);
+    platform::DebugOutput(kFactoryWrongGuid.c_str());
+    RemoveVectoredExceptionHandler(handler);
+    EXPECT_EQ(debugStringSeen, kFactoryWrongGuid);
+}
+#else
 TEST(PlatformDebugOutput, WritesTheBytesUnchangedToStandardError)
 {
     ::testing::internal::CaptureStderr();
     platform::DebugOutput(kFactoryWrongGuid.c_str());
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), kFactoryWrongGuid);
 }
+#endif
 
 }  // namespace
 }  // namespace velora

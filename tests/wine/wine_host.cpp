@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -210,6 +211,7 @@ public:
     velora::ISurface* VELORA_METHOD GetSprite(std::int32_t number) override
     {
         ++calls;
+        asked.push_back(number);
         const std::int64_t index = static_cast<std::int64_t>(number) - first_;
         return index >= 0 && index < static_cast<std::int64_t>(sprites_.size())
                    ? sprites_[static_cast<std::size_t>(index)].get()
@@ -217,6 +219,7 @@ public:
     }
 
     int calls = 0;
+    std::vector<std::int32_t> asked;  // the sprite numbers, in order
 
 private:
     std::int32_t first_;
@@ -497,6 +500,56 @@ int Run(const char* pluginPath)
         ExpectMessages(name + " after Release", {});
         ExpectEqual(name + " after Release asks for no sprite", bank.calls, 4);
     }
+
+    // --- The random generator is the C runtime's, shared with this host.
+    // The sprites a first frame asks for follow from the spawned angles,
+    // phases and directions, so they stand for the layout.
+    std::srand(1);
+    const int first3[] = {std::rand(), std::rand(), std::rand()};
+    ExpectTrue("the runtime's rand is the classic generator (41, 18467, 6334 after srand(1))",
+               first3[0] == 41 && first3[1] == 18467 && first3[2] == 6334);
+    const auto layout = [&](std::int32_t handle, unsigned seed) {
+        dll.Init(handle, 64, 48, 100, 4, 2);
+        std::srand(seed);
+        dll.Start(handle);
+        bank.asked.clear();
+        draw(second, handle);
+        TakeMessages();
+        dll.Release(handle);
+        return bank.asked;
+    };
+    // Apart in time, so that the tick counts that Init seeds with differ.
+    const std::vector<std::int32_t> seeded = layout(60, 777);
+    Sleep(50);
+    const std::vector<std::int32_t> again = layout(61, 777);
+    ExpectTrue("a host srand between Init and Start decides the layout",
+               seeded.size() == 41 && again == seeded);
+    ExpectTrue("a host srand of another seed gives another layout", layout(62, 778) != seeded);
+    // Init reseeds the host's generator with the tick count.
+    const DWORD tickBefore = GetTickCount();
+    dll.Init(63, 64, 48, 100, 4, 2);
+    const DWORD tickAfter = GetTickCount();
+    int after[4];
+    for (int& value : after) {
+        value = std::rand();
+    }
+    bool seededByInit = false;
+    for (DWORD tick = tickBefore;; ++tick) {
+        std::srand(tick);
+        bool same = true;
+        for (const int value : after) {
+            same = std::rand() == value && same;
+        }
+        seededByInit = seededByInit || same;
+        if (tick == tickAfter) {
+            break;
+        }
+    }
+    ExpectTrue("after Init the host's rand() continues from srand(GetTickCount())", seededByInit,
+               "no tick from " + std::to_string(tickBefore) + " to " + std::to_string(tickAfter) +
+                   " gives the draws seen");
+    dll.Release(63);
+    ExpectMessages("the shared random generator", {});
 
     // --- A Graph module that answers null.
     SetRefusing(graph, 1);
