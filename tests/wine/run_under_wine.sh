@@ -29,7 +29,7 @@ wine=$1
 shift
 
 if [ "$arch" = win32 ]; then
-    how="install wine32:i386 and wine32-preloader:i386 (or run .ci/run, which also sets up qemu-i386 where the kernel runs no 32-bit programs)"
+    how="install wine32:i386 and wine32-preloader:i386 (or run ./test as root, which also sets up qemu-i386 where the kernel runs no 32-bit programs)"
     if [ ! -x "$wine" ]; then
         echo "SKIPPED: no 32-bit Wine loader at $wine; $how"
         exit 77

@@ -294,171 +294,218 @@ void SetRefusing(HMODULE module, int refuse)
 
 // ---------------------------------------------------------------------------
 
-int Run(const char* pluginPath)
+// What the scenarios share: the plug-in, its exports, the host's objects and
+// modules, and the plug-in objects made so far. Each scenario runs on what
+// the ones before it left; false stops the run.
+struct Session {
+    const char* pluginPath = nullptr;
+    HMODULE plugin = nullptr;
+    PluginExports dll;
+    std::string folder;
+    IDrawPlugin* first = nullptr;
+    IDrawPlugin* second = nullptr;
+    IDrawPlugin* third = nullptr;
+    RecordingDrawHost hostA{4242};
+    RecordingDrawHost hostB{-7};
+    RecordingDrawHost hostC{31};
+    SpriteBank bank{100, 4, 4};
+    Guid nearMiss{};
+    HMODULE mainSystem = nullptr;
+    HMODULE graph = nullptr;
+    HMODULE surfaceFactory = nullptr;
+    void* mainSystemObject = nullptr;
+    void* blendObject = nullptr;
+    void* filterObject = nullptr;
+    void* factoryObject = nullptr;
+    host_module::MemorySurface destination{64, 48, 77, "test host: the destination was destroyed\n", false};
+
+    static constexpr std::int32_t kRate = 4660;
+    // Draw through the table's fifth slot; the six words between the
+    // destination and the rate are never read.
+    void draw(IDrawPlugin* object, std::int32_t handle)
+    {
+        object->Draw(handle, &destination, -1, 0x7FFFFFFF, -0x7FFFFFFF - 1, 12345, 0, -99, kRate);
+    }
+};
+
+// The plug-in loads and shows its nine exports; the capture of debug
+// messages must work before anything else means something.
+bool LoadThePlugin(Session& s)
 {
-    // The capture must work before anything else means something.
     OutputDebugStringA("test host: probe \x81\xA1\n");
     ExpectMessages("OutputDebugStringA is captured", {"test host: probe \x81\xA1\n"});
 
-    HMODULE plugin = LoadLibraryA(pluginPath);
-    ExpectTrue(std::string("LoadLibraryA ") + pluginPath, plugin != nullptr,
+    s.plugin = LoadLibraryA(s.pluginPath);
+    ExpectTrue(std::string("LoadLibraryA ") + s.pluginPath, s.plugin != nullptr,
                "error " + std::to_string(GetLastError()));
-    if (!plugin) {
-        return 1;
+    if (!s.plugin) {
+        return false;
     }
     ExpectMessages("loading the plug-in", {});
 
-    PluginExports dll;
-    if (!Resolve(plugin, dll)) {
-        return 1;
+    if (!Resolve(s.plugin, s.dll)) {
+        return false;
     }
 
-    const std::string folder = ProgramFolder();
+    s.folder = ProgramFolder();
     for (const char* name : {"MainSystem", "Graph", "SurfaceFactory"}) {
         ExpectTrue(std::string(name) + " not loaded at start", GetModuleHandleA(name) == nullptr);
     }
+    return true;
+}
 
-    // --- Without the host modules: four lookups fail, the object still comes.
-    IDrawPlugin* first = dll.CreateInterface(&velora::IID_DrawPlugin);
+// Without the host modules: four lookups fail, the object still comes.
+bool WithoutHostModules(Session& s)
+{
+    s.first = s.dll.CreateInterface(&velora::IID_DrawPlugin);
     ExpectMessages("CreateInterface without host modules",
                    {messages::kModuleNotLoaded, messages::kModuleNotLoaded,
                     messages::kModuleNotLoaded, messages::kModuleNotLoaded});
-    ExpectTrue("CreateInterface without host modules returns an object", first != nullptr);
-    if (!first) {
-        return 1;
+    ExpectTrue("CreateInterface without host modules returns an object", s.first != nullptr);
+    if (!s.first) {
+        return false;
     }
     {
-        const velora::DrawPluginFields f = velora::FieldsOf(first);
+        const velora::DrawPluginFields f = velora::FieldsOf(s.first);
         ExpectTrue("without host modules all four services are null",
                    !f.mainSystem && !f.surfaceFactory && !f.graphBlend && !f.graphFilter);
         ExpectTrue("drawHost and spriteBank start null", !f.drawHost && !f.spriteBank);
     }
-    ExpectEqual("Retain returns 1", first->Retain(), 1);
-    ExpectEqual("Retain returns 1 again", first->Retain(), 1);
-    ExpectEqual("Update before any IDrawHost returns 0", first->Update(), 0);
+    ExpectEqual("Retain returns 1", s.first->Retain(), 1);
+    ExpectEqual("Retain returns 1 again", s.first->Retain(), 1);
+    ExpectEqual("Update before any IDrawHost returns 0", s.first->Update(), 0);
     ExpectMessages("Retain and Update", {});
+    return true;
+}
 
-    // --- CreateInterface refuses what is not IID_DrawPlugin.
-    ExpectTrue("CreateInterface(null) returns null", dll.CreateInterface(nullptr) == nullptr);
+// CreateInterface refuses what is not IID_DrawPlugin.
+bool FactoryRefusesOtherGuids(Session& s)
+{
+    ExpectTrue("CreateInterface(null) returns null", s.dll.CreateInterface(nullptr) == nullptr);
     ExpectMessages("CreateInterface(null)", {messages::kCreateInterfaceNullGuid});
-    Guid nearMiss = velora::IID_DrawPlugin;
-    nearMiss.Data4[7] ^= 0x01;
+    s.nearMiss = velora::IID_DrawPlugin;
+    s.nearMiss.Data4[7] ^= 0x01;
     ExpectTrue("CreateInterface(last byte differs) returns null",
-               dll.CreateInterface(&nearMiss) == nullptr);
+               s.dll.CreateInterface(&s.nearMiss) == nullptr);
     ExpectMessages("CreateInterface(last byte differs)", {messages::kCreateInterfaceUnsupportedGuid});
     ExpectTrue("CreateInterface(IID_DrawHost) returns null",
-               dll.CreateInterface(&velora::IID_DrawHost) == nullptr);
+               s.dll.CreateInterface(&velora::IID_DrawHost) == nullptr);
     ExpectMessages("CreateInterface(IID_DrawHost)", {messages::kCreateInterfaceUnsupportedGuid});
+    return true;
+}
 
-    // --- SetInterface.
-    RecordingDrawHost hostA(4242);
-    RecordingDrawHost hostB(-7);
-    SpriteBank bank(100, 4, 4);
-    first->SetInterface(nullptr, nullptr);
+// SetInterface.
+bool SetInterfaceTakesTwoInterfaces(Session& s)
+{
+    s.first->SetInterface(nullptr, nullptr);
     ExpectMessages("SetInterface(null, null)", {messages::kSetInterfaceNullGuid});
-    first->SetInterface(nullptr, &hostA);
+    s.first->SetInterface(nullptr, &s.hostA);
     ExpectMessages("SetInterface(null, host)", {messages::kSetInterfaceNullGuid});
-    first->SetInterface(&velora::IID_DrawHost, nullptr);
+    s.first->SetInterface(&velora::IID_DrawHost, nullptr);
     ExpectMessages("SetInterface(IID_DrawHost, null)", {messages::kSetInterfaceNullInterface});
-    first->SetInterface(&velora::IID_MainSystem, &hostA);
+    s.first->SetInterface(&velora::IID_MainSystem, &s.hostA);
     ExpectMessages("SetInterface(IID_MainSystem, p)", {messages::kSetInterfaceUnsupportedGuid});
-    first->SetInterface(&velora::IID_DrawPlugin, &hostA);
+    s.first->SetInterface(&velora::IID_DrawPlugin, &s.hostA);
     ExpectMessages("SetInterface(IID_DrawPlugin, p)", {messages::kSetInterfaceUnsupportedGuid});
     {
-        const velora::DrawPluginFields f = velora::FieldsOf(first);
+        const velora::DrawPluginFields f = velora::FieldsOf(s.first);
         ExpectTrue("refused SetInterface calls store nothing", !f.drawHost && !f.spriteBank);
     }
-    first->SetInterface(&velora::IID_DrawHost, static_cast<velora::IDrawHost*>(&hostA));
-    first->SetInterface(&velora::IID_SpriteBank, static_cast<velora::ISpriteBank*>(&bank));
+    s.first->SetInterface(&velora::IID_DrawHost, static_cast<velora::IDrawHost*>(&s.hostA));
+    s.first->SetInterface(&velora::IID_SpriteBank, static_cast<velora::ISpriteBank*>(&s.bank));
     ExpectMessages("SetInterface(IID_DrawHost) and (IID_SpriteBank)", {});
     {
-        const velora::DrawPluginFields f = velora::FieldsOf(first);
+        const velora::DrawPluginFields f = velora::FieldsOf(s.first);
         ExpectTrue("drawHost and spriteBank are stored",
-                   f.drawHost == static_cast<velora::IDrawHost*>(&hostA) &&
-                       f.spriteBank == static_cast<velora::ISpriteBank*>(&bank));
+                   f.drawHost == static_cast<velora::IDrawHost*>(&s.hostA) &&
+                       f.spriteBank == static_cast<velora::ISpriteBank*>(&s.bank));
     }
-    first->SetInterface(&velora::IID_DrawHost, nullptr);
+    s.first->SetInterface(&velora::IID_DrawHost, nullptr);
     ExpectMessages("SetInterface(IID_DrawHost, null) after a host",
                    {messages::kSetInterfaceNullInterface});
+    return true;
+}
 
-    // --- Init records into the current object; Update reports it.
-    dll.Init(7, 800, 600, 0, 16, 4);
+// Init records into the current object; Update reports it.
+bool InitRecordsUpdateReports(Session& s)
+{
+    s.dll.Init(7, 800, 600, 0, 16, 4);
     ExpectMessages("Init(7, 800, 600, 0, 16, 4)", {});
     {
-        const velora::DrawPluginFields f = velora::FieldsOf(first);
+        const velora::DrawPluginFields f = velora::FieldsOf(s.first);
         ExpectTrue("Init records handle, width and height",
                    f.lastHandle == 7 && f.lastWidth == 800 && f.lastHeight == 600);
     }
-    ExpectUpdateReports("Update after Init(7)", first, hostA, 4242, 7);
-    first->SetInterface(&velora::IID_DrawHost, static_cast<velora::IDrawHost*>(&hostB));
-    const int hostACalls = hostA.calls;
-    ExpectUpdateReports("Update after replacing IDrawHost", first, hostB, -7, 7);
-    ExpectEqual("the replaced IDrawHost is not called", hostA.calls, hostACalls);
+    ExpectUpdateReports("Update after Init(7)", s.first, s.hostA, 4242, 7);
+    s.first->SetInterface(&velora::IID_DrawHost, static_cast<velora::IDrawHost*>(&s.hostB));
+    const int hostACalls = s.hostA.calls;
+    ExpectUpdateReports("Update after replacing IDrawHost", s.first, s.hostB, -7, 7);
+    ExpectEqual("the replaced IDrawHost is not called", s.hostA.calls, hostACalls);
     ExpectMessages("Update", {});
 
     // Refused CreateInterface calls leave the current object as it was.
-    dll.CreateInterface(nullptr);
-    dll.CreateInterface(&nearMiss);
+    s.dll.CreateInterface(nullptr);
+    s.dll.CreateInterface(&s.nearMiss);
     TakeMessages();
-    dll.Init(8, 320, 240, 0, 16, 4);
-    ExpectUpdateReports("Init after refused CreateInterface calls", first, hostB, -7, 8);
+    s.dll.Init(8, 320, 240, 0, 16, 4);
+    ExpectUpdateReports("Init after refused CreateInterface calls", s.first, s.hostB, -7, 8);
+    return true;
+}
 
-    // --- With the host modules loaded: the four services, no plug-in message.
-    HMODULE mainSystem = LoadModule(folder + "\\MainSystem.dll");
-    HMODULE graph = LoadModule(folder + "\\Graph.dll");
-    HMODULE surfaceFactory = LoadModule(folder + "\\SurfaceFactory.dll");
-    if (!mainSystem || !graph || !surfaceFactory) {
-        return 1;
+// With the host modules loaded: the four services, no plug-in message.
+bool WithHostModules(Session& s)
+{
+    s.mainSystem = LoadModule(s.folder + "\\MainSystem.dll");
+    s.graph = LoadModule(s.folder + "\\Graph.dll");
+    s.surfaceFactory = LoadModule(s.folder + "\\SurfaceFactory.dll");
+    if (!s.mainSystem || !s.graph || !s.surfaceFactory) {
+        return false;
     }
-    void* const mainSystemObject = AskModule(mainSystem, "GetInterface", velora::IID_MainSystem);
-    void* const blendObject = AskModule(graph, "CreateInterface", velora::IID_GraphBlend);
-    void* const filterObject = AskModule(graph, "CreateInterface", velora::IID_GraphFilter);
-    void* const factoryObject =
-        AskModule(surfaceFactory, "CreateInterface", velora::IID_SurfaceFactory);
+    s.mainSystemObject = AskModule(s.mainSystem, "GetInterface", velora::IID_MainSystem);
+    s.blendObject = AskModule(s.graph, "CreateInterface", velora::IID_GraphBlend);
+    s.filterObject = AskModule(s.graph, "CreateInterface", velora::IID_GraphFilter);
+    s.factoryObject =
+        AskModule(s.surfaceFactory, "CreateInterface", velora::IID_SurfaceFactory);
 
-    IDrawPlugin* second = dll.CreateInterface(&velora::IID_DrawPlugin);
+    s.second = s.dll.CreateInterface(&velora::IID_DrawPlugin);
     ExpectMessages("CreateInterface with host modules",
                    {traces::kTraceMainSystem, traces::kTraceGraphBlend, traces::kTraceGraphFilter,
                     traces::kTraceSurfaceFactory});
     ExpectTrue("CreateInterface with host modules returns a new object",
-               second != nullptr && second != first);
-    if (!second) {
-        return 1;
+               s.second != nullptr && s.second != s.first);
+    if (!s.second) {
+        return false;
     }
     {
-        const velora::DrawPluginFields f = velora::FieldsOf(second);
+        const velora::DrawPluginFields f = velora::FieldsOf(s.second);
         ExpectTrue("the four services are stored in their fields",
-                   f.mainSystem == mainSystemObject && f.graphBlend == blendObject &&
-                       f.graphFilter == filterObject && f.surfaceFactory == factoryObject &&
-                       mainSystemObject && blendObject && filterObject && factoryObject);
+                   f.mainSystem == s.mainSystemObject && f.graphBlend == s.blendObject &&
+                       f.graphFilter == s.filterObject && f.surfaceFactory == s.factoryObject &&
+                       s.mainSystemObject && s.blendObject && s.filterObject && s.factoryObject);
         ExpectTrue("a new object has no drawHost or spriteBank", !f.drawHost && !f.spriteBank);
     }
 
     // The newest object is the current one; the earlier one keeps working.
-    RecordingDrawHost hostC(31);
-    second->SetInterface(&velora::IID_DrawHost, static_cast<velora::IDrawHost*>(&hostC));
-    dll.Init(9, 640, 480, 0, 16, 4);
-    ExpectUpdateReports("second object after Init(9)", second, hostC, 31, 9);
-    ExpectUpdateReports("first object still reports its own Init", first, hostB, -7, 8);
+    s.second->SetInterface(&velora::IID_DrawHost, static_cast<velora::IDrawHost*>(&s.hostC));
+    s.dll.Init(9, 640, 480, 0, 16, 4);
+    ExpectUpdateReports("second object after Init(9)", s.second, s.hostC, 31, 9);
+    ExpectUpdateReports("first object still reports its own Init", s.first, s.hostB, -7, 8);
     ExpectMessages("two objects side by side", {});
+    return true;
+}
 
-    // --- Draw, through the table's fifth slot, onto the host's surfaces with
-    // the Graph and SurfaceFactory modules. Freshly spawned particles lie in
-    // the field, so the first frame after Start draws every one of them.
-    host_module::MemorySurface destination(64, 48, 77, "test host: the destination was destroyed\n",
-                                           false);
-    second->SetInterface(&velora::IID_SpriteBank, static_cast<velora::ISpriteBank*>(&bank));
-    constexpr std::int32_t kRate = 4660;
-    // The six words between the destination and the rate are never read.
-    const auto draw = [&](IDrawPlugin* object, std::int32_t handle) {
-        object->Draw(handle, &destination, -1, 0x7FFFFFFF, -0x7FFFFFFF - 1, 12345, 0, -99, kRate);
-    };
+// Draw, through the table's fifth slot, onto the host's surfaces with
+// the Graph and SurfaceFactory modules. Freshly spawned particles lie in
+// the field, so the first frame after Start draws every one of them.
+bool DrawInEveryMode(Session& s)
+{
+    s.second->SetInterface(&velora::IID_SpriteBank, static_cast<velora::ISpriteBank*>(&s.bank));
 
-    bank.calls = 0;
-    draw(second, 40);
-    dll.Init(40, 64, 48, 100, 4, 2);
-    draw(second, 40);
-    ExpectEqual("Draw for a handle without a started instance asks for no sprite", bank.calls, 0);
+    s.bank.calls = 0;
+    s.draw(s.second, 40);
+    s.dll.Init(40, 64, 48, 100, 4, 2);
+    s.draw(s.second, 40);
+    ExpectEqual("Draw for a handle without a started instance asks for no sprite", s.bank.calls, 0);
     ExpectMessages("Draw for a handle without a started instance", {});
 
     const char* const blend = "test module Graph: BlendRect(onto 64x48 from 4x4, rate 4660, inside)\n";
@@ -486,37 +533,41 @@ int Run(const char* pluginPath)
          }) {
         const std::int32_t handle = 41 + mode.type;
         const std::string name = "Draw in mode " + std::to_string(mode.type);
-        dll.Init(handle, 64, 48, 100, 4, 2);
-        dll.SetType(handle, mode.type);
-        dll.SetNumof(handle, 3);
-        dll.Start(handle);
+        s.dll.Init(handle, 64, 48, 100, 4, 2);
+        s.dll.SetType(handle, mode.type);
+        s.dll.SetNumof(handle, 3);
+        s.dll.Start(handle);
         TakeMessages();
-        bank.calls = 0;
-        draw(second, handle);
+        s.bank.calls = 0;
+        s.draw(s.second, handle);
         ExpectMessages(name, mode.calls);
-        ExpectEqual(name + " asks for the base sprite and one per particle", bank.calls, 4);
-        dll.Release(handle);
-        draw(second, handle);
+        ExpectEqual(name + " asks for the base sprite and one per particle", s.bank.calls, 4);
+        s.dll.Release(handle);
+        s.draw(s.second, handle);
         ExpectMessages(name + " after Release", {});
-        ExpectEqual(name + " after Release asks for no sprite", bank.calls, 4);
+        ExpectEqual(name + " after Release asks for no sprite", s.bank.calls, 4);
     }
+    return true;
+}
 
-    // --- The random generator is the C runtime's, shared with this host.
-    // The sprites a first frame asks for follow from the spawned angles,
-    // phases and directions, so they stand for the layout.
+// The random generator is the C runtime's, shared with this host.
+// The sprites a first frame asks for follow from the spawned angles,
+// phases and directions, so they stand for the layout.
+bool SharedRandomGenerator(Session& s)
+{
     std::srand(1);
     const int first3[] = {std::rand(), std::rand(), std::rand()};
     ExpectTrue("the runtime's rand is the classic generator (41, 18467, 6334 after srand(1))",
                first3[0] == 41 && first3[1] == 18467 && first3[2] == 6334);
     const auto layout = [&](std::int32_t handle, unsigned seed) {
-        dll.Init(handle, 64, 48, 100, 4, 2);
+        s.dll.Init(handle, 64, 48, 100, 4, 2);
         std::srand(seed);
-        dll.Start(handle);
-        bank.asked.clear();
-        draw(second, handle);
+        s.dll.Start(handle);
+        s.bank.asked.clear();
+        s.draw(s.second, handle);
         TakeMessages();
-        dll.Release(handle);
-        return bank.asked;
+        s.dll.Release(handle);
+        return s.bank.asked;
     };
     // Apart in time, so that the tick counts that Init seeds with differ.
     const std::vector<std::int32_t> seeded = layout(60, 777);
@@ -527,7 +578,7 @@ int Run(const char* pluginPath)
     ExpectTrue("a host srand of another seed gives another layout", layout(62, 778) != seeded);
     // Init reseeds the host's generator with the tick count.
     const DWORD tickBefore = GetTickCount();
-    dll.Init(63, 64, 48, 100, 4, 2);
+    s.dll.Init(63, 64, 48, 100, 4, 2);
     const DWORD tickAfter = GetTickCount();
     int after[4];
     for (int& value : after) {
@@ -548,112 +599,147 @@ int Run(const char* pluginPath)
     ExpectTrue("after Init the host's rand() continues from srand(GetTickCount())", seededByInit,
                "no tick from " + std::to_string(tickBefore) + " to " + std::to_string(tickAfter) +
                    " gives the draws seen");
-    dll.Release(63);
+    s.dll.Release(63);
     ExpectMessages("the shared random generator", {});
+    return true;
+}
 
-    // --- A Graph module that answers null.
-    SetRefusing(graph, 1);
-    IDrawPlugin* third = dll.CreateInterface(&velora::IID_DrawPlugin);
-    SetRefusing(graph, 0);
+// A Graph module that answers null.
+bool GraphAnswersNull(Session& s)
+{
+    SetRefusing(s.graph, 1);
+    s.third = s.dll.CreateInterface(&velora::IID_DrawPlugin);
+    SetRefusing(s.graph, 0);
     ExpectMessages("CreateInterface while Graph answers null",
                    {traces::kTraceMainSystem, traces::kTraceGraphBlend, messages::kServiceRefused,
                     traces::kTraceGraphFilter, messages::kServiceRefused,
                     traces::kTraceSurfaceFactory});
-    ExpectTrue("CreateInterface while Graph answers null returns an object", third != nullptr);
-    if (!third) {
-        return 1;
+    ExpectTrue("CreateInterface while Graph answers null returns an object", s.third != nullptr);
+    if (!s.third) {
+        return false;
     }
     {
-        const velora::DrawPluginFields f = velora::FieldsOf(third);
+        const velora::DrawPluginFields f = velora::FieldsOf(s.third);
         ExpectTrue("refused services stay null, the others are stored",
-                   !f.graphBlend && !f.graphFilter && f.mainSystem == mainSystemObject &&
-                       f.surfaceFactory == factoryObject);
+                   !f.graphBlend && !f.graphFilter && f.mainSystem == s.mainSystemObject &&
+                       f.surfaceFactory == s.factoryObject);
     }
+    return true;
+}
 
-    // --- Destroy: 0, and the current object only stops being current when it
-    // is the one destroyed.
+// Destroy: 0, and the current object only stops being current when it
+// is the one destroyed.
+bool DestroyAndTheCurrentObject(Session& s)
+{
     RecordingDrawHost hostD(55);
-    third->SetInterface(&velora::IID_DrawHost, static_cast<velora::IDrawHost*>(&hostD));
+    s.third->SetInterface(&velora::IID_DrawHost, static_cast<velora::IDrawHost*>(&hostD));
     // Instances made while another object was current, one of them running.
-    third->SetInterface(&velora::IID_SpriteBank, static_cast<velora::ISpriteBank*>(&bank));
-    dll.Init(50, 64, 48, 100, 4, 2);
-    dll.SetNumof(50, 2);
-    dll.Start(50);
-    bank.calls = 0;
-    draw(third, 50);
-    ExpectEqual("a started instance is drawn before Destroy", bank.calls, 3);
-    ExpectEqual("Destroy of an older object returns 0", first->Destroy(), 0);
-    first = nullptr;
-    bank.calls = 0;
-    draw(third, 50);
-    dll.Start(50);
-    draw(third, 50);
+    s.third->SetInterface(&velora::IID_SpriteBank, static_cast<velora::ISpriteBank*>(&s.bank));
+    s.dll.Init(50, 64, 48, 100, 4, 2);
+    s.dll.SetNumof(50, 2);
+    s.dll.Start(50);
+    s.bank.calls = 0;
+    s.draw(s.third, 50);
+    ExpectEqual("a started instance is drawn before Destroy", s.bank.calls, 3);
+    ExpectEqual("Destroy of an older object returns 0", s.first->Destroy(), 0);
+    s.first = nullptr;
+    s.bank.calls = 0;
+    s.draw(s.third, 50);
+    s.dll.Start(50);
+    s.draw(s.third, 50);
     ExpectEqual("Destroy empties the registry: the handle has no instance to draw or start",
-                bank.calls, 0);
+                s.bank.calls, 0);
     ExpectMessages("Draw after Destroy", {});
-    dll.Init(10, 640, 480, 0, 16, 4);
-    ExpectUpdateReports("Destroy of an older object keeps the current one", third, hostD, 55, 10);
-    ExpectEqual("Destroy of the current object returns 0", third->Destroy(), 0);
-    third = nullptr;
-    const std::int32_t secondHandle = FieldsOf(second).lastHandle;
-    dll.Init(11, 640, 480, 0, 16, 4);
-    ExpectUpdateReports("Init with no current object changes no object", second, hostC, 31,
+    s.dll.Init(10, 640, 480, 0, 16, 4);
+    ExpectUpdateReports("Destroy of an older object keeps the current one", s.third, hostD, 55, 10);
+    ExpectEqual("Destroy of the current object returns 0", s.third->Destroy(), 0);
+    s.third = nullptr;
+    const std::int32_t secondHandle = FieldsOf(s.second).lastHandle;
+    s.dll.Init(11, 640, 480, 0, 16, 4);
+    ExpectUpdateReports("Init with no current object changes no object", s.second, s.hostC, 31,
                         secondHandle);
     ExpectMessages("Destroy and Init without a current object", {});
-    ExpectEqual("Destroy of the second object returns 0", second->Destroy(), 0);
-    second = nullptr;
+    ExpectEqual("Destroy of the second object returns 0", s.second->Destroy(), 0);
+    s.second = nullptr;
+    return true;
+}
 
-    // --- A MainSystem.dll without GetInterface.
-    Unload(mainSystem, "MainSystem");
-    HMODULE noExport = LoadModule(folder + "\\noexport\\MainSystem.dll");
-    if (!noExport) {
-        return 1;
+// A MainSystem.dll without GetInterface.
+bool MainSystemWithoutExport(Session& s)
+{
+    Unload(s.mainSystem, "MainSystem");
+    // The one without the export takes the place of the MainSystem module.
+    s.mainSystem = LoadModule(s.folder + "\\noexport\\MainSystem.dll");
+    if (!s.mainSystem) {
+        return false;
     }
-    IDrawPlugin* fourth = dll.CreateInterface(&velora::IID_DrawPlugin);
+    IDrawPlugin* fourth = s.dll.CreateInterface(&velora::IID_DrawPlugin);
     ExpectMessages("CreateInterface when MainSystem lacks GetInterface",
                    {messages::kExportMissing, traces::kTraceGraphBlend, traces::kTraceGraphFilter,
                     traces::kTraceSurfaceFactory});
     if (fourth) {
         const velora::DrawPluginFields f = velora::FieldsOf(fourth);
         ExpectTrue("without GetInterface mainSystem is null, the others are stored",
-                   !f.mainSystem && f.graphBlend == blendObject && f.graphFilter == filterObject &&
-                       f.surfaceFactory == factoryObject);
+                   !f.mainSystem && f.graphBlend == s.blendObject && f.graphFilter == s.filterObject &&
+                       f.surfaceFactory == s.factoryObject);
         ExpectEqual("Destroy returns 0", fourth->Destroy(), 0);
     } else {
         ExpectTrue("CreateInterface when MainSystem lacks GetInterface returns an object", false);
     }
+    return true;
+}
 
-    // --- Modules are looked up afresh: once unloaded they are not found.
-    Unload(noExport, "MainSystem");
-    Unload(graph, "Graph");
-    Unload(surfaceFactory, "SurfaceFactory");
-    IDrawPlugin* fifth = dll.CreateInterface(&velora::IID_DrawPlugin);
+// Modules are looked up afresh: once unloaded they are not found.
+bool ModulesAreLookedUpAfresh(Session& s)
+{
+    Unload(s.mainSystem, "MainSystem");
+    Unload(s.graph, "Graph");
+    Unload(s.surfaceFactory, "SurfaceFactory");
+    IDrawPlugin* fifth = s.dll.CreateInterface(&velora::IID_DrawPlugin);
     ExpectMessages("CreateInterface after the host modules were unloaded",
                    {messages::kModuleNotLoaded, messages::kModuleNotLoaded,
                     messages::kModuleNotLoaded, messages::kModuleNotLoaded});
     if (fifth) {
         ExpectEqual("Destroy returns 0", fifth->Destroy(), 0);
     }
+    return true;
+}
 
-    // --- The control exports report nothing, whatever the handle; unloading
-    // the library with running effects registered is clean.
-    dll.Init(20, 640, 480, 100, 16, 4);
-    dll.SetType(20, 2);
-    dll.SetNumof(20, 60);
-    dll.SetMaxAmp(20, 25);
-    dll.SetXSpeed(20, 1.5f);
-    dll.SetYSpeed(20, 0.5f);
-    dll.Start(20);
-    dll.Init(21, 320, 200, 0, 8, 2);
-    dll.Start(21);
-    dll.Release(21);
-    dll.Release(999);
-    dll.Start(999);
-    dll.SetType(999, 1);
+// The control exports report nothing, whatever the handle; unloading
+// the library with running effects registered is clean.
+bool ControlExportsAndUnload(Session& s)
+{
+    s.dll.Init(20, 640, 480, 100, 16, 4);
+    s.dll.SetType(20, 2);
+    s.dll.SetNumof(20, 60);
+    s.dll.SetMaxAmp(20, 25);
+    s.dll.SetXSpeed(20, 1.5f);
+    s.dll.SetYSpeed(20, 0.5f);
+    s.dll.Start(20);
+    s.dll.Init(21, 320, 200, 0, 8, 2);
+    s.dll.Start(21);
+    s.dll.Release(21);
+    s.dll.Release(999);
+    s.dll.Start(999);
+    s.dll.SetType(999, 1);
     ExpectMessages("control exports", {});
-    ExpectTrue("FreeLibrary of the plug-in with an effect running", FreeLibrary(plugin) != 0);
+    ExpectTrue("FreeLibrary of the plug-in with an effect running", FreeLibrary(s.plugin) != 0);
     ExpectTrue("DrawVelora no longer loaded", GetModuleHandleA("DrawVelora") == nullptr);
     ExpectMessages("unloading the plug-in", {});
+    return true;
+}
+
+// The scenarios in order; the first that cannot go on ends the run.
+int Run(const char* pluginPath)
+{
+    Session s;
+    s.pluginPath = pluginPath;
+    using Scenario = bool (*)(Session&);
+    for (Scenario scenario : {&LoadThePlugin, &WithoutHostModules, &FactoryRefusesOtherGuids, &SetInterfaceTakesTwoInterfaces, &InitRecordsUpdateReports, &WithHostModules, &DrawInEveryMode, &SharedRandomGenerator, &GraphAnswersNull, &DestroyAndTheCurrentObject, &MainSystemWithoutExport, &ModulesAreLookedUpAfresh, &ControlExportsAndUnload}) {
+        if (!scenario(s)) {
+            return 1;
+        }
+    }
     return 0;
 }
 
