@@ -325,7 +325,9 @@
         let match = /^\/\/ Layer \d+, handle (-?\d+).*?(\(hidden in the studio\))?$/.exec(trimmed);
         if (match) pendingHidden = { handle: Number(match[1]), hidden: Boolean(match[2]) };
         match = /^\/\/ the engine draws handle (-?\d+) with rate (-?\d+)/.exec(trimmed);
-        if (match && byHandle.has(Number(match[1]))) byHandle.get(Number(match[1])).rate = Number(match[2]);
+        if (match && byHandle.has(Number(match[1]))) {
+          byHandle.get(Number(match[1])).rate = number(match[2], "rate", line);
+        }
         match = /^\/\/ sprites (\d+)-(\d+): sheet "(.*)", (\d+) x (\d+) cells of (\d+) x \d+ px/.exec(trimmed);
         if (match) {
           sheetNames.push({ base: Number(match[1]), count: Number(match[2]) - Number(match[1]) + 1, name: match[3],
@@ -998,6 +1000,12 @@
       sheet.typed = false;
     }
     const following = cutSheet(sheet);
+    if (sheet.count === 0) {
+      sheets.splice(sheets.indexOf(sheet), 1);
+      loadRuns();
+      status.textContent = `${file.name}: not enough memory for its sprites.`;
+      return;
+    }
     let use = "";
     if (!restoring) {
       const layer = current();
