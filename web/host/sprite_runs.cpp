@@ -178,7 +178,6 @@ SpriteRun AddSheet(StudioSpriteBank& bank, const std::uint8_t* rgba, std::int32_
     if (columns == 0 || rows == 0) {
         return run;
     }
-    bank.RemoveFrom(first);
     const std::int32_t cells = static_cast<std::int32_t>(std::min<std::int64_t>(
         std::int64_t{columns} * rows, std::min<std::int64_t>(kMaxSheetCells, std::int64_t{INT32_MAX} - first)));
     const auto rowBytes = static_cast<std::size_t>(size) * 4u;

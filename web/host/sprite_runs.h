@@ -26,11 +26,11 @@ struct SpriteRun {
     std::int32_t size = 0;            // every sprite is size x size pixels
 };
 
-// The first sprite number that a dropped sprite sheet takes; the built-in
-// runs lie below it.
+// The lowest sprite number a sprite sheet takes; the built-in runs lie below
+// it. Each sheet gets a run of numbers of its own from here on.
 inline constexpr std::int32_t kSheetBase = 100;
-// The most cells taken from one sheet.
-inline constexpr std::int32_t kMaxSheetCells = 1024;
+// The most cells taken from one sheet (a 256 x 256 sheet of 4-pixel cells).
+inline constexpr std::int32_t kMaxSheetCells = 4096;
 
 // Draws the built-in runs into the bank (large petals, small petals, snow)
 // and describes them.
@@ -38,8 +38,8 @@ std::vector<SpriteRun> AddBuiltInRuns(StudioSpriteBank& bank);
 
 // Puts the size x size cells of an RGBA image (width * height * 4 bytes,
 // rows top to bottom) into the bank, row by row from the top-left cell,
-// numbered from first on; sprites numbered first or above are removed
-// first. Partial cells at the right and bottom edges are left out, and at
+// numbered from first on, each replacing what the bank held under its
+// number; no other sprite is touched. Partial cells at the right and bottom edges are left out, and at
 // most kMaxSheetCells are taken. rotationFrames of the run is the number of
 // rows of cells (one rotation group per row), or 1 if the cells do not split
 // evenly. A run of count 0 means no whole cell fitted and nothing was added.

@@ -89,11 +89,18 @@ const char* velora_studio_runs()
     return runsText.c_str();
 }
 
-// Puts a sprite sheet (RGBA, width * height * 4 bytes) into the bank, cut
-// into size x size cells; the number of sprites it gave (0: none fitted).
+// Puts a sprite sheet (RGBA, width * height * 4 bytes) into the bank at
+// sprite 100, cut into size x size cells; the number of sprites it gave (0: none fitted).
 int velora_studio_load_sheet(const std::uint8_t* rgba, int width, int height, int size)
 {
     return host ? host->LoadSheet(rgba, width, height, size).count : 0;
+}
+
+// The same from sprite first on (100 or above): each sheet keeps numbers of
+// its own, and loading at a sheet's first number again replaces it.
+int velora_studio_load_sheet_at(const std::uint8_t* rgba, int width, int height, int size, int first)
+{
+    return host ? host->LoadSheetAt(rgba, width, height, size, first).count : 0;
 }
 
 }  // extern "C"

@@ -103,11 +103,35 @@ std::int32_t StudioHost::DrawLayer(IDrawPlugin& plugin, std::int32_t handle, std
 SpriteRun StudioHost::LoadSheet(const std::uint8_t* rgba, std::int32_t width, std::int32_t height,
                                 std::int32_t size)
 {
-    SpriteRun run = AddSheet(bank_, rgba, width, height, size, kSheetBase);
-    if (run.count > 0) {
-        std::erase_if(runs_, [](const SpriteRun& r) { return r.base >= kSheetBase; });
-        runs_.push_back(run);
+    return LoadSheetAt(rgba, width, height, size, kSheetBase);
+}
+
+SpriteRun StudioHost::LoadSheetAt(const std::uint8_t* rgba, std::int32_t width, std::int32_t height,
+                                  std::int32_t size, std::int32_t first)
+{
+    if (first < kSheetBase) {
+        return {"Sprite sheet", first, 0, 1, size};
     }
+    SpriteRun run = AddSheet(bank_, rgba, width, height, size, first);
+    if (run.count == 0) {
+        return run;
+    }
+    const std::int64_t end = std::int64_t{run.base} + run.count;
+    std::erase_if(runs_, [&](const SpriteRun& old) {
+        const std::int64_t oldEnd = std::int64_t{old.base} + old.count;
+        if (old.base < kSheetBase || (old.base != first && (oldEnd <= run.base || old.base >= end))) {
+            return false;
+        }
+        // The replaced sheet's sprites that the new one did not overwrite
+        // are emptied: the bank answers null for them.
+        for (std::int64_t n = old.base; n < oldEnd; ++n) {
+            if (n < run.base || n >= end) {
+                bank_.Put(static_cast<std::int32_t>(n), nullptr);
+            }
+        }
+        return true;
+    });
+    runs_.push_back(run);
     return run;
 }
 

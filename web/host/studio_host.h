@@ -47,9 +47,15 @@ public:
     // One Draw of the plug-in for handle at rate; the drawing calls it made.
     std::int32_t DrawLayer(IDrawPlugin& plugin, std::int32_t handle, std::int32_t rate);
 
-    // Puts a sprite sheet into the bank at kSheetBase (see AddSheet); a
-    // successful one replaces the previous sheet in Runs().
+    // Puts a sprite sheet into the bank at kSheetBase (see AddSheet):
+    // LoadSheetAt(..., kSheetBase).
     SpriteRun LoadSheet(const std::uint8_t* rgba, std::int32_t width, std::int32_t height, std::int32_t size);
+    // Puts a sprite sheet into the bank from sprite first on (kSheetBase or
+    // above; below it nothing is loaded). A successful one replaces, in
+    // Runs() and in the bank, the sheet that began at first and every sheet
+    // whose numbers it overlaps; other sheets stay.
+    SpriteRun LoadSheetAt(const std::uint8_t* rgba, std::int32_t width, std::int32_t height, std::int32_t size,
+                          std::int32_t first);
 
     PixelSurface& Frame() { return frame_; }
     StudioSpriteBank& Bank() { return bank_; }

@@ -304,15 +304,15 @@ TEST(WebHostSprites, ASheetIsCutRowByRowIntoWholeCells)
     }
     StudioSpriteBank bank;
     bank.Put(100, std::make_unique<PixelSurface>(1, 1));
-    bank.Put(250, std::make_unique<PixelSurface>(1, 1));  // an earlier, larger sheet
+    bank.Put(250, std::make_unique<PixelSurface>(1, 1));  // another sheet's sprite
     bank.Put(7, std::make_unique<PixelSurface>(1, 1));
     const SpriteRun run = AddSheet(bank, rgba.data(), width, height, cell, 100);
     EXPECT_EQ(run.base, 100);
     EXPECT_EQ(run.count, 6);
     EXPECT_EQ(run.rotationFrames, 2);  // one group per row
     EXPECT_EQ(run.size, cell);
-    EXPECT_EQ(bank.Size(), 7u);
-    EXPECT_EQ(bank.GetSprite(250), nullptr);
+    EXPECT_EQ(bank.Size(), 8u);
+    EXPECT_NE(bank.GetSprite(250), nullptr);
     EXPECT_NE(bank.GetSprite(7), nullptr);
     for (int n = 0; n < 6; ++n) {
         auto* sprite = static_cast<PixelSurface*>(bank.GetSprite(100 + n));
@@ -327,20 +327,51 @@ TEST(WebHostSprites, ASheetIsCutRowByRowIntoWholeCells)
     // No whole cell: nothing changes.
     const SpriteRun none = AddSheet(bank, rgba.data(), width, height, 10, 100);
     EXPECT_EQ(none.count, 0);
-    EXPECT_EQ(bank.Size(), 7u);
+    EXPECT_EQ(bank.Size(), 8u);
     EXPECT_EQ(AddSheet(bank, nullptr, width, height, cell, 100).count, 0);
     EXPECT_EQ(AddSheet(bank, rgba.data(), width, height, 0, 100).count, 0);
 }
 
 TEST(WebHostSprites, AHugeSheetGivesAtMostTheCellLimitInOneGroup)
 {
-    const int width = 1100, height = 2;
+    const int width = 2100, height = 2;
     std::vector<std::uint8_t> rgba(width * height * 4, 128);
     StudioSpriteBank bank;
     const SpriteRun run = AddSheet(bank, rgba.data(), width, height, 1, kSheetBase);
     EXPECT_EQ(run.count, kMaxSheetCells);
     EXPECT_EQ(run.rotationFrames, 1);
     EXPECT_EQ(bank.Size(), static_cast<std::size_t>(kMaxSheetCells));
+}
+
+// Sheets side by side keep their own numbers; loading at a sheet's first
+// number again replaces that sheet only, and its numbers past the new one
+// are gone from the bank.
+TEST(WebHostSprites, EachSheetKeepsItsOwnNumbersAndAReloadReplacesOnlyItself)
+{
+    StudioHost host{64, 64};
+    const std::size_t builtIn = host.Runs().size();
+    std::vector<std::uint8_t> wide(16 * 8 * 4, 200);  // 4 x 2 cells of 4
+    std::vector<std::uint8_t> strip(12 * 4 * 4, 50);  // 3 cells of 4
+    EXPECT_EQ(host.LoadSheetAt(wide.data(), 16, 8, 4, 100).count, 8);
+    EXPECT_EQ(host.LoadSheetAt(strip.data(), 12, 4, 4, 200).count, 3);
+    ASSERT_EQ(host.Runs().size(), builtIn + 2);
+    EXPECT_NE(host.Bank().GetSprite(107), nullptr);
+    EXPECT_NE(host.Bank().GetSprite(202), nullptr);
+
+    // Cut again at 8: 2 cells at 100, 101; 102 to 107 are gone, 200 stays.
+    const SpriteRun recut = host.LoadSheetAt(wide.data(), 16, 8, 8, 100);
+    EXPECT_EQ(recut.count, 2);
+    EXPECT_EQ(recut.rotationFrames, 1);
+    ASSERT_EQ(host.Runs().size(), builtIn + 2);
+    EXPECT_EQ(host.Runs().back().base, 100);
+    EXPECT_NE(host.Bank().GetSprite(101), nullptr);
+    EXPECT_EQ(host.Bank().GetSprite(102), nullptr);
+    EXPECT_EQ(host.Bank().GetSprite(107), nullptr);
+    EXPECT_NE(host.Bank().GetSprite(200), nullptr);
+
+    // Below the sheets' numbers nothing is loaded; the built-in runs stay.
+    EXPECT_EQ(host.LoadSheetAt(strip.data(), 12, 4, 4, 0).count, 0);
+    EXPECT_EQ(host.Runs().size(), builtIn + 2);
 }
 
 TEST(WebHostSprites, BuiltInRunsArePetalsAndSnowThatTurnAndTilt)

@@ -4,10 +4,11 @@
 // (where `npm ci` put playwright-core; the screenshot goes there too) and
 // CHROMIUM. The tests share one page and run in order, as an author would
 // use it: look, change numof and restart, try the modes, read the script,
-// drop a sprite sheet, add a layer.
+// drop sprite sheets, add a layer, meet the warnings, reload, save and open,
+// paste a script, use a phone-sized window and the keyboard, record.
 import { after, before, test } from "node:test";
 import assert from "node:assert/strict";
-import { mkdtempSync, rmSync } from "node:fs";
+import { mkdtempSync, readFileSync, rmSync } from "node:fs";
 import { createRequire } from "node:module";
 import { tmpdir } from "node:os";
 import path from "node:path";
@@ -177,6 +178,52 @@ async function pausedWithLayer2Only(body) {
 
 async function scriptText() {
   return page.textContent("#script");
+}
+
+// Drops a PNG sprite sheet made in the page: cells of `cell` px in `columns`
+// x `rows`, each filled with colours[i % colours.length], as a full square
+// (opaque sheet) or as a disc on a transparent ground.
+async function dropSheet(name, { cell, columns, rows, colours, disc = false, extra = 0 }) {
+  await page.evaluate(async ([name, cell, columns, rows, colours, disc, extra]) => {
+    const canvas = document.createElement("canvas");
+    canvas.width = cell * columns + extra;
+    canvas.height = cell * rows + extra;
+    const context = canvas.getContext("2d");
+    for (let i = 0; i < columns * rows; ++i) {
+      const x = (i % columns) * cell;
+      const y = Math.floor(i / columns) * cell;
+      context.fillStyle = colours[i % colours.length];
+      if (disc) {
+        context.beginPath();
+        context.arc(x + cell / 2, y + cell / 2, cell * 0.4, 0, 2 * Math.PI);
+        context.fill();
+      } else {
+        context.fillRect(x, y, cell, cell);
+      }
+    }
+    const blob = await new Promise((resolve) => canvas.toBlob(resolve, "image/png"));
+    const transfer = new DataTransfer();
+    transfer.items.add(new File([blob], name, { type: "image/png" }));
+    document.getElementById("drop-zone").dispatchEvent(
+      new DragEvent("drop", { dataTransfer: transfer, bubbles: true, cancelable: true }));
+  }, [name, cell, columns, rows, colours, disc, extra]);
+  await page.waitForFunction((n) => document.getElementById("sheet-status").textContent.startsWith(`${n}:`), name);
+}
+
+// Pixels of the shot `name` that have exactly one of the colours [r, g, b].
+async function countColours(name, colours) {
+  return page.evaluate(([name, colours]) => {
+    const data = window.testShots[name];
+    let count = 0;
+    for (let i = 0; i < data.length; i += 4) {
+      if (colours.some(([r, g, b]) => data[i] === r && data[i + 1] === g && data[i + 2] === b)) count++;
+    }
+    return count;
+  }, [name, colours]);
+}
+
+async function warningKinds() {
+  return page.$$eval("#warnings li", (items) => items.map((item) => `${item.dataset.layer}:${item.dataset.kind}`));
 }
 
 // ---- Tests ---------------------------------------------------------------------
@@ -384,6 +431,267 @@ test("layers: Add layer draws another handle, Remove releases it", async () => {
   assert.ok(!(await scriptText()).includes("Init(3,"));
   // Released: drawing its handle now draws nothing.
   assert.equal(await page.evaluate(() => window.veloraStudio.module._velora_studio_draw(3, 255)), 0);
+});
+
+const RGB = [[255, 0, 0], [0, 255, 0], [0, 0, 255]];
+const YELLOW = [[255, 255, 0]];
+
+test("two sheets on two layers draw their own cells, and the script numbers them", async () => {
+  // Layer 2 goes back to sheet.png (100-102); layer 1 gets a 4 x 2 sheet of
+  // 48 px discs on a transparent ground, which is cut into 8 cells at 200.
+  await selectLayer(2);
+  await selectRun('Sheet "sheet.png"');
+  await selectLayer(1);
+  await typeNumber("layer-rate", 255);
+  await dropSheet("grid.png", { cell: 48, columns: 4, rows: 2, colours: ["#ffff00"], disc: true });
+  assert.match(await page.textContent("#sheet-status"),
+    /^grid\.png: 8 sprites of 48 × 48 \(numbers 200–207\), 4 × 2 cells, now used by layer 1\.$/);
+  assert.equal(await page.isVisible("#sheet-preview"), true);
+  const script = await scriptText();
+  assert.ok(script.includes('// sprites 200-207: sheet "grid.png", 4 x 2 cells of 48 x 48 px, row by row\n' +
+    "Init(1, 640, 480, 200, 8, 2);"), script);
+  assert.ok(script.includes('// sprites 100-102: sheet "sheet.png", 3 x 1 cells of 24 x 24 px, row by row\n' +
+    "Init(2, 640, 480, 100, 3, 1);"), script);
+
+  await pausedWithLayer2Only(async () => shot("only2"));
+  await selectLayer(2);
+  await page.uncheck("#layer-visible");
+  await page.click("#pause");
+  try {
+    await shot("only1");
+  } finally {
+    await page.click("#pause");
+    await page.check("#layer-visible");
+  }
+  assert.ok(await countColours("only2", RGB) > 24 * 24, "layer 2 does not show sheet.png");
+  assert.equal(await countColours("only2", YELLOW), 0, "layer 2 shows grid.png");
+  assert.ok(await countColours("only1", YELLOW) > 500, "layer 1 does not show grid.png");
+  assert.equal(await countColours("only1", RGB), 0, "layer 1 shows sheet.png");
+});
+
+test("S typed cuts the sheet again at once, at least 4, and says what is left out", async () => {
+  await selectLayer(1);
+  await page.fill("#sheet-cell", "96");
+  assert.match(await page.textContent("#sheet-status"), /^grid\.png: 2 sprites of 96 × 96 \(numbers 200–201\), 2 × 1 cells\.$/);
+  assert.ok((await scriptText()).includes("Init(1, 640, 480, 200, 2, 1);"));
+
+  await page.fill("#sheet-cell", "3");
+  assert.equal(await page.getAttribute("#sheet-cell", "aria-invalid"), "true");
+  assert.match(await page.textContent("#sheet-status"), /S 3 is outside 4 to 96 .*stays cut at 96 px/);
+  assert.ok((await scriptText()).includes("Init(1, 640, 480, 200, 2, 1);"));
+
+  await page.fill("#sheet-cell", "40");
+  assert.equal(await page.getAttribute("#sheet-cell", "aria-invalid"), "false");
+  assert.match(await page.textContent("#sheet-status"),
+    /8 sprites of 40 × 40 .* Note: the right 32 px and the bottom 16 px are left out \(not whole cells\)\.$/);
+
+  await page.fill("#sheet-cell", "");  // back to the grid's own size
+  assert.match(await page.textContent("#sheet-status"), /^grid\.png: 8 sprites of 48 × 48 \(numbers 200–207\), 4 × 2 cells\.$/);
+  assert.ok((await scriptText()).includes("Init(1, 640, 480, 200, 8, 2);"));
+});
+
+test("each warning appears for its setting, names the layer, and goes when fixed", async () => {
+  await selectLayer(2);
+  assert.deepEqual(await warningKinds(), []);
+  const cases = [
+    ["numof", () => typeNumber("layer-numof", 0), () => typeNumber("layer-numof", 22)],
+    ["count", () => commitNumber("layer-count", 0), () => commitNumber("layer-count", 3)],
+    ["rotation", () => commitNumber("layer-rotation", 0), () => commitNumber("layer-rotation", 1)],
+    ["base", () => commitNumber("layer-base", 5000), () => commitNumber("layer-base", 100)],
+    ["yspeed", () => typeNumber("layer-yspeed", -0.5), () => typeNumber("layer-yspeed", 1.1)],
+    ["type", () => page.selectOption("#layer-type", "4"), () => page.selectOption("#layer-type", "0")],
+  ];
+  for (const [kind, make, fix] of cases) {
+    await make();
+    assert.deepEqual(await warningKinds(), [`2:${kind}`], kind);
+    assert.match(await page.textContent("#warnings li"), /^Layer 2 \(handle 2\): .+ (Set|Choose|Load) /);
+    await fix();
+    assert.deepEqual(await warningKinds(), [], `${kind} fixed`);
+  }
+  // A run that reaches past the loaded sprites: 60-91 holds only 60-71.
+  await commitNumber("layer-base", 60);
+  await commitNumber("layer-count", 32);
+  assert.deepEqual(await warningKinds(), ["2:run"]);
+  assert.match(await page.textContent("#warnings li"),
+    /Sprites 72–91 of the run 60–91 are not loaded \(20 of 32\).* Set Sprite count to 12 or less/);
+  await selectRun('Sheet "sheet.png"');
+  assert.deepEqual(await warningKinds(), []);
+});
+
+test("number boxes take what a person types or refuse it visibly; the paused readout shows no rate", async () => {
+  await selectLayer(2);
+  await typeNumber("layer-numof", "1e3");
+  assert.ok((await scriptText()).includes("SetNumof(2, 1000);"));
+  for (const text of ["12.5", "99999"]) {
+    await typeNumber("layer-numof", text);
+    assert.equal(await page.getAttribute("#layer-numof", "aria-invalid"), "true", text);
+    assert.match(await page.textContent("#field-message"), /^Particles: .+; the layer keeps 1000\.$/);
+    assert.ok((await scriptText()).includes("SetNumof(2, 1000);"));
+  }
+  await page.focus("#layer-maxamp");  // leaving the box puts the layer's value back
+  assert.equal(await page.inputValue("#layer-numof"), "1000");
+  assert.equal(await page.textContent("#field-message"), "");
+  await typeNumber("layer-numof", 22);
+
+  await page.click("#pause");
+  const readout = await page.textContent("#readout");
+  await page.click("#pause");
+  assert.match(readout, /^Paused · the last frame took \d+\.\d\d ms of work · \d+ sprites drawn/);
+  assert.doesNotMatch(readout, /fps/);
+});
+
+test("the canvas follows the largest field", async () => {
+  await selectLayer(2);
+  await commitNumber("layer-width", 800);
+  await commitNumber("layer-height", 600);
+  await waitFrames(3);
+  assert.deepEqual(await page.$eval("#stage", (c) => [c.width, c.height]), [800, 600]);
+  const fits = await page.$eval("#stage", (c) => c.getBoundingClientRect().right <= c.parentElement.getBoundingClientRect().right);
+  assert.ok(fits, "the canvas is wider than its panel");
+  const calls = await layerDrawCalls();
+  assert.ok(calls[0] > 0 && calls[1] > 0, `after the new frame: ${calls}`);
+  await commitNumber("layer-width", WIDTH);
+  await commitNumber("layer-height", HEIGHT);
+  assert.deepEqual(await page.$eval("#stage", (c) => [c.width, c.height]), [WIDTH, HEIGHT]);
+});
+
+test("a reload restores the setup from the address, and asks for the sheets by name", async () => {
+  await page.selectOption("#background", "05070f,1a2440");
+  await page.waitForFunction(() => location.hash === `#${window.veloraStudio.setupAddress()}`);
+  const before = await scriptText();
+  await page.reload();
+  await waitFrames(3);
+  assert.equal(await scriptText(), before);
+  assert.equal(await page.inputValue("#background"), "05070f,1a2440");
+  assert.match(await page.textContent("#setup-status"),
+    /^Restored 2 layers from the address\. Load the sprite sheets "sheet\.png", "grid\.png" again\.$/);
+  assert.deepEqual(await warningKinds(), ["1:base", "2:base"]);
+  assert.match(await page.textContent("#warnings li"), /Load the sheet "grid\.png" again/);
+
+  await dropSheet("sheet.png", { cell: 24, columns: 3, rows: 1, colours: ["#ff0000", "#00ff00", "#0000ff"] });
+  await dropSheet("grid.png", { cell: 48, columns: 4, rows: 2, colours: ["#ffff00"], disc: true });
+  assert.deepEqual(await warningKinds(), []);
+  assert.equal(await scriptText(), before);
+  await waitFrames(3);
+  const calls = await layerDrawCalls();
+  assert.ok(calls[0] > 0 && calls[1] > 0, `after the sheets came back: ${calls}`);
+});
+
+test("a saved setup file opens again, and a bad one is refused", async () => {
+  const [download] = await Promise.all([page.waitForEvent("download"), page.click("#save-setup")]);
+  const saved = await download.path();
+  const before = await scriptText();
+  await page.click("#add-layer");
+  assert.notEqual(await scriptText(), before);
+  await page.setInputFiles("#open-setup", saved);
+  await page.waitForFunction(() => document.getElementById("setup-status").textContent.startsWith("Opened"));
+  assert.equal(await scriptText(), before);
+
+  const values = JSON.parse(readFileSync(saved, "utf8"));
+  values.layers[0].numof = "lots";
+  await page.setInputFiles("#open-setup", { name: "bad.json", mimeType: "application/json",
+    buffer: Buffer.from(JSON.stringify(values)) });
+  await page.waitForFunction(() => document.getElementById("setup-status").textContent.startsWith("bad.json"));
+  assert.match(await page.textContent("#setup-status"), /^bad\.json not opened: layer 1: numof "lots" is not a number/);
+  assert.equal(await scriptText(), before);
+});
+
+test("a pasted script rebuilds the layers; a wrong one changes nothing", async () => {
+  const pasted = [
+    "Init(5, 320, 240, 0, 32, 4);", "SetNumof(5, 30);", "SetXSpeed(5, 0.5);", "Start(5);",
+    "// the engine draws handle 5 with rate 200 each frame",
+    "Init(9, 640, 480, 64, 8, 1);", "SetType(9, 1);", "SetYSpeed(9, 2);", "Start(9);",
+  ].join("\n");
+  await page.click("#paste-box summary");
+  await page.fill("#paste-script", pasted);
+  await page.click("#paste-apply");
+  assert.equal(await page.textContent("#paste-status"), "Rebuilt 2 layers from the script.");
+  assert.deepEqual(await page.$$eval("#layer-tabs button", (tabs) => tabs.map((tab) => tab.textContent)),
+    ["Layer 1 · handle 5", "Layer 2 · handle 9"]);
+  const script = await scriptText();
+  for (const line of ["Init(5, 320, 240, 0, 32, 4);", "SetNumof(5, 30);", "SetXSpeed(5, 0.5);",
+    "// the engine draws handle 5 with rate 200 each frame", "Init(9, 640, 480, 64, 8, 1);", "SetType(9, 1);",
+    "SetNumof(9, 40);", "SetYSpeed(9, 2.0);"]) {
+    assert.ok(script.includes(line), `${line} missing from\n${script}`);
+  }
+  const drawn = await layerCallRange(1, 3);
+  assert.ok(drawn.high > 20, `the pasted snow layer drew ${drawn.high}`);
+
+  await page.fill("#paste-script", "Init(1, 640, 480, 0, 32, 4);\nSetNumof(7, 3);");
+  await page.click("#paste-apply");
+  assert.match(await page.textContent("#paste-status"), /^Not rebuilt: line 2: SetNumof for handle 7 before its Init/);
+  assert.equal(await scriptText(), script);
+
+  // Copy's own text comes back unchanged.
+  await page.fill("#paste-script", script);
+  await page.click("#paste-apply");
+  assert.equal(await scriptText(), script);
+});
+
+test("at 360 px wide nothing scrolls sideways", async () => {
+  await page.setViewportSize({ width: 360, height: 740 });
+  try {
+    await waitFrames(2);
+    const widths = await page.evaluate(() => [document.documentElement.scrollWidth, document.documentElement.clientWidth]);
+    assert.ok(widths[0] <= widths[1], `the page is ${widths[0]} px wide in a ${widths[1]} px window`);
+    const right = await page.$eval("#stage", (c) => c.getBoundingClientRect().right);
+    assert.ok(right <= 360, `the canvas reaches ${right}`);
+  } finally {
+    await page.setViewportSize({ width: 1280, height: 1040 });
+  }
+});
+
+test("every control is reached by Tab; the layer tabs take the arrow keys; names for the canvas and files", async () => {
+  await page.evaluate(() => { document.getElementById("paste-box").open = true; });
+  const count = await page.evaluate(() => {
+    const controls = Array.from(document.querySelectorAll("button, input, select, textarea, summary, a[href], [tabindex]"))
+      .filter((element) => !element.disabled && element.tabIndex >= 0 && element.getClientRects().length > 0);
+    controls.forEach((element, i) => { element.dataset.tabTest = String(i); });
+    document.activeElement?.blur();
+    return controls.length;
+  });
+  assert.ok(count > 30, `only ${count} controls`);
+  const reached = new Set();
+  for (let i = 0; i < count + 10; ++i) {
+    await page.keyboard.press("Tab");
+    const id = await page.evaluate(() => document.activeElement?.dataset.tabTest);
+    if (id !== undefined) reached.add(id);
+  }
+  const missed = await page.evaluate((seen) => Array.from(document.querySelectorAll("[data-tab-test]"))
+    .filter((element) => !seen.includes(element.dataset.tabTest)).map((element) => element.id || element.outerHTML.slice(0, 60)),
+  Array.from(reached));
+  assert.deepEqual(missed, []);
+  // The file inputs are among them (hidden from sight, not from the keyboard).
+  for (const id of ["sheet-file", "open-setup", "sheet-cell", "paste-script", "record"]) {
+    assert.ok(reached.has(await page.getAttribute(`#${id}`, "data-tab-test")), `#${id} is not reached by Tab`);
+  }
+
+  // The file input answers the keyboard: Space opens the file chooser.
+  await page.focus("#sheet-file");
+  const [chooser] = await Promise.all([page.waitForEvent("filechooser"), page.keyboard.press("Space")]);
+  assert.equal(chooser.element() !== null, true);
+
+  await page.focus("#layer-tab-1");
+  await page.keyboard.press("ArrowRight");
+  assert.equal(await page.evaluate(() => document.activeElement.id), "layer-tab-2");
+  assert.equal(await page.getAttribute("#layer-tab-2", "aria-selected"), "true");
+  assert.equal(await page.getAttribute("#layer-panel", "aria-labelledby"), "layer-tab-2");
+  assert.equal(await page.getAttribute("#layer-tab-2", "aria-controls"), "layer-panel");
+  await page.keyboard.press("Home");
+  assert.equal(await page.getAttribute("#layer-tab-1", "aria-selected"), "true");
+  assert.match(await page.textContent("#layer-title"), /^Layer 1 /);
+
+  assert.match(await page.getAttribute("#stage", "aria-label"), /^The effect, drawn live: 2 of 2 layers drawn on a 640 × 480 frame$/);
+  assert.equal(await page.getAttribute("#sheet-file", "aria-label"), "Sprite sheet image");
+});
+
+test("Record makes a video of the canvas", async () => {
+  await page.selectOption("#record-seconds", "2");
+  await page.click("#record");
+  await page.waitForSelector("#record-link:not([hidden])", { timeout: 20000 });
+  const bytes = Number(await page.getAttribute("#record-link", "data-bytes"));
+  assert.ok(bytes > 1000, `the video has ${bytes} bytes`);
+  assert.match(await page.getAttribute("#record-link", "download"), /^drawvelora\.(webm|mp4)$/);
 });
 
 test("no console error or warning came up during the session", () => {
