@@ -1,21 +1,7 @@
-// The reference host's drawing operations, composed with pixman.
-//
-// rate runs from 0 (no effect) to 255 (full strength); values outside are
-// taken as the nearer end. Every operation clips its rectangle to both
-// surfaces and does nothing for a null surface, a surface that is not the
-// host's, or an empty or negative size: whatever the arguments, nothing is
-// read or written outside a surface. Surfaces hold straight (not
-// premultiplied) colour; see host/surface.h.
-//
-//   BlendRect     source over destination, weighted by its alpha and rate
-//   BlendRectAlt  source added to destination (light), weighted the same way
-//   CopyRect      colour and alpha copied unchanged
-//   FilterRect    alpha of a rectangle faded in place: alpha x rate / 255
-//   DrawRect      source over destination, weighted by its alpha only
-//   MixRect       destination colour multiplied by the source colour mixed
-//                 with white by rate: white, or rate 0, leaves it unchanged.
-//                 The source's alpha is not used, and the destination keeps
-//                 its own.
+// The reference host's drawing interfaces: the host kit's (hostkit/services.h,
+// with the meaning of each operation in hostkit/pixel_ops.h), accepting only
+// the host's own live surfaces and showing each call to a process-wide
+// observer (the previewer's trace).
 #pragma once
 
 #include <cstdint>
@@ -23,30 +9,20 @@
 
 #include "host/host_api.h"
 #include "host/surface.h"
-#include "contract/host_interfaces.h"
+#include "hostkit/pixel_ops.h"
+#include "hostkit/services.h"
 
 namespace velora::host {
 
-inline constexpr std::int32_t kFullRate = 255;
-
+using hostkit::kFullRate;
 // What an operation returns: done (possibly nothing, after clipping) or
 // refused (a surface missing or not the host's).
-inline constexpr std::int32_t kDone = 0;
-inline constexpr std::int32_t kRefused = -1;
+using hostkit::kDone;
+using hostkit::kRefused;
 
-VELORA_HOST_API std::int32_t BlendOver(HostSurface* dest, std::int32_t dx, std::int32_t dy, HostSurface* src,
-                                       std::int32_t sx, std::int32_t sy, std::int32_t width,
-                                       std::int32_t height, std::int32_t rate);
-VELORA_HOST_API std::int32_t BlendAdd(HostSurface* dest, std::int32_t dx, std::int32_t dy, HostSurface* src,
-                                      std::int32_t sx, std::int32_t sy, std::int32_t width, std::int32_t height,
-                                      std::int32_t rate);
+// Copies a rectangle of src onto dest (CopyRect); refused for a null surface.
 VELORA_HOST_API std::int32_t Copy(HostSurface* dest, std::int32_t dx, std::int32_t dy, HostSurface* src,
                                   std::int32_t sx, std::int32_t sy, std::int32_t width, std::int32_t height);
-VELORA_HOST_API std::int32_t Fade(HostSurface* surface, std::int32_t x, std::int32_t y, std::int32_t width,
-                                  std::int32_t height, std::int32_t rate);
-VELORA_HOST_API std::int32_t Multiply(HostSurface* dest, std::int32_t dx, std::int32_t dy, HostSurface* src,
-                                      std::int32_t sx, std::int32_t sy, std::int32_t width, std::int32_t height,
-                                      std::int32_t rate);
 
 // One drawing call as the host's interfaces received it, for tracing.
 struct DrawCall {
@@ -64,29 +40,17 @@ using DrawObserver = std::function<void(const DrawCall&)>;
 // after it ran; an empty observer stops it. Process-wide, one at a time.
 VELORA_HOST_API void SetDrawObserver(DrawObserver observer);
 
-class VELORA_HOST_API HostGraphBlend final : public IGraphBlend {
+// The kit's hooks for the reference host: its surfaces only, the observer.
+VELORA_HOST_API hostkit::GraphHooks HostGraphHooks();
+
+class VELORA_HOST_API HostGraphBlend final : public hostkit::GraphBlend {
 public:
-    std::int32_t VELORA_METHOD BlendRect(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src,
-                                         std::int32_t sx, std::int32_t sy, std::int32_t width,
-                                         std::int32_t height, std::int32_t rate) override;
-    std::int32_t VELORA_METHOD BlendRectAlt(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src,
-                                            std::int32_t sx, std::int32_t sy, std::int32_t width,
-                                            std::int32_t height, std::int32_t rate) override;
+    HostGraphBlend() : GraphBlend(HostGraphHooks()) {}
 };
 
-class VELORA_HOST_API HostGraphFilter final : public IGraphFilter {
+class VELORA_HOST_API HostGraphFilter final : public hostkit::GraphFilter {
 public:
-    std::int32_t VELORA_METHOD CopyRect(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src,
-                                        std::int32_t sx, std::int32_t sy, std::int32_t width,
-                                        std::int32_t height) override;
-    std::int32_t VELORA_METHOD DrawRect(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src,
-                                        std::int32_t sx, std::int32_t sy, std::int32_t width,
-                                        std::int32_t height) override;
-    std::int32_t VELORA_METHOD FilterRect(ISurface* surface, std::int32_t x, std::int32_t y, std::int32_t width,
-                                          std::int32_t height, std::int32_t rate) override;
-    std::int32_t VELORA_METHOD MixRect(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src,
-                                       std::int32_t sx, std::int32_t sy, std::int32_t width,
-                                       std::int32_t height, std::int32_t rate) override;
+    HostGraphFilter() : GraphFilter(HostGraphHooks()) {}
 };
 
 }  // namespace velora::host

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include <png.h>
 
@@ -114,13 +115,14 @@ std::unique_ptr<HostSurface> LoadPng(const std::string& path)
         Fail(path, "image of " + std::to_string(width) + " x " + std::to_string(height) +
                        " pixels is larger than the host takes (" + std::to_string(kMaxSurfaceSide) + " a side)");
     }
-    png.image.format = PNG_FORMAT_BGRA;
+    png.image.format = PNG_FORMAT_RGBA;
     auto surface = std::make_unique<HostSurface>(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
                                                  std::filesystem::path(path).filename().string());
     if (!png_image_finish_read(&png.image, nullptr, surface->Bytes(), static_cast<png_int_32>(surface->Stride()),
                                nullptr)) {
         Fail(path, "corrupt PNG image (" + Reason(png.image, "unknown error") + ")");
     }
+    surface->Premultiply();  // the form the blend wants, once, at loading
     return surface;
 }
 
@@ -132,8 +134,10 @@ void SavePng(const HostSurface& surface, const std::string& path)
     PngImage png;
     png.image.width = static_cast<png_uint_32>(surface.Width());
     png.image.height = static_cast<png_uint_32>(surface.Height());
-    png.image.format = PNG_FORMAT_BGRA;
-    if (!png_image_write_to_file(&png.image, path.c_str(), 0, surface.Bytes(),
+    png.image.format = PNG_FORMAT_RGBA;
+    std::vector<std::uint8_t> straight(surface.Bytes(), surface.Bytes() + surface.ByteCount());
+    hostkit::Unpremultiply(straight.data(), straight.size() / 4);
+    if (!png_image_write_to_file(&png.image, path.c_str(), 0, straight.data(),
                                  static_cast<png_int_32>(surface.Stride()), nullptr)) {
         Fail(path, "cannot write the PNG image (" + Reason(png.image, "unknown error") + ")");
     }
@@ -157,11 +161,11 @@ Sprites SplitSheet(const HostSurface& sheet, std::int32_t cell)
                        std::to_string(cell));
     }
     Sprites sprites;
-    auto& source = const_cast<HostSurface&>(sheet);  // Copy only reads its source
+    const HostSurface& source = sheet;
     for (std::int32_t y = 0; y < sheet.Height(); y += cell) {
         for (std::int32_t x = 0; x < sheet.Width(); x += cell) {
             auto sprite = std::make_unique<HostSurface>(cell, cell, "sprite");
-            Copy(sprite.get(), 0, 0, &source, x, y, cell, cell);
+            hostkit::CopyRect(*sprite, 0, 0, source, x, y, cell, cell);
             sprites.push_back(std::move(sprite));
         }
     }

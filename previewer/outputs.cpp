@@ -70,9 +70,10 @@ void PaintGradient(host::HostSurface& surface)
 void PaintImage(host::HostSurface& surface, const std::string& path)
 {
     const std::unique_ptr<host::HostSurface> image = host::LoadPng(path);
-    // Scaling mixes neighbours, so the image is premultiplied first.
+    // Scaling mixes neighbours, which wants premultiplied colour: loaded
+    // images are, and the copy carries the scaling.
     host::HostSurface premultiplied(image->Width(), image->Height(), "background");
-    pixman_image_composite32(PIXMAN_OP_SRC, image->OpaqueImage(), image->Image(), premultiplied.Image(), 0, 0, 0, 0,
+    pixman_image_composite32(PIXMAN_OP_SRC, image->Image(), nullptr, premultiplied.Image(), 0, 0, 0, 0,
                              0, 0, image->Width(), image->Height());
     pixman_transform_t scale;
     pixman_transform_init_scale(&scale, pixman_double_to_fixed(double(image->Width()) / surface.Width()),
@@ -152,7 +153,7 @@ void AnimationWriter::Add(const host::HostSurface& frame, std::int32_t timestamp
     picture.width = width_;
     picture.height = height_;
     picture.use_argb = 1;
-    if (!WebPPictureImportBGRA(&picture, frame.Bytes(), static_cast<int>(frame.Stride()))) {
+    if (!WebPPictureImportRGBA(&picture, frame.Bytes(), static_cast<int>(frame.Stride()))) {
         WebPPictureFree(&picture);
         throw std::bad_alloc();
     }

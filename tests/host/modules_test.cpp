@@ -69,7 +69,7 @@ TEST_F(HostModules, ExportsAnswerTheirGuidsWithTheHostsServices)
     HostSurface sprite(4, 4, "sprite");
     sprite.Fill({1, 2, 3, 255});
     EXPECT_EQ(blend->BlendRect(canvas, 0, 0, &sprite, 0, 0, 4, 4, 255), kDone);
-    EXPECT_EQ(canvas->GetPixelAddress(3, 3)[2], 1);
+    EXPECT_EQ(canvas->GetPixelAddress(3, 3)[2], 3);  // blue
     canvas->Destroy();
 }
 

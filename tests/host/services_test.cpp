@@ -15,9 +15,9 @@ TEST(Surface, PixelAndAlphaAddressesFollowTheLayout)
     surface.SetPixel(2, 1, {30, 20, 10, 40});
     std::uint8_t* colour = surface.GetPixelAddress(2, 1);
     ASSERT_NE(colour, nullptr);
-    EXPECT_EQ(colour[0], 10);  // blue, green, red
-    EXPECT_EQ(colour[1], 20);
-    EXPECT_EQ(colour[2], 30);
+    EXPECT_EQ(colour[0], 5);  // red, green, blue, premultiplied: 30 x 40 / 255
+    EXPECT_EQ(colour[1], 3);
+    EXPECT_EQ(colour[2], 2);
     EXPECT_EQ(surface.GetAlphaAddress(2, 1), colour + 3);
     EXPECT_EQ(surface.GetPixelAddress(1, 1), colour - 4);
     EXPECT_EQ(surface.GetPixelAddress(2, 0), colour - 12);
