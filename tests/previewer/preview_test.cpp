@@ -81,6 +81,7 @@ struct Animation {
     int height = 0;
     int frames = 0;
     std::vector<int> timestamps;
+    std::string pixels;  // every frame's RGBA, one after the other
 };
 
 Animation Decode(const std::string& path)
@@ -103,6 +104,8 @@ Animation Decode(const std::string& path)
     while (WebPAnimDecoderHasMoreFrames(decoder) && WebPAnimDecoderGetNext(decoder, &pixels, &timestamp)) {
         ++animation.frames;
         animation.timestamps.push_back(timestamp);
+        animation.pixels.append(reinterpret_cast<const char*>(pixels),
+                                static_cast<std::size_t>(info.canvas_width) * info.canvas_height * 4);
     }
     WebPAnimDecoderDelete(decoder);
     return animation;
@@ -440,6 +443,29 @@ TEST(Previewer, CtrlCWritesTheFramesDrawnSoFar)
     EXPECT_NE(run.out.find("stopped by Ctrl+C after " + std::to_string(animation.frames) + " of 18000 frames"),
               std::string::npos) << run.out;
     EXPECT_TRUE(std::filesystem::exists(dir / "out-sheet.png"));
+}
+
+// The README's picture comes from this command; rebuild both files with it
+// (output docs/preview.webp) when the plug-in's drawing changes on purpose.
+TEST(Previewer, TheReadmePictureIsWhatThePreviewerDraws)
+{
+    testing::TempDir dir;
+    const Outcome run = Preview(dir, {"--seed", "2024", "--width", "320", "--height", "200", "--numof", "30",
+                                      "--seconds", "1.5", "--fps", "12", "--quality", "50", "--sheet-frames", "4",
+                                      "--output", dir / "preview.webp", "--quiet"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string docs = VELORA_README_PICTURES;
+    const Animation made = Decode(dir / "preview.webp");
+    const Animation kept = Decode(docs + "/preview.webp");
+    EXPECT_EQ(made.frames, 18);
+    EXPECT_EQ(made.timestamps, kept.timestamps);
+    EXPECT_TRUE(made.pixels == kept.pixels) << "docs/preview.webp is out of date";
+    const auto sheet = host::LoadPng(dir / "preview-sheet.png");
+    const auto keptSheet = host::LoadPng(docs + "/preview-sheet.png");
+    ASSERT_EQ(sheet->Width(), keptSheet->Width());
+    ASSERT_EQ(sheet->Height(), keptSheet->Height());
+    EXPECT_TRUE(std::equal(sheet->Bytes(), sheet->Bytes() + sheet->Stride() * sheet->Height(), keptSheet->Bytes()))
+        << "docs/preview-sheet.png is out of date";
 }
 
 }  // namespace
