@@ -674,7 +674,8 @@ std::string SummaryLine(const Summary& summary)
     }
     line << "), ";
     if (summary.handles.size() == 1) {
-        line << summary.particles << " particles in mode " << summary.type;
+        line << summary.particles << (summary.particles == 1 ? " particle" : " particles") << " in mode "
+             << summary.type;
     } else {
         line << summary.handles.size() << " layers (handles";
         for (std::size_t i = 0; i < summary.handles.size(); ++i) {
