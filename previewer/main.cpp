@@ -1,4 +1,5 @@
 // velora-preview: see a DrawVelora effect without the engine.
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +13,22 @@
 namespace {
 
 constexpr const char* kProgram = "velora-preview";
+
+// Ctrl+C asks the drawing loop to stop after the frame it is drawing; a
+// second one ends the program at once.
+volatile sig_atomic_t interruptRequested = 0;
+
+void OnInterrupt(int) { interruptRequested = 1; }
+
+void CatchInterrupt()
+{
+    struct sigaction action{};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 // The progress bar owns the terminal line while it is shown.
 class Terminal {
@@ -75,18 +92,42 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    if (options.printScript) {
+        try {
+            std::fputs(PreviewScript(options).c_str(), stdout);
+            return 0;
+        } catch (const UsageError& error) {
+            std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
+            return 2;
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "%s: error: %s\n", kProgram, error.what());
+            return 1;
+        }
+    }
+
     Terminal terminal(!options.quiet && isatty(STDERR_FILENO));
     Reporter reporter;
     if (!options.quiet) {
         reporter.note = [&](const std::string& line) { terminal.Line(line); };
     }
+    reporter.warn = [&](const std::string& line) { terminal.Line(line); };
     reporter.progress = [&](std::int32_t done, std::int32_t total) { terminal.Progress(done, total); };
     reporter.writing = [&] { terminal.Status("writing the files..."); };
+    reporter.stopRequested = [] { return interruptRequested != 0; };
+    CatchInterrupt();
     try {
         const Summary summary = RunPreview(options, reporter);
         terminal.Clear();
+        if (summary.frames == 0) {
+            std::fprintf(stderr, "%s: stopped by Ctrl+C before the first frame: nothing written\n", kProgram);
+            return 130;
+        }
         std::printf("%s: %s\n", kProgram, SummaryLine(summary).c_str());
-        return 0;
+        return summary.interrupted ? 130 : 0;
+    } catch (const UsageError& error) {
+        terminal.Clear();
+        std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
+        return 2;
     } catch (const std::exception& error) {
         terminal.Clear();
         std::fprintf(stderr, "%s: error: %s\n", kProgram, error.what());

@@ -1,5 +1,7 @@
 #include "previewer/options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -146,9 +148,47 @@ const std::vector<OptionInfo>& OptionTable()
          Text(&Options::framesDir)},
         {"trace", "PATH", nullptr, "write every drawing call the host receives,\nframe by frame",
          Text(&Options::trace)},
+        {"force", nullptr, nullptr, "let --frames-dir replace the frame-*.png\nfiles the folder already holds",
+         [](Options& o, const std::string&, const std::string&) { o.force = true; }},
         {"quality", "Q", nullptr, "WebP quality, 0 to 100; default 90", Int(&Options::quality, 0, 100)},
         {"lossless", nullptr, nullptr, "lossless WebP frames",
          [](Options& o, const std::string&, const std::string&) { o.lossless = true; }},
+
+        {"seed", "N", "Time and the script:",
+         "the tick count Init reads, 0 to 4294967295,\n"
+         "which chooses the particle layout; default:\n"
+         "the clock's, printed in the summary",
+         [](Options& o, const std::string& n, const std::string& v) {
+             std::uint64_t value = 0;
+             const char* end = v.data() + v.size();
+             const auto [stop, error] = std::from_chars(v.data(), end, value);
+             if (v.empty() || error != std::errc() || stop != end || value > 0xFFFFFFFFu) {
+                 throw UsageError("--" + n + " takes a whole number from 0 to 4294967295, not '" + v + "'");
+             }
+             o.seed = static_cast<std::uint32_t>(value);
+         }},
+        {"warmup", "S", nullptr, "seconds of effect time, 0 to 600, run\nbefore the first frame; default 0",
+         [](Options& o, const std::string& n, const std::string& v) {
+             const double seconds = ToNumber(n, v);
+             if (seconds < 0.0 || seconds > 600.0) {
+                 throw UsageError("--" + n + " must be from 0 to 600, not " + v);
+             }
+             o.warmup = seconds;
+         }},
+        {"realtime", nullptr, nullptr,
+         "pace the frames by the wall clock and let\n"
+         "the plug-in read the real clock, as in the\n"
+         "engine (the frames then depend on the\n"
+         "machine's speed); default: effect time",
+         [](Options& o, const std::string&, const std::string&) { o.realtime = true; }},
+        {"script", "FILE", nullptr,
+         "the engine's calls, as the studio's Copy\n"
+         "gives them: every handle is a layer, drawn\n"
+         "in the script's order with its rate; '-'\n"
+         "reads standard input",
+         Text(&Options::script)},
+        {"print-script", nullptr, nullptr, "print the calls that make this preview\nand stop",
+         [](Options& o, const std::string&, const std::string&) { o.printScript = true; }},
 
         {"plugin", "PATH", "Plug-in and host:", "the plug-in library; default: DrawVelora.so\nbeside this program",
          Text(&Options::plugin)},
@@ -208,6 +248,34 @@ Options ParseOptions(const std::vector<std::string>& arguments)
             throw UsageError("--" + name + " needs a value (" + info->value + ")");
         }
         info->apply(options, name, value);
+        options.given.push_back(name);
+    }
+
+    const auto lower = [](std::string text) {
+        std::transform(text.begin(), text.end(), text.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return text;
+    };
+    if (options.output == "-") {
+        throw UsageError("--output -: the animation cannot go to standard output; name a .webp file");
+    }
+    if (!lower(options.output).ends_with(".webp")) {
+        throw UsageError("--output " + options.output + ": the animation is an animated WebP, so its name ends in .webp");
+    }
+    if (!options.sheet.empty() && (options.sheet == "-" || !lower(options.sheet).ends_with(".png"))) {
+        throw UsageError("--sheet " + options.sheet + ": the contact sheet is a PNG file, so its name ends in .png");
+    }
+    if (options.trace == "-") {
+        throw UsageError("--trace -: name a file for the trace");
+    }
+    if (!options.script.empty()) {
+        // The script makes every call these options would make.
+        for (const char* name : {"width", "height", "type", "numof", "maxamp", "xspeed", "yspeed", "rate", "handle",
+                                 "base", "sprite-count", "rotation-frames"}) {
+            if (std::find(options.given.begin(), options.given.end(), name) != options.given.end()) {
+                throw UsageError(std::string("--") + name + " cannot be combined with --script: the script's calls set it");
+            }
+        }
     }
     return options;
 }
@@ -218,9 +286,15 @@ std::string HelpText(const std::string& program)
     text << "Usage: " << program << " [options]\n"
          << "\n"
          << "Renders a DrawVelora effect without the engine: loads the plug-in and the\n"
-         << "reference host's modules, drives the effect in real time (CreateInterface,\n"
-         << "SetInterface, Init, the setters, Start, Update, then Draw once per frame\n"
-         << "over the background) and writes an animated WebP and a contact sheet PNG.\n";
+         << "reference host's modules, drives the effect (CreateInterface, SetInterface,\n"
+         << "Init, the setters, Start, Update, then Draw once per frame over the\n"
+         << "background) and writes an animated WebP and a contact sheet PNG.\n"
+         << "\n"
+         << "The previewer owns the plug-in's clock: Init reads the seed as its tick\n"
+         << "count, Start reads a fixed effect-time origin, and frame k is drawn at\n"
+         << "origin + warmup + round((k + 1) x 1000 / fps) ms, the clock standing still\n"
+         << "while a frame is drawn. Frames render as fast as the machine allows, and\n"
+         << "the same options with the same --seed give byte-identical files.\n";
     for (const OptionInfo& info : OptionTable()) {
         if (info.section) {
             text << "\n" << info.section << "\n";
@@ -250,6 +324,11 @@ std::string HelpText(const std::string& program)
     text << "\nThe reference host's rate runs from 0 to 255. Exit status: 0 done, 1 failed,\n"
          << "2 bad options.\n";
     return text.str();
+}
+
+std::int64_t FrameTime(std::int64_t k, std::int32_t fps)
+{
+    return (k * 2000 + fps) / (std::int64_t{2} * fps);
 }
 
 std::int32_t FrameCount(const Options& options)

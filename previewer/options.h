@@ -39,12 +39,23 @@ struct Options {
     std::string trace;      // empty: no trace
     std::int32_t quality = 90;
     bool lossless = false;
+    bool force = false;  // replace the frames a --frames-dir already holds
+
+    // Time and the script.
+    std::optional<std::uint32_t> seed;  // the tick count Init reads; default: chosen and printed
+    double warmup = 0.0;                // seconds of effect time before the first frame
+    bool realtime = false;              // pace by the wall clock, the plug-in reading the real clock
+    std::string script;                 // the engine's calls, in place of the effect options
+    bool printScript = false;           // print the calls instead of rendering
 
     // The plug-in and the host modules: empty for the ones built beside the program.
     std::string plugin;
     std::string hostDir;
     bool quiet = false;
     bool help = false;
+
+    // The options given on the command line, by name.
+    std::vector<std::string> given;
 };
 
 // A command line that cannot be used; the message says which option and why.
@@ -59,6 +70,10 @@ Options ParseOptions(const std::vector<std::string>& arguments);
 
 // The --help text.
 std::string HelpText(const std::string& program);
+
+// Effect time of frame k after the first, in whole milliseconds:
+// round(k * 1000 / fps), so that the frames lie 1000 / fps apart without drift.
+std::int64_t FrameTime(std::int64_t k, std::int32_t fps);
 
 // Frames rendered: seconds x fps, at least one.
 std::int32_t FrameCount(const Options& options);

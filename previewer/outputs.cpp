@@ -16,6 +16,7 @@
 
 #include "host/graph.h"
 #include "host/png_io.h"
+#include "previewer/options.h"
 
 namespace velora::preview {
 namespace {
@@ -109,14 +110,23 @@ std::unique_ptr<host::HostSurface> MakeBackground(const std::string& choice, std
     } else if (ParseColour(choice, colour)) {
         surface->Fill(colour);
     } else if (choice.starts_with("#")) {
-        throw std::runtime_error("background colour '" + choice + "' is not of the form #rrggbb");
+        throw UsageError("--background " + choice + ": a colour is written #rrggbb");
     } else {
         std::error_code error;
+        const char* kinds = " (a background is 'gradient', a #rrggbb colour or a PNG file)";
         if (!std::filesystem::exists(choice, error)) {
-            throw std::runtime_error("background '" + choice +
-                                     "' is neither 'gradient', a #rrggbb colour nor an existing PNG file");
+            throw UsageError("--background " + choice + ": no such file" + kinds);
         }
-        PaintImage(*surface, choice);
+        if (std::filesystem::is_directory(choice, error)) {
+            throw UsageError("--background " + choice + ": is a folder" + kinds);
+        }
+        try {
+            PaintImage(*surface, choice);
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const std::exception& problem) {
+            throw UsageError(std::string("--background: ") + problem.what() + kinds);
+        }
     }
     return surface;
 }
@@ -248,8 +258,8 @@ void ContactSheet::Place(std::int32_t index, host::HostSurface& frame)
 void ContactSheet::Write(const std::string& path) const { host::SavePng(*sheet_, path); }
 
 FrameSink::FrameSink(const OutputPaths& paths, std::int32_t width, std::int32_t height, std::int32_t totalFrames,
-                     std::int32_t sheetFrames, std::int32_t quality, bool lossless)
-    : paths_(paths), animation_(width, height, quality, lossless)
+                     std::int32_t sheetFrames, std::int32_t quality, bool lossless, std::int32_t digits)
+    : paths_(paths), animation_(width, height, quality, lossless), digits_(digits)
 {
     if (!paths_.sheet.empty() && sheetFrames > 0) {
         sheet_ = std::make_unique<ContactSheet>(width, height, totalFrames, sheetFrames);
@@ -345,7 +355,7 @@ void FrameSink::Take(Frame& frame)
     }
     if (!paths_.framesDir.empty()) {
         char name[32];
-        std::snprintf(name, sizeof name, "frame-%04d.png", frame.index);
+        std::snprintf(name, sizeof name, "frame-%0*d.png", digits_, frame.index);
         host::SavePng(*frame.pixels, (std::filesystem::path(paths_.framesDir) / name).string());
     }
 }

@@ -1,6 +1,6 @@
 // What the previewer makes of the frames: the background each frame starts
 // from, the animated WebP, the contact sheet and the frame files. The
-// encoding runs on a thread of its own, so that drawing keeps to real time.
+// encoding runs on a thread of its own, beside the drawing.
 #pragma once
 
 #include <condition_variable>
@@ -21,7 +21,7 @@ namespace velora::preview {
 
 // The background of every frame, opaque and width x height: "gradient", a
 // "#rrggbb" colour, or a PNG file stretched to the size (its transparent
-// parts over black). Throws std::runtime_error for anything else.
+// parts over black). Throws UsageError, with the reason, for anything else.
 std::unique_ptr<host::HostSurface> MakeBackground(const std::string& choice, std::int32_t width,
                                                   std::int32_t height);
 
@@ -74,7 +74,7 @@ struct OutputPaths {
 class FrameSink {
 public:
     FrameSink(const OutputPaths& paths, std::int32_t width, std::int32_t height, std::int32_t totalFrames,
-              std::int32_t sheetFrames, std::int32_t quality, bool lossless);
+              std::int32_t sheetFrames, std::int32_t quality, bool lossless, std::int32_t digits = 4);
     ~FrameSink();
     FrameSink(const FrameSink&) = delete;
     FrameSink& operator=(const FrameSink&) = delete;
@@ -96,6 +96,7 @@ private:
 
     OutputPaths paths_;
     AnimationWriter animation_;
+    std::int32_t digits_;  // of the numbers in the frame files' names
     std::unique_ptr<ContactSheet> sheet_;
     std::mutex mutex_;
     std::condition_variable changed_;

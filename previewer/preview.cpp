@@ -1,18 +1,31 @@
 // The previewer plays the engine: it loads the host modules, then the
 // plug-in, hands the plug-in object the draw host and the sprite bank, runs
 // the script's calls (Init, the setters, Start), calls Update once, and then,
-// once per frame at that frame's time, clears the destination to the
-// background and calls Draw. The plug-in moves its particles by the wall
-// clock, so the frames are paced in real time and stamped with the times at
-// which they were drawn.
+// once per frame, clears the destination to the background and calls Draw
+// for every layer in order.
+//
+// Time is the previewer's: the plug-in reads CLOCK_MONOTONIC, which this
+// process answers itself (effect_clock.h). Every Init reads the seed as its
+// tick count, as when the engine runs the whole script within one
+// millisecond; Start reads a fixed origin; frame k is drawn with the clock
+// standing at origin + warmup + round((k + 1) x 1000 / fps), so every frame
+// shows exactly one frame interval of motion whatever the machine's speed.
+// With --realtime the plug-in reads the real clock after Init and the frames
+// are paced by the wall clock instead.
 #include "previewer/preview.h"
 
-#include <chrono>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <limits>
+#include <iostream>
+#include <iterator>
+#include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -20,18 +33,23 @@
 #include "host/petals.h"
 #include "host/png_io.h"
 #include "host/services.h"
+#include "previewer/effect_clock.h"
 #include "previewer/plugin_library.h"
+#include "previewer/script.h"
 
 namespace velora::preview {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
 
-std::filesystem::path ProgramFolder()
+// Where effect time starts: any fixed value gives the same frames.
+constexpr std::uint64_t kEffectOrigin = 1000000;
+
+fs::path ProgramFolder()
 {
     std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::filesystem::current_path() : self.parent_path();
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::current_path() : self.parent_path();
 }
 
 void Note(const Reporter& reporter, const std::string& line)
@@ -41,41 +59,345 @@ void Note(const Reporter& reporter, const std::string& line)
     }
 }
 
-struct SpriteRun {
-    host::Sprites sprites;
-    std::int32_t rotationFrames = 1;
-};
-
-SpriteRun LoadSprites(const Options& options, const Reporter& reporter)
+void Warn(const Reporter& reporter, const std::string& line)
 {
-    SpriteRun run;
-    if (options.sprites.empty()) {
-        const host::PetalRun petals;
-        run.sprites = host::DrawPetals(petals);
-        run.rotationFrames = petals.groups;
-    } else if (host::IsNumberPattern(options.sprites)) {
-        run.sprites = host::LoadNumberedSprites(options.sprites);
-    } else {
-        run.sprites = host::LoadSpriteSheet(options.sprites, options.cell);
+    if (reporter.warn) {
+        reporter.warn("warning: " + line);
     }
-    const host::HostSurface& first = *run.sprites.front();
-    if (first.Width() != first.Height()) {
-        Note(reporter, "warning: the sprites are " + std::to_string(first.Width()) + " x " +
-                           std::to_string(first.Height()) + "; the plug-in treats every sprite as square, " +
-                           std::to_string(first.Width()) + " pixels a side");
-    }
-    return run;
 }
 
-// The file's folder must exist before three seconds are spent drawing.
+// Sprites by number, each one the bank's own; null for a number it lacks.
+class PreviewBank final : public ISpriteBank {
+public:
+    ISurface* VELORA_METHOD GetSprite(std::int32_t number) override
+    {
+        const auto found = sprites_.find(number);
+        return found == sprites_.end() ? nullptr : found->second.get();
+    }
+    void Put(std::int64_t number, const host::HostSurface& sprite)
+    {
+        if (number < INT32_MIN || number > INT32_MAX) {
+            return;
+        }
+        auto copy = std::make_unique<host::HostSurface>(sprite.Width(), sprite.Height(),
+                                                        "sprite" + std::to_string(number));
+        std::memcpy(copy->Bytes(), sprite.Bytes(), sprite.Stride() * static_cast<std::size_t>(sprite.Height()));
+        sprites_[static_cast<std::int32_t>(number)] = std::move(copy);
+    }
+    bool Has(std::int64_t number) const { return number >= INT32_MIN && number <= INT32_MAX && sprites_.contains(static_cast<std::int32_t>(number)); }
+    std::int32_t Count() const { return static_cast<std::int32_t>(sprites_.size()); }
+
+private:
+    std::map<std::int32_t, std::unique_ptr<host::HostSurface>> sprites_;
+};
+
+// Everything the run needs before the plug-in is loaded.
+struct Plan {
+    Script script;
+    bool fromScript = false;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    PreviewBank bank;
+    std::int32_t spritesLoaded = 0;
+    std::string spritesFrom;
+};
+
+// The user's sprites, or the built-in petals.
+host::Sprites LoadSprites(const Options& options, std::int32_t& rotationFrames)
+{
+    rotationFrames = 1;
+    try {
+        if (options.sprites.empty()) {
+            const host::PetalRun petals;
+            rotationFrames = petals.groups;
+            return host::DrawPetals(petals);
+        }
+        if (host::IsNumberPattern(options.sprites)) {
+            return host::LoadNumberedSprites(options.sprites);
+        }
+        return host::LoadSpriteSheet(options.sprites, options.cell);
+    } catch (const UsageError&) {
+        throw;
+    } catch (const std::exception& error) {
+        throw UsageError(std::string("--sprites: ") + error.what());
+    }
+}
+
+std::string ReadScript(const std::string& path)
+{
+    std::string text;
+    if (path == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), {});
+        return text;
+    }
+    std::error_code error;
+    if (fs::is_directory(path, error)) {
+        throw UsageError("--script " + path + ": is a folder, not a script");
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw UsageError("--script " + path + ": " +
+                         (fs::exists(path, error) ? std::string("cannot read it (") + std::strerror(errno) + ")"
+                                                  : std::string("no such file")));
+    }
+    text.assign(std::istreambuf_iterator<char>(file), {});
+    return text;
+}
+
+// The layer the effect options describe, with its calls.
+Script ScriptFromOptions(const Options& options, std::int32_t spriteCount, std::int32_t rotationFrames)
+{
+    Layer layer;
+    layer.handle = options.handle;
+    layer.width = options.width;
+    layer.height = options.height;
+    layer.base = options.base;
+    layer.count = spriteCount;
+    layer.rotation = rotationFrames;
+    layer.type = options.type;
+    layer.numof = options.numof;
+    layer.maxAmp = options.maxAmp;
+    layer.xSpeed = options.xSpeed;
+    layer.ySpeed = options.ySpeed;
+    layer.rate = options.rate;
+    layer.started = true;
+    Script script;
+    script.layers.push_back(layer);
+    const std::int32_t h = layer.handle;
+    script.calls = {
+        {Op::Init, h, {layer.width, layer.height, layer.base, layer.count, layer.rotation}, 0.0f, 0},
+        {Op::SetType, h, {layer.type}, 0.0f, 0},
+        {Op::SetNumof, h, {layer.numof}, 0.0f, 0},
+        {Op::SetMaxAmp, h, {layer.maxAmp}, 0.0f, 0},
+        {Op::SetXSpeed, h, {}, layer.xSpeed, 0},
+        {Op::SetYSpeed, h, {}, layer.ySpeed, 0},
+        {Op::Start, h, {}, 0.0f, 0},
+    };
+    return script;
+}
+
+void MakePlan(const Options& options, Plan& plan)
+{
+    std::int32_t defaultRotation = 1;
+    const host::Sprites loaded = LoadSprites(options, defaultRotation);
+    const auto loadedCount = static_cast<std::int32_t>(loaded.size());
+    plan.spritesFrom = options.sprites.empty() ? "the built-in petals" : options.sprites;
+    if (options.script.empty()) {
+        plan.script = ScriptFromOptions(options, options.spriteCount.value_or(loadedCount),
+                                        options.rotationFrames.value_or(defaultRotation));
+        plan.width = options.width;
+        plan.height = options.height;
+        for (std::int32_t i = 0; i < loadedCount; ++i) {
+            plan.bank.Put(std::int64_t{options.base} + i, *loaded[static_cast<std::size_t>(i)]);
+        }
+        plan.spritesLoaded = loadedCount;
+        return;
+    }
+    plan.fromScript = true;
+    try {
+        plan.script = ParseScript(ReadScript(options.script));
+    } catch (const UsageError& error) {
+        const std::string what = error.what();
+        throw UsageError(what.starts_with("--script") ? what : "--script " + options.script + " " + what);
+    }
+    for (const Layer& layer : plan.script.layers) {
+        plan.width = std::max(plan.width, layer.width);
+        plan.height = std::max(plan.height, layer.height);
+    }
+    if (plan.script.layers.empty()) {
+        throw UsageError("--script " + options.script + ": no handle is left to draw");
+    }
+    // The sprites stand at every run the layers name: the built-in petals
+    // drawn to the run's shape (its groups and frames per group), or the
+    // loaded sprites from the run's base on.
+    for (const Layer& layer : plan.script.layers) {
+        host::Sprites shaped;
+        const host::Sprites* run = &loaded;
+        if (options.sprites.empty() && layer.rotation > 0 && layer.count > 0 && layer.count % layer.rotation == 0 &&
+            layer.rotation <= 64 && layer.count / layer.rotation <= 64) {
+            host::PetalRun petals;
+            petals.groups = layer.rotation;
+            petals.frames = layer.count / layer.rotation;
+            shaped = host::DrawPetals(petals);
+            run = &shaped;
+        }
+        for (std::size_t i = 0; i < run->size(); ++i) {
+            plan.bank.Put(std::int64_t{layer.base} + static_cast<std::int64_t>(i), *(*run)[i]);
+        }
+    }
+    plan.spritesLoaded = plan.bank.Count();
+}
+
+// Settings that draw nothing or lose particles.
+void WarnAboutLayers(const Plan& plan, const Reporter& reporter)
+{
+    for (const Layer& layer : plan.script.layers) {
+        const std::string who = plan.fromScript ? "handle " + std::to_string(layer.handle) + ": " : "";
+        const auto name = [&](const char* option, const char* call) {
+            return plan.fromScript ? std::string(call) : std::string(option);
+        };
+        if (layer.count <= 0) {
+            Warn(reporter, who + name("--sprite-count ", "Init's spriteCount ") + std::to_string(layer.count) +
+                               ": with no sprites in the run the plug-in draws nothing");
+        }
+        if (layer.rotation <= 0) {
+            Warn(reporter, who + name("--rotation-frames ", "Init's rotationFrames ") + std::to_string(layer.rotation) +
+                               ": with no rotation groups the plug-in draws nothing");
+        }
+        if (layer.count > 0) {
+            const std::int64_t first = layer.base;
+            const std::int64_t last = first + layer.count - 1;
+            std::int64_t missing = 0;
+            for (std::int64_t number = first; number <= last && missing <= 100000; ++number) {
+                missing += plan.bank.Has(number) ? 0 : 1;
+            }
+            if (missing > 0) {
+                Warn(reporter, who + "the run of sprites " + std::to_string(first) + " to " + std::to_string(last) +
+                                   " reaches past the " + std::to_string(plan.spritesLoaded) +
+                                   " sprites loaded: particles showing the missing ones are not drawn");
+            }
+        }
+        if (layer.ySpeed == 0.0f) {
+            Warn(reporter, who + name("--yspeed", "SetYSpeed") + " 0: the particles do not fall, they only drift and sway");
+        } else if (layer.ySpeed < 0.0f) {
+            Warn(reporter, who + name("--yspeed ", "SetYSpeed ") + FloatText(layer.ySpeed) +
+                               ": the particles rise, leave through the top of the field and never come back");
+        }
+    }
+}
+
+bool IsFrameFile(const std::string& name)
+{
+    static const std::regex frame(R"(frame-[0-9]+\.png)");
+    return std::regex_match(name, frame);
+}
+
+fs::path Key(const std::string& path)
+{
+    std::error_code error;
+    fs::path key = fs::weakly_canonical(fs::absolute(path), error);
+    return error ? fs::absolute(path).lexically_normal() : key;
+}
+
+bool IsFile(const std::string& choice)
+{
+    return !choice.empty() && choice != "gradient" && !choice.starts_with("#");
+}
+
+// Two outputs naming one file, or an output naming an input, are refused.
+void CheckDistinct(const Options& options, const OutputPaths& outputs, const std::string& trace)
+{
+    std::vector<std::pair<std::string, std::string>> files = {{"--output", outputs.animation}};
+    if (!outputs.sheet.empty()) {
+        files.emplace_back("--sheet", outputs.sheet);
+    }
+    if (!trace.empty()) {
+        files.emplace_back("--trace", trace);
+    }
+    std::vector<std::pair<std::string, std::string>> inputs;
+    if (IsFile(options.background)) {
+        inputs.emplace_back("--background", options.background);
+    }
+    if (!options.sprites.empty() && !host::IsNumberPattern(options.sprites)) {
+        inputs.emplace_back("--sprites", options.sprites);
+    }
+    if (!options.script.empty() && options.script != "-") {
+        inputs.emplace_back("--script", options.script);
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        for (std::size_t j = i + 1; j < files.size(); ++j) {
+            if (Key(files[i].second) == Key(files[j].second)) {
+                throw UsageError(files[j].first + " " + files[j].second + " names the same file as " + files[i].first);
+            }
+        }
+        for (const auto& [option, path] : inputs) {
+            if (Key(files[i].second) == Key(path)) {
+                throw UsageError(files[i].first + " " + files[i].second + " would overwrite the " + option + " file");
+            }
+        }
+    }
+    if (outputs.framesDir.empty()) {
+        return;
+    }
+    const fs::path folder = Key(outputs.framesDir);
+    for (const auto& [option, path] : files) {
+        const fs::path key = Key(path);
+        if (key == folder) {
+            throw UsageError("--frames-dir " + outputs.framesDir + " names the same file as " + option);
+        }
+        if (key.parent_path() == folder && IsFrameFile(key.filename().string())) {
+            throw UsageError(option + " " + path + " is one of the frame files of --frames-dir");
+        }
+    }
+    for (const auto& [option, path] : inputs) {
+        if (Key(path) == folder) {
+            throw UsageError("--frames-dir " + outputs.framesDir + " names the " + option + " file");
+        }
+    }
+}
+
+std::string Reason() { return std::strerror(errno); }
+
+// A file the run will write: its folder exists and takes files, and the
+// file, if it is there, can be replaced.
 void CheckWritable(const std::string& path, const char* what)
 {
-    const std::filesystem::path parent = std::filesystem::absolute(path).parent_path();
     std::error_code error;
-    if (!std::filesystem::is_directory(parent, error)) {
+    const fs::path file = fs::absolute(path);
+    if (fs::is_directory(file, error)) {
+        throw std::runtime_error(std::string("cannot write the ") + what + " " + path + ": it is a folder");
+    }
+    const fs::path parent = file.parent_path();
+    if (!fs::is_directory(parent, error)) {
         throw std::runtime_error(std::string("cannot write the ") + what + " " + path + ": no folder " +
                                  parent.string());
     }
+    if (access(parent.c_str(), W_OK | X_OK) != 0) {
+        throw std::runtime_error(std::string("cannot write the ") + what + " " + path + " in " + parent.string() +
+                                 ": " + Reason());
+    }
+    if (fs::exists(file, error) && access(file.c_str(), W_OK) != 0) {
+        throw std::runtime_error(std::string("cannot write the ") + what + " " + path + ": " + Reason());
+    }
+}
+
+// The frames folder: made if missing, and holding no frames of an earlier
+// run unless --force lets them go. Returns the frame files to remove.
+std::vector<fs::path> CheckFramesFolder(const Options& options)
+{
+    std::error_code error;
+    fs::path folder = fs::absolute(options.framesDir);
+    if (!fs::exists(folder, error)) {
+        fs::path existing = folder.parent_path();
+        while (!existing.empty() && !fs::exists(existing, error) && existing != existing.root_path()) {
+            existing = existing.parent_path();
+        }
+        if (!fs::is_directory(existing, error) || access(existing.c_str(), W_OK | X_OK) != 0) {
+            throw std::runtime_error("cannot make the frames folder " + options.framesDir + " in " + existing.string() +
+                                     (fs::is_directory(existing, error) ? ": " + Reason() : ": not a folder"));
+        }
+        return {};
+    }
+    if (!fs::is_directory(folder, error)) {
+        throw std::runtime_error("--frames-dir " + options.framesDir + " is a file, not a folder");
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        throw std::runtime_error("cannot write the frames in " + options.framesDir + ": " + Reason());
+    }
+    std::vector<fs::path> frames;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        if (IsFrameFile(entry.path().filename().string())) {
+            frames.push_back(entry.path());
+        }
+    }
+    if (!frames.empty() && !options.force) {
+        std::sort(frames.begin(), frames.end());
+        throw UsageError("--frames-dir " + options.framesDir + " already holds " + std::to_string(frames.size()) +
+                         " frame file" + (frames.size() == 1 ? "" : "s") + " (" + frames.front().filename().string() +
+                         (frames.size() > 1 ? ", ..." : "") +
+                         "): add --force to replace them, or name another folder");
+    }
+    return frames;
 }
 
 // Ends the plug-in object however the preview ends.
@@ -89,70 +411,105 @@ struct PluginObject {
     }
 };
 
-// Stops tracing however the preview ends.
-struct ObserverScope {
-    ~ObserverScope() { host::SetDrawObserver({}); }
+// Stops tracing, and gives the process its clock back, however the preview ends.
+struct Scope {
+    ~Scope()
+    {
+        host::SetDrawObserver({});
+        UseSystemClock();
+    }
 };
 
 std::string Name(const host::HostSurface* surface) { return surface ? surface->Label() : "none"; }
 
+std::int32_t Digits(std::int32_t value)
+{
+    std::int32_t digits = 1;
+    for (; value >= 10; value /= 10) {
+        ++digits;
+    }
+    return digits;
+}
+
 }  // namespace
+
+std::string PreviewScript(const Options& options)
+{
+    Plan plan;
+    MakePlan(options, plan);
+    return PrintScript(plan.script.layers);
+}
 
 Summary RunPreview(const Options& options, const Reporter& reporter)
 {
-    const std::filesystem::path folder = ProgramFolder();
+    const fs::path folder = ProgramFolder();
     const std::string pluginPath = options.plugin.empty() ? (folder / "DrawVelora.so").string() : options.plugin;
     const std::string hostDir = options.hostDir.empty() ? (folder / "host").string() : options.hostDir;
 
     Summary summary;
     summary.fps = options.fps;
-    summary.frames = FrameCount(options);
-    summary.type = options.type;
-    summary.particles = options.numof;
+    summary.plannedFrames = FrameCount(options);
+    summary.realtime = options.realtime;
+    summary.warmup = options.warmup;
     summary.outputs.animation = options.output;
     summary.outputs.sheet = options.sheetFrames > 0 ? SheetPath(options) : std::string();
     summary.outputs.framesDir = options.framesDir;
     summary.trace = options.trace;
 
-    // Everything that can fail on the user's files fails before drawing starts.
-    SpriteRun run = LoadSprites(options, reporter);
-    const auto loaded = static_cast<std::int32_t>(run.sprites.size());
-    const std::int32_t spriteCount = options.spriteCount.value_or(loaded);
-    const std::int32_t rotationFrames = options.rotationFrames.value_or(run.rotationFrames);
-    if (spriteCount > loaded) {
-        Note(reporter, "warning: --sprite-count " + std::to_string(spriteCount) + " but only " +
-                           std::to_string(loaded) + " sprites loaded; the missing ones are not drawn");
+    // Everything that can fail on the user's options and files fails before drawing starts.
+    CheckDistinct(options, summary.outputs, options.trace);
+    auto plan = std::make_unique<Plan>();
+    MakePlan(options, *plan);
+    for (const std::string& note : plan->script.notes) {
+        Note(reporter, "script: " + note);
     }
-    if (spriteCount <= 0 || rotationFrames <= 0) {
-        Note(reporter, "warning: with a sprite count or rotation frames of 0 or less the plug-in draws nothing");
-    }
-    host::HostSpriteBank bank(options.base);
-    for (auto& sprite : run.sprites) {
-        bank.Add(std::move(sprite));
-    }
-    const std::unique_ptr<host::HostSurface> background =
-        MakeBackground(options.background, options.width, options.height);
-    host::HostSurface destination(options.width, options.height, "frame");
+    const std::unique_ptr<host::HostSurface> background = MakeBackground(options.background, plan->width, plan->height);
     CheckWritable(options.output, "animation");
     if (!summary.outputs.sheet.empty()) {
         CheckWritable(summary.outputs.sheet, "contact sheet");
     }
-    std::ofstream trace;
     if (!options.trace.empty()) {
-        trace.open(options.trace, std::ios::trunc);
-        if (!trace) {
-            throw std::runtime_error("cannot write the trace " + options.trace);
-        }
-        trace << "# every drawing call the host received, frame by frame\n";
+        CheckWritable(options.trace, "trace");
     }
+    const std::vector<fs::path> oldFrames = options.framesDir.empty() ? std::vector<fs::path>{} : CheckFramesFolder(options);
+    WarnAboutLayers(*plan, reporter);
+    summary.spritesLoaded = plan->spritesLoaded;
+    summary.spritesFrom = plan->spritesFrom;
+    for (const Layer& layer : plan->script.layers) {
+        summary.handles.push_back(layer.handle);
+        summary.particles += layer.started ? std::max(layer.numof, 0) : 0;
+        summary.type = layer.type;
+    }
+    const std::int32_t width = plan->width;
+    const std::int32_t height = plan->height;
+    host::HostSurface destination(width, height, "frame");
 
     // The engine's order: host modules loaded, then the plug-in.
     const HostModules modules(hostDir);
     const PluginLibrary library(pluginPath);
     host::HostDrawHost drawHost([&reporter](const std::string& line) { Note(reporter, "host: " + line); });
 
-    const ObserverScope observerScope;
+    for (const fs::path& frame : oldFrames) {
+        std::error_code error;
+        if (!fs::remove(frame, error) && error) {
+            throw std::runtime_error("cannot remove the old frame " + frame.string() + ": " + error.message());
+        }
+    }
+    std::ofstream trace;
+    if (!options.trace.empty()) {
+        trace.open(options.trace, std::ios::trunc);
+        if (!trace) {
+            throw std::runtime_error("cannot write the trace " + options.trace + ": " + Reason());
+        }
+        trace << "# every drawing call the host received, frame by frame\n";
+    }
+
+    const Scope scope;
+    bool capturing = false;  // warm-up frames are neither traced nor counted
     host::SetDrawObserver([&](const host::DrawCall& call) {
+        if (!capturing) {
+            return;
+        }
         ++summary.drawCalls;
         if (!trace.is_open()) {
             return;
@@ -173,52 +530,124 @@ Summary RunPreview(const Options& options, const Reporter& reporter)
         throw std::runtime_error(pluginPath + " gave no plug-in object for IID_DrawPlugin");
     }
     plugin.object->SetInterface(&IID_DrawHost, static_cast<IDrawHost*>(&drawHost));
-    plugin.object->SetInterface(&IID_SpriteBank, static_cast<ISpriteBank*>(&bank));
-    library.Init(options.handle, options.width, options.height, options.base, spriteCount, rotationFrames);
-    library.SetType(options.handle, options.type);
-    library.SetNumof(options.handle, options.numof);
-    library.SetMaxAmp(options.handle, options.maxAmp);
-    library.SetXSpeed(options.handle, options.xSpeed);
-    library.SetYSpeed(options.handle, options.ySpeed);
+    plugin.object->SetInterface(&IID_SpriteBank, static_cast<ISpriteBank*>(&plan->bank));
 
-    FrameSink sink(summary.outputs, options.width, options.height, summary.frames, options.sheetFrames,
-                   options.quality, options.lossless);
-
-    library.Start(options.handle);
-    const Clock::time_point started = Clock::now();
+    summary.seed = options.seed.value_or(static_cast<std::uint32_t>(static_cast<std::uint64_t>(RealMilliseconds())));
+    const auto origin = [&] {
+        if (options.realtime) {
+            UseSystemClock();
+        } else {
+            SetFixedClock(kEffectOrigin);
+        }
+    };
+    // The script runs in an instant: every Init reads the seed, every Start the origin.
+    for (const Call& call : plan->script.calls) {
+        switch (call.op) {
+        case Op::Init:
+            SetFixedClock(summary.seed);
+            library.Init(call.handle, call.args[0], call.args[1], call.args[2], call.args[3], call.args[4]);
+            origin();
+            break;
+        case Op::SetType: library.SetType(call.handle, call.args[0]); break;
+        case Op::SetNumof: library.SetNumof(call.handle, call.args[0]); break;
+        case Op::SetMaxAmp: library.SetMaxAmp(call.handle, call.args[0]); break;
+        case Op::SetXSpeed: library.SetXSpeed(call.handle, call.speed); break;
+        case Op::SetYSpeed: library.SetYSpeed(call.handle, call.speed); break;
+        case Op::Start:
+            origin();
+            library.Start(call.handle);
+            break;
+        case Op::Release: library.Release(call.handle); break;
+        }
+    }
+    origin();
+    const double wallStart = RealMilliseconds();
     plugin.object->Update();
 
-    // Frame i is drawn one interval after frame i - 1, the first one interval
-    // after Start: every frame shows one interval's motion.
-    const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / options.fps));
-    Clock::time_point firstDrawn;
+    const auto stop = [&] { return reporter.stopRequested && reporter.stopRequested(); };
+    // One drawn frame at effect time `due` milliseconds after Start.
+    const auto drawFrame = [&](std::int64_t due) {
+        if (options.realtime) {
+            const double wait = wallStart + static_cast<double>(due) - RealMilliseconds();
+            if (wait > 0.0) {
+                std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(wait));
+            }
+        } else {
+            SetFixedClock(kEffectOrigin + static_cast<std::uint64_t>(due));
+        }
+        host::Copy(&destination, 0, 0, background.get(), 0, 0, width, height);
+        const double drawn = RealMilliseconds();
+        for (const Layer& layer : plan->script.layers) {
+            if (capturing && trace.is_open()) {
+                trace << "draw handle " << layer.handle << " rate " << layer.rate << "\n";
+            }
+            plugin.object->Draw(layer.handle, &destination, 0, 0, 0, 0, 0, 0, layer.rate);
+        }
+        return drawn - wallStart;
+    };
+
+    // Warm-up: frames drawn and thrown away, up to warmup seconds of effect time.
+    const auto warmupMs = static_cast<std::int64_t>(std::llround(options.warmup * 1000.0));
+    for (std::int64_t j = 1; FrameTime(j, options.fps) <= warmupMs && !stop(); ++j) {
+        drawFrame(FrameTime(j, options.fps));
+    }
+
+    FrameSink sink(summary.outputs, width, height, summary.plannedFrames, options.sheetFrames, options.quality,
+                   options.lossless, std::max(4, Digits(summary.plannedFrames - 1)));
+    capturing = true;
+    const std::int64_t intervalMs = std::max<std::int64_t>(1, FrameTime(1, options.fps));
+    double firstDrawn = 0.0;
     std::int32_t lastStamp = -1;
-    for (std::int32_t frameIndex = 0; frameIndex < summary.frames; ++frameIndex) {
-        std::this_thread::sleep_until(started + interval * (frameIndex + 1));
-        host::Copy(&destination, 0, 0, background.get(), 0, 0, options.width, options.height);
-        const Clock::time_point drawn = Clock::now();
+    double lastDrawn = 0.0;
+    for (std::int32_t frameIndex = 0; frameIndex < summary.plannedFrames; ++frameIndex) {
+        if (stop()) {
+            summary.interrupted = true;
+            break;
+        }
         if (trace.is_open()) {
             trace << "frame " << frameIndex << "\n";
         }
-        plugin.object->Draw(options.handle, &destination, 0, 0, 0, 0, 0, 0, options.rate);
-        if (frameIndex == 0) {
-            firstDrawn = drawn;
+        const std::int64_t due = warmupMs + FrameTime(frameIndex + 1, options.fps);
+        const double drawn = drawFrame(due);
+        std::int32_t stamp = static_cast<std::int32_t>(FrameTime(frameIndex, options.fps));
+        if (options.realtime) {
+            if (frameIndex == 0) {
+                firstDrawn = drawn;
+            }
+            if (drawn - static_cast<double>(due) > static_cast<double>(intervalMs)) {
+                ++summary.lateFrames;
+            }
+            // When each frame was drawn, strictly increasing as the encoder wants.
+            stamp = static_cast<std::int32_t>(std::max<double>(lastStamp + 1, std::min(drawn - firstDrawn, 1e9)));
         }
-        const auto sinceFirst = std::chrono::duration_cast<std::chrono::milliseconds>(drawn - firstDrawn).count();
-        // Strictly increasing, as the encoder wants them.
-        const auto stamp = static_cast<std::int32_t>(std::max<std::int64_t>(
-            lastStamp + 1, std::min<std::int64_t>(sinceFirst, std::numeric_limits<std::int32_t>::max() / 2)));
+        lastDrawn = drawn;
         sink.Push(destination, frameIndex, stamp);
         lastStamp = stamp;
+        ++summary.frames;
         if (reporter.progress) {
-            reporter.progress(frameIndex + 1, summary.frames);
+            reporter.progress(frameIndex + 1, summary.plannedFrames);
         }
     }
-    library.Release(options.handle);
-
-    const auto intervalMs = std::max<std::int32_t>(1, static_cast<std::int32_t>(std::lround(1000.0 / options.fps)));
-    const std::int32_t endMs = lastStamp + intervalMs;
+    for (const Layer& layer : plan->script.layers) {
+        library.Release(layer.handle);
+    }
+    UseSystemClock();
+    summary.wallSeconds = (RealMilliseconds() - wallStart) / 1000.0;
+    if (summary.frames == 0) {
+        summary.interrupted = true;
+        return summary;  // nothing to write
+    }
+    const std::int32_t endMs =
+        options.realtime ? lastStamp + static_cast<std::int32_t>(intervalMs)
+                         : static_cast<std::int32_t>(FrameTime(summary.frames, options.fps));
     summary.seconds = endMs / 1000.0;
+    if (options.realtime && summary.lateFrames > 0) {
+        Warn(reporter, "could not keep up with real time: " + std::to_string(summary.lateFrames) + " of " +
+                           std::to_string(summary.frames) + " frames came late, and the effect ran " +
+                           std::to_string(lastDrawn / 1000.0).substr(0, 5) + " s for its frames' " +
+                           std::to_string(FrameTime(summary.frames, options.fps) / 1000.0).substr(0, 5) +
+                           " s; drop --realtime for evenly spaced frames");
+    }
     if (reporter.writing) {
         reporter.writing();
     }
@@ -231,9 +660,31 @@ std::string SummaryLine(const Summary& summary)
     std::ostringstream line;
     line.setf(std::ios::fixed);
     line.precision(1);
-    line << summary.frames << " frames at " << summary.fps << " fps (" << summary.seconds << " s), "
-         << summary.particles << " particles in mode " << summary.type << ", " << summary.drawCalls
-         << " drawing calls: " << summary.outputs.animation;
+    if (summary.interrupted) {
+        line << "stopped by Ctrl+C after " << summary.frames << " of " << summary.plannedFrames << " frames; wrote ";
+    }
+    line << summary.frames << (summary.frames == 1 ? " frame" : " frames") << " at " << summary.fps << " fps ("
+         << summary.seconds << " s of " << (summary.realtime ? "real time" : "effect time");
+    if (summary.warmup > 0.0) {
+        line << " after " << summary.warmup << " s of warm-up";
+    }
+    line << ", seed " << summary.seed << ", drawn in " << summary.wallSeconds << " s";
+    if (summary.realtime && summary.lateFrames > 0) {
+        line << ", fell behind on " << summary.lateFrames << " frames";
+    }
+    line << "), ";
+    if (summary.handles.size() == 1) {
+        line << summary.particles << (summary.particles == 1 ? " particle" : " particles") << " in mode "
+             << summary.type;
+    } else {
+        line << summary.handles.size() << " layers (handles";
+        for (std::size_t i = 0; i < summary.handles.size(); ++i) {
+            line << (i ? ", " : " ") << summary.handles[i];
+        }
+        line << ") with " << summary.particles << " particles";
+    }
+    line << ", " << summary.spritesLoaded << (summary.spritesLoaded == 1 ? " sprite" : " sprites") << " loaded ("
+         << summary.spritesFrom << "), " << summary.drawCalls << " drawing calls: " << summary.outputs.animation;
     if (!summary.outputs.sheet.empty()) {
         line << ", " << summary.outputs.sheet;
     }

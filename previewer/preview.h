@@ -1,5 +1,5 @@
-// One preview: the plug-in driven by the reference host in real time, the
-// frames written out.
+// One preview: the plug-in driven by the reference host, frame by frame in
+// effect time (or by the wall clock with --realtime), the frames written out.
 #pragma once
 
 #include <cstdint>
@@ -12,30 +12,54 @@
 namespace velora::preview {
 
 struct Reporter {
-    // Host messages and warnings, one line each, without a line feed.
+    // Host messages, one line each, without a line feed.
     std::function<void(const std::string&)> note;
-    // After each frame is drawn; then once with stage "writing" before the
-    // files are written.
+    // Warnings about settings that draw nothing or lose particles, and about
+    // a real-time run that fell behind.
+    std::function<void(const std::string&)> warn;
+    // After each frame is drawn.
     std::function<void(std::int32_t done, std::int32_t total)> progress;
+    // Once, before the files are written.
     std::function<void()> writing;
+    // Asked after every frame: true stops the run, and the frames drawn so
+    // far are written.
+    std::function<bool()> stopRequested;
 };
 
 struct Summary {
-    std::int32_t frames = 0;
+    std::int32_t frames = 0;         // frames written
+    std::int32_t plannedFrames = 0;  // frames asked for
+    bool interrupted = false;        // stopped before plannedFrames
     std::int32_t fps = 0;
     double seconds = 0.0;  // length of the animation
-    std::int32_t particles = 0;
-    std::int32_t type = 0;
+    std::uint32_t seed = 0;
+    double warmup = 0.0;
+    bool realtime = false;
+    std::int32_t lateFrames = 0;  // real time: frames drawn more than a frame late
+    double wallSeconds = 0.0;     // drawing, from Start to the last frame
+    std::vector<std::int32_t> handles;  // layers, in drawing order
+    std::int32_t particles = 0;         // over all layers
+    std::int32_t type = 0;              // of a single layer
+    std::int32_t spritesLoaded = 0;
+    std::string spritesFrom;
     std::int64_t drawCalls = 0;  // drawing calls the host received
     OutputPaths outputs;
     std::string trace;
 };
 
-// Throws std::runtime_error (with a message fit for the user) for a missing
-// or unusable plug-in, host module, sprite file, background or output.
+// Throws UsageError for options that cannot work together or name input
+// that cannot be used (a background, sprites or script that cannot be read,
+// outputs that name the same file, a frames folder that holds frames), and
+// std::runtime_error (with a message fit for the user) for a missing or
+// unusable plug-in, host module or output folder. Every such check is made
+// before the first frame.
 Summary RunPreview(const Options& options, const Reporter& reporter);
 
-// "90 frames at 30 fps (3.0 s), 40 particles in mode 0, 3562 drawing calls:
+// The calls that make this preview, as --print-script prints them.
+std::string PreviewScript(const Options& options);
+
+// "90 frames at 30 fps (3.0 s of effect time, seed 7), 40 particles in mode
+// 0, 16 sprites loaded (the built-in petals), 3562 drawing calls:
 // preview.webp, preview-sheet.png"
 std::string SummaryLine(const Summary& summary);
 

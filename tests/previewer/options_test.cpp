@@ -92,11 +92,36 @@ TEST(Options, BadOptionsAreNamedInTheError)
         {{"--quality=", "5"}, "--quality takes a whole number, not ''"},
         {{"--output", ""}, "--output needs a non-empty value"},
         {{"--lossless=yes"}, "--lossless takes no value"},
+        {{"--output", "-"}, "the animation cannot go to standard output"},
+        {{"--output", "out.png"}, "its name ends in .webp"},
+        {{"--sheet", "sheet.jpg"}, "its name ends in .png"},
+        {{"--seed", "4294967296"}, "--seed takes a whole number from 0 to 4294967295"},
+        {{"--seed", "-1"}, "--seed takes a whole number"},
+        {{"--warmup", "-0.5"}, "--warmup must be from 0 to 600"},
+        {{"--script", "s.txt", "--numof", "5"}, "--numof cannot be combined with --script"},
     };
     for (const auto& [arguments, message] : cases) {
         EXPECT_NE(UsageErrorOf(arguments).find(message), std::string::npos)
             << arguments[0] << " gave: " << UsageErrorOf(arguments);
     }
+}
+
+TEST(Options, FramesLieWholeMillisecondsApartWithoutDrift)
+{
+    for (const std::int32_t fps : {1, 7, 24, 30, 60, 120}) {
+        for (std::int64_t k = 0; k < 10 * fps; ++k) {
+            const std::int64_t gap = FrameTime(k + 1, fps) - FrameTime(k, fps);
+            EXPECT_TRUE(gap == 1000 / fps || gap == 1000 / fps + (1000 % fps ? 1 : 0)) << fps << " fps, frame " << k;
+        }
+        EXPECT_EQ(FrameTime(10 * fps, fps), 10000) << fps << " fps";
+    }
+    const Options o = ParseOptions({"--seed", "4294967295", "--warmup", "2.5", "--realtime", "--force",
+                                    "--script", "s.txt", "--print-script", "--output", "A.WEBP"});
+    EXPECT_EQ(o.seed, 4294967295u);
+    EXPECT_EQ(o.warmup, 2.5);
+    EXPECT_TRUE(o.realtime && o.force && o.printScript);
+    EXPECT_EQ(o.script, "s.txt");
+    EXPECT_FALSE(ParseOptions({}).seed.has_value()) << "chosen at run time";
 }
 
 TEST(Options, HelpDocumentsEveryOption)
@@ -106,7 +131,8 @@ TEST(Options, HelpDocumentsEveryOption)
          {"--width N", "--height N", "--type N", "--numof N", "--maxamp N", "--xspeed F", "--yspeed F", "--rate N",
           "--handle N", "--sprites PATH", "--cell S", "--base N", "--sprite-count N", "--rotation-frames R",
           "--seconds S", "--fps N", "--background B", "--output PATH", "--sheet PATH", "--sheet-frames N",
-          "--frames-dir DIR", "--trace PATH", "--quality Q", "--lossless", "--plugin PATH", "--host-dir DIR",
+          "--frames-dir DIR", "--trace PATH", "--quality Q", "--lossless", "--plugin PATH", "--host-dir DIR", "--seed N", "--warmup S", "--realtime", "--script FILE",
+          "--print-script", "--force",
           "--quiet", "--help"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }

@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <csignal>
+#include <functional>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -39,7 +42,9 @@ std::string Slurp(const std::string& path)
     return {std::istreambuf_iterator<char>(file), {}};
 }
 
-Outcome Preview(const testing::TempDir& dir, std::vector<std::string> arguments)
+// Runs the previewer; `whileRunning`, if given, is called with its process id.
+Outcome Preview(const testing::TempDir& dir, std::vector<std::string> arguments,
+                const std::function<void(pid_t)>& whileRunning = {})
 {
     arguments.insert(arguments.begin(), VELORA_PREVIEW_PROGRAM);
     std::vector<char*> argv;
@@ -56,6 +61,9 @@ Outcome Preview(const testing::TempDir& dir, std::vector<std::string> arguments)
     pid_t child = 0;
     Outcome outcome;
     if (posix_spawn(&child, argv[0], &files, nullptr, argv.data(), environ) == 0) {
+        if (whileRunning) {
+            whileRunning(child);
+        }
         int status = 0;
         waitpid(child, &status, 0);
         outcome.exited = WIFEXITED(status);
@@ -73,6 +81,7 @@ struct Animation {
     int height = 0;
     int frames = 0;
     std::vector<int> timestamps;
+    std::string pixels;  // every frame's RGBA, one after the other
 };
 
 Animation Decode(const std::string& path)
@@ -95,6 +104,8 @@ Animation Decode(const std::string& path)
     while (WebPAnimDecoderHasMoreFrames(decoder) && WebPAnimDecoderGetNext(decoder, &pixels, &timestamp)) {
         ++animation.frames;
         animation.timestamps.push_back(timestamp);
+        animation.pixels.append(reinterpret_cast<const char*>(pixels),
+                                static_cast<std::size_t>(info.canvas_width) * info.canvas_height * 4);
     }
     WebPAnimDecoderDelete(decoder);
     return animation;
@@ -129,11 +140,25 @@ class EveryMode : public ::testing::TestWithParam<int> {};
 TEST_P(EveryMode, FramesChangeOnlyWhereTheHostWasAskedToDraw)
 {
     testing::TempDir dir;
-    const Outcome run = Preview(dir, {"--type", std::to_string(GetParam()), "--width", "160", "--height", "120",
-                                      "--seconds", "0.3", "--fps", "20", "--numof", "30", "--background", "#406080",
-                                      "--output", dir / "out.webp", "--frames-dir", dir / "frames", "--trace",
-                                      dir / "trace.txt", "--lossless"});
+    const auto options = [&](const std::string& name) {
+        return std::vector<std::string>{"--type", std::to_string(GetParam()), "--width", "160", "--height", "120",
+                                        "--seconds", "0.3", "--fps", "20", "--numof", "30", "--background",
+                                        "#406080", "--seed", "2024", "--output", dir / (name + ".webp"),
+                                        "--frames-dir", dir / (name + "-frames"), "--trace",
+                                        dir / (name + "-trace.txt"), "--lossless"};
+    };
+    const Outcome run = Preview(dir, options("out"));
     ASSERT_TRUE(run.exited && run.status == 0) << run.err;
+    std::filesystem::rename(dir / "out-frames", dir / "frames");
+    std::filesystem::rename(dir / "out-trace.txt", dir / "trace.txt");
+    // The same options and seed again: the same bytes in every file.
+    const Outcome again = Preview(dir, options("again"));
+    ASSERT_TRUE(again.exited && again.status == 0) << again.err;
+    EXPECT_EQ(Slurp(dir / "again.webp"), Slurp(dir / "out.webp"));
+    EXPECT_EQ(Slurp(dir / "again-sheet.png"), Slurp(dir / "out-sheet.png"));
+    EXPECT_EQ(Slurp(dir / "again-trace.txt"), Slurp(dir / "trace.txt"));
+    EXPECT_EQ(Slurp(dir / "again-frames/frame-0005.png"), Slurp(dir / "frames/frame-0005.png"));
+    EXPECT_NE(run.out.find("seed 2024"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("6 frames at 20 fps"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("30 particles in mode " + std::to_string(GetParam())), std::string::npos) << run.out;
     EXPECT_NE(run.err.find("host: ReportRect(handle 1, 0, 0, 640 x 480)"), std::string::npos) << "Update ran";
@@ -142,6 +167,7 @@ TEST_P(EveryMode, FramesChangeOnlyWhereTheHostWasAskedToDraw)
     EXPECT_EQ(animation.width, 160);
     EXPECT_EQ(animation.height, 120);
     EXPECT_EQ(animation.frames, 6);
+    EXPECT_EQ(animation.timestamps, (std::vector<int>{50, 100, 150, 200, 250, 300})) << "one frame every 50 ms";
     const auto sheet = host::LoadPng(dir / "out-sheet.png");
     EXPECT_EQ(sheet->Width(), 4 * (160 + 4) + 4) << "six frames, four to a row";
     EXPECT_EQ(sheet->Height(), 2 * (120 + 4) + 4);
@@ -227,26 +253,219 @@ TEST(Previewer, BadInputEndsWithAClearErrorAndNoOutput)
         {{"--plugin", VELORA_HOST_LIBRARY}, "is not a DrawVelora plug-in: it has no export CreateInterface"},
         {{"--host-dir", dir / "empty"}, "host module not found: " + dir / "empty/MainSystem.so"},
         {{"--sprites", dir / "missing.png"}, dir / "missing.png: no such file"},
+        {{"--background", dir / "sunset.png"}, "--background " + dir / "sunset.png: no such file"},
+        {{"--background", dir / "corrupt.png"}, "corrupt.png: not a readable PNG image"},
+        {{"--sheet", dir / "same.png", "--trace", dir / "same.png"}, "--trace " + dir / "same.png names the same file as --sheet"},
+        {{"--sheet", dir / "./out.webp.png", "--trace", dir / "out.webp.png"}, "names the same file as --sheet"},
+        {{"--frames-dir", dir / "out.webp"}, "--frames-dir " + dir / "out.webp names the same file as --output"},
+        {{"--sheet", dir / "f/frame-0001.png", "--frames-dir", dir / "f"}, "is one of the frame files of --frames-dir"},
+        {{"--background", dir / "corrupt.png", "--sheet", dir / "corrupt.png"},
+         "--sheet " + dir / "corrupt.png would overwrite the --background file"},
+        {{"--output", dir / "out.png"}, "its name ends in .webp"},
+        {{"--output", "-"}, "the animation cannot go to standard output"},
         {{"--sprites", dir / "corrupt.png"}, dir / "corrupt.png: not a readable PNG image"},
         {{"--sprites", dir / "gone%03d.png"}, "no numbered file found"},
-        {{"--background", "#12345"}, "background colour '#12345' is not of the form #rrggbb"},
-        {{"--background", "sunset"}, "neither 'gradient', a #rrggbb colour nor an existing PNG file"},
+        {{"--background", "#12345"}, "--background #12345: a colour is written #rrggbb"},
+        {{"--background", "sunset"}, "--background sunset: no such file"},
         {{"--output", dir / "no/such/dir/out.webp"}, "no folder"},
+        {{"--sheet", dir / "folder.png"}, "cannot write the contact sheet " + dir / "folder.png: it is a folder"},
+        {{"--trace", dir / "no/trace.txt"}, "cannot write the trace"},
+        {{"--frames-dir", dir / "corrupt.png/frames"}, "cannot make the frames folder"},
     };
+    std::filesystem::create_directory(dir / "folder.png");
     for (const auto& [bad, message] : cases) {
         std::vector<std::string> arguments(std::begin(tiny), std::end(tiny));
         arguments.insert(arguments.end(), bad.begin(), bad.end());
         const Outcome run = Preview(dir, arguments);
         ASSERT_TRUE(run.exited) << bad[0] << " crashed";
-        EXPECT_EQ(run.status, bad[0] == "--bogus" || bad[0] == "--fps" ? 2 : 1) << bad[0];
+        const bool environment = message.rfind("cannot", 0) == 0 || message == "no folder" ||
+                                 bad[0] == "--plugin" || bad[0] == "--host-dir";
+        EXPECT_EQ(run.status, environment ? 1 : 2) << bad[0] << ": " << run.err;
         EXPECT_NE(run.err.find(message), std::string::npos) << bad[0] << " gave: " << run.err;
         EXPECT_EQ(run.out, "") << bad[0];
         EXPECT_FALSE(std::filesystem::exists(dir / "out.webp")) << bad[0];
     }
 
+    const Outcome script = Preview(dir, {"--script", dir / "none.txt", "--output", dir / "out.webp"});
+    EXPECT_EQ(script.status, 2);
+    EXPECT_NE(script.err.find("--script " + dir / "none.txt: no such file"), std::string::npos) << script.err;
+
     const Outcome help = Preview(dir, {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: velora-preview [options]", 0), 0u);
+}
+
+// A small field, few particles: each run takes a moment.
+std::vector<std::string> Small(const testing::TempDir& dir, std::vector<std::string> more)
+{
+    std::vector<std::string> arguments = {"--width", "64", "--height", "48", "--numof", "6", "--seed", "5",
+                                          "--output", dir / "out.webp"};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return arguments;
+}
+
+TEST(Previewer, FramesAreWholeFrameIntervalsOfEffectTimeApart)
+{
+    testing::TempDir dir;
+    const Outcome run = Preview(dir, Small(dir, {"--seconds", "1.0334", "--fps", "30", "--frames-dir", dir / "plain"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Animation animation = Decode(dir / "out.webp");
+    ASSERT_EQ(animation.frames, 31);
+    int previous = 0;
+    for (const int end : animation.timestamps) {
+        EXPECT_TRUE(end - previous == 33 || end - previous == 34) << end;
+        previous = end;
+    }
+    EXPECT_EQ(previous, 1033) << "no drift";
+
+    // A warm-up of one second runs the very frames the plain run shows after one second.
+    const Outcome warm = Preview(dir, Small(dir, {"--seconds", "0.1", "--fps", "30", "--warmup", "1",
+                                                  "--output", dir / "warm.webp", "--frames-dir", dir / "warm"}));
+    ASSERT_EQ(warm.status, 0) << warm.err;
+    EXPECT_NE(warm.out.find("after 1.0 s of warm-up"), std::string::npos) << warm.out;
+    EXPECT_EQ(Slurp(dir / "warm/frame-0000.png"), Slurp(dir / "plain/frame-0030.png"));
+    EXPECT_NE(Slurp(dir / "warm/frame-0000.png"), Slurp(dir / "plain/frame-0000.png"));
+}
+
+TEST(Previewer, TheStudiosScriptDrawsEveryHandleInOrderWithItsRate)
+{
+    testing::TempDir dir;
+    const std::string copy =
+        "// DrawVelora: 2 layers, drawn in this order every frame\n\n"
+        "// Layer 1, handle 4 (drawn first, furthest back)\n"
+        "Init(4, 96, 64, 32, 32, 4);\nSetType(4, 0);\nSetNumof(4, 7);\nSetMaxAmp(4, 25);\n"
+        "SetXSpeed(4, 0.6);\nSetYSpeed(4, 0.45);\nStart(4);\n"
+        "// the engine draws handle 4 with rate 170 each frame\n\n"
+        "// Layer 2, handle 2 (drawn last, in front)\n"
+        "Init(2, 96, 64, 0, 32, 4);\nSetType(2, 1);\nSetNumof(2, 3);\nSetMaxAmp(2, 60);\n"
+        "SetXSpeed(2, 1.5);\nSetYSpeed(2, 1.1);\nStart(2);\n"
+        "// the engine draws handle 2 with rate 201 each frame\n";
+    std::ofstream(dir / "studio.txt") << copy;
+    const Outcome run = Preview(dir, {"--script", dir / "studio.txt", "--seed", "9", "--seconds", "0.2", "--output",
+                                      dir / "out.webp", "--trace", dir / "trace.txt"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("2 layers (handles 4, 2) with 10 particles"), std::string::npos) << run.out;
+    EXPECT_EQ(Decode(dir / "out.webp").width, 96);
+
+    // Per frame: handle 4's calls at rate 170, then handle 2's at 201.
+    std::istringstream trace(Slurp(dir / "trace.txt"));
+    std::string line;
+    std::string order;
+    int frames = 0;
+    int rate = -1;
+    int calls = 0;
+    while (std::getline(trace, line)) {
+        if (line.rfind("frame ", 0) == 0) {
+            ++frames;
+            order += "|";
+        } else if (line.rfind("draw handle ", 0) == 0) {
+            order += line.substr(12, 1);
+            rate = std::stoi(line.substr(line.find(" rate ") + 6));
+        } else if (line.find(" rate=") != std::string::npos) {
+            EXPECT_EQ(std::stoi(line.substr(line.find(" rate=") + 6)), rate) << line;
+            ++calls;
+        }
+    }
+    EXPECT_EQ(frames, 6);
+    EXPECT_EQ(order, "|42|42|42|42|42|42");
+    EXPECT_GT(calls, 6 * 5);
+
+    // --print-script gives the calls back, and they render the same frames.
+    const Outcome printed = Preview(dir, {"--script", dir / "studio.txt", "--print-script"});
+    ASSERT_EQ(printed.status, 0) << printed.err;
+    EXPECT_EQ(printed.out, copy);
+    const Outcome single = Preview(dir, Small(dir, {"--type", "2", "--xspeed", "0.1", "--rate", "9", "--print-script"}));
+    EXPECT_NE(single.out.find("Init(1, 64, 48, 1, 16, 4);\nSetType(1, 2);\nSetNumof(1, 6);\nSetMaxAmp(1, 40);\n"
+                              "SetXSpeed(1, 0.1);\nSetYSpeed(1, 1.0);\nStart(1);\n"
+                              "// the engine draws handle 1 with rate 9 each frame\n"),
+              std::string::npos)
+        << single.out;
+}
+
+TEST(Previewer, FramesFolderKeepsEarlierFramesUnlessForced)
+{
+    testing::TempDir dir;
+    std::filesystem::create_directory(dir / "frames");
+    std::ofstream(dir / "frames/frame-0099.png") << "an earlier run";
+    std::ofstream(dir / "frames/notes.txt") << "the user's";
+    const Outcome refused = Preview(dir, Small(dir, {"--seconds", "0.1", "--frames-dir", dir / "frames"}));
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("already holds 1 frame file (frame-0099.png): add --force"), std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.webp"));
+
+    const Outcome forced = Preview(dir, Small(dir, {"--seconds", "0.1", "--frames-dir", dir / "frames", "--force"}));
+    ASSERT_EQ(forced.status, 0) << forced.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "frames/frame-0099.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "frames/frame-0002.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "frames/notes.txt")) << "only frames are replaced";
+}
+
+TEST(Previewer, WarnsAboutSettingsThatDrawNothingOrLoseParticles)
+{
+    testing::TempDir dir;
+    const Outcome nothing = Preview(dir, Small(dir, {"--seconds", "0.01", "--sprite-count", "0", "--rotation-frames",
+                                                     "-1", "--yspeed", "-0.5", "--quiet"}));
+    ASSERT_EQ(nothing.status, 0) << nothing.err;
+    EXPECT_NE(nothing.err.find("warning: --sprite-count 0: with no sprites in the run the plug-in draws nothing"),
+              std::string::npos) << nothing.err;
+    EXPECT_NE(nothing.err.find("warning: --rotation-frames -1: with no rotation groups"), std::string::npos);
+    EXPECT_NE(nothing.err.find("warning: --yspeed -0.5: the particles rise, leave through the top"),
+              std::string::npos);
+    EXPECT_NE(nothing.out.find(": 1 frame at 30 fps"), std::string::npos) << nothing.out;
+    EXPECT_NE(nothing.out.find("16 sprites loaded (the built-in petals)"), std::string::npos) << nothing.out;
+
+    const Outcome past = Preview(dir, Small(dir, {"--seconds", "0.01", "--sprite-count", "20", "--yspeed", "0",
+                                                  "--base", "3", "--quiet"}));
+    ASSERT_EQ(past.status, 0) << past.err;
+    EXPECT_NE(past.err.find("warning: the run of sprites 3 to 22 reaches past the 16 sprites loaded"),
+              std::string::npos) << past.err;
+    EXPECT_NE(past.err.find("warning: --yspeed 0: the particles do not fall"), std::string::npos);
+
+    const Outcome fine = Preview(dir, Small(dir, {"--seconds", "0.01", "--quiet"}));
+    EXPECT_EQ(fine.err, "") << "no warning for sound settings";
+}
+
+TEST(Previewer, CtrlCWritesTheFramesDrawnSoFar)
+{
+    testing::TempDir dir;
+    const Outcome run = Preview(dir, Small(dir, {"--seconds", "600", "--realtime", "--frames-dir", dir / "frames"}),
+                                [&](pid_t child) {
+                                    for (int wait = 0; wait < 500 && !std::filesystem::exists(dir / "frames/frame-00003.png"); ++wait) {
+                                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                                    }
+                                    kill(child, SIGINT);
+                                });
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.status, 130);
+    const Animation animation = Decode(dir / "out.webp");
+    EXPECT_GE(animation.frames, 4);
+    EXPECT_NE(run.out.find("stopped by Ctrl+C after " + std::to_string(animation.frames) + " of 18000 frames"),
+              std::string::npos) << run.out;
+    EXPECT_TRUE(std::filesystem::exists(dir / "out-sheet.png"));
+}
+
+// The README's picture comes from this command; rebuild both files with it
+// (output docs/preview.webp) when the plug-in's drawing changes on purpose.
+TEST(Previewer, TheReadmePictureIsWhatThePreviewerDraws)
+{
+    testing::TempDir dir;
+    const Outcome run = Preview(dir, {"--seed", "2024", "--width", "320", "--height", "200", "--numof", "30",
+                                      "--seconds", "1.5", "--fps", "12", "--quality", "50", "--sheet-frames", "4",
+                                      "--output", dir / "preview.webp", "--quiet"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string docs = VELORA_README_PICTURES;
+    const Animation made = Decode(dir / "preview.webp");
+    const Animation kept = Decode(docs + "/preview.webp");
+    EXPECT_EQ(made.frames, 18);
+    EXPECT_EQ(made.timestamps, kept.timestamps);
+    EXPECT_TRUE(made.pixels == kept.pixels) << "docs/preview.webp is out of date";
+    const auto sheet = host::LoadPng(dir / "preview-sheet.png");
+    const auto keptSheet = host::LoadPng(docs + "/preview-sheet.png");
+    ASSERT_EQ(sheet->Width(), keptSheet->Width());
+    ASSERT_EQ(sheet->Height(), keptSheet->Height());
+    EXPECT_TRUE(std::equal(sheet->Bytes(), sheet->Bytes() + sheet->Stride() * sheet->Height(), keptSheet->Bytes()))
+        << "docs/preview-sheet.png is out of date";
 }
 
 }  // namespace
