@@ -440,13 +440,20 @@ std::string PreviewScript(const Options& options)
     return PrintScript(plan.script.layers);
 }
 
-Summary RunPreview(const Options& options, const Reporter& reporter)
-{
-    const fs::path folder = ProgramFolder();
-    const std::string pluginPath = options.plugin.empty() ? (folder / "DrawVelora.so").string() : options.plugin;
-    const std::string hostDir = options.hostDir.empty() ? (folder / "host").string() : options.hostDir;
+namespace {
 
-    Summary summary;
+// What set-up leaves for the frames: the plan, the background, the frames
+// an earlier run left in the frames folder (removed once all is checked).
+struct Prepared {
+    std::unique_ptr<Plan> plan;
+    std::unique_ptr<host::HostSurface> background;
+    std::vector<fs::path> oldFrames;
+};
+
+// Everything that can fail on the user's options and files fails here,
+// before the plug-in is loaded and before any output is touched.
+Prepared Prepare(const Options& options, Summary& summary, const Reporter& reporter)
+{
     summary.fps = options.fps;
     summary.plannedFrames = FrameCount(options);
     summary.realtime = options.realtime;
@@ -456,14 +463,15 @@ Summary RunPreview(const Options& options, const Reporter& reporter)
     summary.outputs.framesDir = options.framesDir;
     summary.trace = options.trace;
 
-    // Everything that can fail on the user's options and files fails before drawing starts.
     CheckDistinct(options, summary.outputs, options.trace);
-    auto plan = std::make_unique<Plan>();
-    MakePlan(options, *plan);
-    for (const std::string& note : plan->script.notes) {
+    Prepared prepared;
+    prepared.plan = std::make_unique<Plan>();
+    Plan& plan = *prepared.plan;
+    MakePlan(options, plan);
+    for (const std::string& note : plan.script.notes) {
         Note(reporter, "script: " + note);
     }
-    const std::unique_ptr<host::HostSurface> background = MakeBackground(options.background, plan->width, plan->height);
+    prepared.background = MakeBackground(options.background, plan.width, plan.height);
     CheckWritable(options.output, "animation");
     if (!summary.outputs.sheet.empty()) {
         CheckWritable(summary.outputs.sheet, "contact sheet");
@@ -471,24 +479,23 @@ Summary RunPreview(const Options& options, const Reporter& reporter)
     if (!options.trace.empty()) {
         CheckWritable(options.trace, "trace");
     }
-    const std::vector<fs::path> oldFrames = options.framesDir.empty() ? std::vector<fs::path>{} : CheckFramesFolder(options);
-    WarnAboutLayers(*plan, reporter);
-    summary.spritesLoaded = plan->spritesLoaded;
-    summary.spritesFrom = plan->spritesFrom;
-    for (const Layer& layer : plan->script.layers) {
+    if (!options.framesDir.empty()) {
+        prepared.oldFrames = CheckFramesFolder(options);
+    }
+    WarnAboutLayers(plan, reporter);
+    summary.spritesLoaded = plan.spritesLoaded;
+    summary.spritesFrom = plan.spritesFrom;
+    for (const Layer& layer : plan.script.layers) {
         summary.handles.push_back(layer.handle);
         summary.particles += layer.started ? std::max(layer.numof, 0) : 0;
         summary.type = layer.type;
     }
-    const std::int32_t width = plan->width;
-    const std::int32_t height = plan->height;
-    host::HostSurface destination(width, height, "frame");
+    return prepared;
+}
 
-    // The engine's order: host modules loaded, then the plug-in.
-    const HostModules modules(hostDir);
-    const PluginLibrary library(pluginPath);
-    host::HostDrawHost drawHost([&reporter](const std::string& line) { Note(reporter, "host: " + line); });
-
+// Clears the frames an earlier run left (with --force) and opens the trace.
+std::ofstream OpenOutputs(const Options& options, const std::vector<fs::path>& oldFrames)
+{
     for (const fs::path& frame : oldFrames) {
         std::error_code error;
         if (!fs::remove(frame, error) && error) {
@@ -503,36 +510,27 @@ Summary RunPreview(const Options& options, const Reporter& reporter)
         }
         trace << "# every drawing call the host received, frame by frame\n";
     }
+    return trace;
+}
 
-    const Scope scope;
-    bool capturing = false;  // warm-up frames are neither traced nor counted
-    host::SetDrawObserver([&](const host::DrawCall& call) {
-        if (!capturing) {
-            return;
-        }
-        ++summary.drawCalls;
-        if (!trace.is_open()) {
-            return;
-        }
-        trace << call.operation << " dest=" << Name(call.dest) << " dx=" << call.dx << " dy=" << call.dy;
-        if (call.src) {
-            trace << " src=" << Name(call.src) << " sx=" << call.sx << " sy=" << call.sy;
-        }
-        trace << " w=" << call.width << " h=" << call.height;
-        if (call.hasRate) {
-            trace << " rate=" << call.rate;
-        }
-        trace << (call.result == host::kDone ? "" : " refused") << "\n";
-    });
-
-    PluginObject plugin{library.CreateInterface(&IID_DrawPlugin)};
-    if (!plugin.object) {
-        throw std::runtime_error(pluginPath + " gave no plug-in object for IID_DrawPlugin");
+// One line of the trace for each drawing call the host receives.
+void TraceCall(std::ofstream& trace, const host::DrawCall& call)
+{
+    trace << call.operation << " dest=" << Name(call.dest) << " dx=" << call.dx << " dy=" << call.dy;
+    if (call.src) {
+        trace << " src=" << Name(call.src) << " sx=" << call.sx << " sy=" << call.sy;
     }
-    plugin.object->SetInterface(&IID_DrawHost, static_cast<IDrawHost*>(&drawHost));
-    plugin.object->SetInterface(&IID_SpriteBank, static_cast<ISpriteBank*>(&plan->bank));
+    trace << " w=" << call.width << " h=" << call.height;
+    if (call.hasRate) {
+        trace << " rate=" << call.rate;
+    }
+    trace << (call.result == host::kDone ? "" : " refused") << "\n";
+}
 
-    summary.seed = options.seed.value_or(static_cast<std::uint32_t>(static_cast<std::uint64_t>(RealMilliseconds())));
+// The script's calls, run in an instant: every Init reads the seed, every
+// Start the effect's origin (or, with --realtime, the real clock).
+void ReplayScript(const Plan& plan, const PluginLibrary& library, const Options& options, std::uint32_t seed)
+{
     const auto origin = [&] {
         if (options.realtime) {
             UseSystemClock();
@@ -540,11 +538,10 @@ Summary RunPreview(const Options& options, const Reporter& reporter)
             SetFixedClock(kEffectOrigin);
         }
     };
-    // The script runs in an instant: every Init reads the seed, every Start the origin.
-    for (const Call& call : plan->script.calls) {
+    for (const Call& call : plan.script.calls) {
         switch (call.op) {
         case Op::Init:
-            SetFixedClock(summary.seed);
+            SetFixedClock(seed);
             library.Init(call.handle, call.args[0], call.args[1], call.args[2], call.args[3], call.args[4]);
             origin();
             break;
@@ -561,90 +558,174 @@ Summary RunPreview(const Options& options, const Reporter& reporter)
         }
     }
     origin();
-    const double wallStart = RealMilliseconds();
-    plugin.object->Update();
+}
 
-    const auto stop = [&] { return reporter.stopRequested && reporter.stopRequested(); };
-    // One drawn frame at effect time `due` milliseconds after Start.
-    const auto drawFrame = [&](std::int64_t due) {
-        if (options.realtime) {
-            const double wait = wallStart + static_cast<double>(due) - RealMilliseconds();
+// The frames: warm-up frames drawn and thrown away, then the captured ones,
+// each the background with every layer drawn over it in order.
+class FrameLoop {
+public:
+    FrameLoop(const Options& options, const Reporter& reporter, const Plan& plan, IDrawPlugin* plugin,
+              host::HostSurface& background, std::ofstream& trace, Summary& summary)
+        : options_(options), reporter_(reporter), plan_(plan), plugin_(plugin), background_(background),
+          trace_(trace), summary_(summary), destination_(plan.width, plan.height, "frame"),
+          wallStart_(RealMilliseconds())
+    {
+    }
+
+    // Warm-up: frames up to warmup seconds of effect time, neither traced nor kept.
+    void WarmUp()
+    {
+        for (std::int64_t j = 1; FrameTime(j, options_.fps) <= WarmupMs() && !Stopped(); ++j) {
+            Draw(FrameTime(j, options_.fps));
+        }
+    }
+
+    // The captured frames, into sink; stops early on Ctrl+C. Answers the
+    // effect time, in milliseconds, where the last frame ends.
+    std::int32_t Capture(FrameSink& sink)
+    {
+        capturing_ = true;
+        const std::int64_t intervalMs = std::max<std::int64_t>(1, FrameTime(1, options_.fps));
+        double firstDrawn = 0.0;
+        std::int32_t lastStamp = -1;
+        for (std::int32_t frameIndex = 0; frameIndex < summary_.plannedFrames; ++frameIndex) {
+            if (Stopped()) {
+                summary_.interrupted = true;
+                break;
+            }
+            if (trace_.is_open()) {
+                trace_ << "frame " << frameIndex << "\n";
+            }
+            const std::int64_t due = WarmupMs() + FrameTime(frameIndex + 1, options_.fps);
+            const double drawn = Draw(due);
+            std::int32_t stamp = static_cast<std::int32_t>(FrameTime(frameIndex, options_.fps));
+            if (options_.realtime) {
+                if (frameIndex == 0) {
+                    firstDrawn = drawn;
+                }
+                if (drawn - static_cast<double>(due) > static_cast<double>(intervalMs)) {
+                    ++summary_.lateFrames;
+                }
+                // When each frame was drawn, strictly increasing as the encoder wants.
+                stamp = static_cast<std::int32_t>(std::max<double>(lastStamp + 1, std::min(drawn - firstDrawn, 1e9)));
+            }
+            lastDrawn_ = drawn;
+            sink.Push(destination_, frameIndex, stamp);
+            lastStamp = stamp;
+            ++summary_.frames;
+            if (reporter_.progress) {
+                reporter_.progress(frameIndex + 1, summary_.plannedFrames);
+            }
+        }
+        summary_.wallSeconds = (RealMilliseconds() - wallStart_) / 1000.0;
+        return options_.realtime ? lastStamp + static_cast<std::int32_t>(intervalMs)
+                                 : static_cast<std::int32_t>(FrameTime(summary_.frames, options_.fps));
+    }
+
+    bool Capturing() const { return capturing_; }
+    // Wall milliseconds from the start of the frames to the last one drawn.
+    double LastDrawn() const { return lastDrawn_; }
+
+private:
+    std::int64_t WarmupMs() const { return static_cast<std::int64_t>(std::llround(options_.warmup * 1000.0)); }
+    bool Stopped() const { return reporter_.stopRequested && reporter_.stopRequested(); }
+
+    // One frame at effect time `due` milliseconds after Start; answers when
+    // it was drawn, in wall milliseconds from the start of the frames.
+    double Draw(std::int64_t due)
+    {
+        if (options_.realtime) {
+            const double wait = wallStart_ + static_cast<double>(due) - RealMilliseconds();
             if (wait > 0.0) {
                 std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(wait));
             }
         } else {
             SetFixedClock(kEffectOrigin + static_cast<std::uint64_t>(due));
         }
-        host::Copy(&destination, 0, 0, background.get(), 0, 0, width, height);
+        host::Copy(&destination_, 0, 0, &background_, 0, 0, plan_.width, plan_.height);
         const double drawn = RealMilliseconds();
-        for (const Layer& layer : plan->script.layers) {
-            if (capturing && trace.is_open()) {
-                trace << "draw handle " << layer.handle << " rate " << layer.rate << "\n";
+        for (const Layer& layer : plan_.script.layers) {
+            if (capturing_ && trace_.is_open()) {
+                trace_ << "draw handle " << layer.handle << " rate " << layer.rate << "\n";
             }
-            plugin.object->Draw(layer.handle, &destination, 0, 0, 0, 0, 0, 0, layer.rate);
+            plugin_->Draw(layer.handle, &destination_, 0, 0, 0, 0, 0, 0, layer.rate);
         }
-        return drawn - wallStart;
-    };
-
-    // Warm-up: frames drawn and thrown away, up to warmup seconds of effect time.
-    const auto warmupMs = static_cast<std::int64_t>(std::llround(options.warmup * 1000.0));
-    for (std::int64_t j = 1; FrameTime(j, options.fps) <= warmupMs && !stop(); ++j) {
-        drawFrame(FrameTime(j, options.fps));
+        return drawn - wallStart_;
     }
 
-    FrameSink sink(summary.outputs, width, height, summary.plannedFrames, options.sheetFrames, options.quality,
-                   options.lossless, std::max(4, Digits(summary.plannedFrames - 1)));
-    capturing = true;
-    const std::int64_t intervalMs = std::max<std::int64_t>(1, FrameTime(1, options.fps));
-    double firstDrawn = 0.0;
-    std::int32_t lastStamp = -1;
-    double lastDrawn = 0.0;
-    for (std::int32_t frameIndex = 0; frameIndex < summary.plannedFrames; ++frameIndex) {
-        if (stop()) {
-            summary.interrupted = true;
-            break;
+    const Options& options_;
+    const Reporter& reporter_;
+    const Plan& plan_;
+    IDrawPlugin* plugin_;
+    host::HostSurface& background_;
+    std::ofstream& trace_;
+    Summary& summary_;
+    host::HostSurface destination_;
+    const double wallStart_;
+    bool capturing_ = false;
+    double lastDrawn_ = 0.0;
+};
+
+}  // namespace
+
+Summary RunPreview(const Options& options, const Reporter& reporter)
+{
+    const fs::path folder = ProgramFolder();
+    const std::string pluginPath = options.plugin.empty() ? (folder / "DrawVelora.so").string() : options.plugin;
+    const std::string hostDir = options.hostDir.empty() ? (folder / "host").string() : options.hostDir;
+
+    Summary summary;
+    const Prepared prepared = Prepare(options, summary, reporter);
+    const Plan& plan = *prepared.plan;
+
+    // The engine's order: host modules loaded, then the plug-in.
+    const HostModules modules(hostDir);
+    const PluginLibrary library(pluginPath);
+    host::HostDrawHost drawHost([&reporter](const std::string& line) { Note(reporter, "host: " + line); });
+    std::ofstream trace = OpenOutputs(options, prepared.oldFrames);
+
+    const Scope scope;
+    const FrameLoop* loop = nullptr;  // warm-up frames are neither traced nor counted
+    host::SetDrawObserver([&](const host::DrawCall& call) {
+        if (!loop || !loop->Capturing()) {
+            return;
         }
+        ++summary.drawCalls;
         if (trace.is_open()) {
-            trace << "frame " << frameIndex << "\n";
+            TraceCall(trace, call);
         }
-        const std::int64_t due = warmupMs + FrameTime(frameIndex + 1, options.fps);
-        const double drawn = drawFrame(due);
-        std::int32_t stamp = static_cast<std::int32_t>(FrameTime(frameIndex, options.fps));
-        if (options.realtime) {
-            if (frameIndex == 0) {
-                firstDrawn = drawn;
-            }
-            if (drawn - static_cast<double>(due) > static_cast<double>(intervalMs)) {
-                ++summary.lateFrames;
-            }
-            // When each frame was drawn, strictly increasing as the encoder wants.
-            stamp = static_cast<std::int32_t>(std::max<double>(lastStamp + 1, std::min(drawn - firstDrawn, 1e9)));
-        }
-        lastDrawn = drawn;
-        sink.Push(destination, frameIndex, stamp);
-        lastStamp = stamp;
-        ++summary.frames;
-        if (reporter.progress) {
-            reporter.progress(frameIndex + 1, summary.plannedFrames);
-        }
+    });
+
+    PluginObject plugin{library.CreateInterface(&IID_DrawPlugin)};
+    if (!plugin.object) {
+        throw std::runtime_error(pluginPath + " gave no plug-in object for IID_DrawPlugin");
     }
-    for (const Layer& layer : plan->script.layers) {
+    plugin.object->SetInterface(&IID_DrawHost, static_cast<IDrawHost*>(&drawHost));
+    plugin.object->SetInterface(&IID_SpriteBank, static_cast<ISpriteBank*>(&prepared.plan->bank));
+
+    summary.seed = options.seed.value_or(static_cast<std::uint32_t>(static_cast<std::uint64_t>(RealMilliseconds())));
+    ReplayScript(plan, library, options, summary.seed);
+    FrameLoop frames(options, reporter, plan, plugin.object, *prepared.background, trace, summary);
+    loop = &frames;
+    plugin.object->Update();
+    frames.WarmUp();
+
+    FrameSink sink(summary.outputs, plan.width, plan.height, summary.plannedFrames, options.sheetFrames,
+                   options.quality, options.lossless, std::max(4, Digits(summary.plannedFrames - 1)));
+    const std::int32_t endMs = frames.Capture(sink);
+    for (const Layer& layer : plan.script.layers) {
         library.Release(layer.handle);
     }
     UseSystemClock();
-    summary.wallSeconds = (RealMilliseconds() - wallStart) / 1000.0;
     if (summary.frames == 0) {
         summary.interrupted = true;
         return summary;  // nothing to write
     }
-    const std::int32_t endMs =
-        options.realtime ? lastStamp + static_cast<std::int32_t>(intervalMs)
-                         : static_cast<std::int32_t>(FrameTime(summary.frames, options.fps));
     summary.seconds = endMs / 1000.0;
     if (options.realtime && summary.lateFrames > 0) {
         Warn(reporter, "could not keep up with real time: " + std::to_string(summary.lateFrames) + " of " +
                            std::to_string(summary.frames) + " frames came late, and the effect ran " +
-                           std::to_string(lastDrawn / 1000.0).substr(0, 5) + " s for its frames' " +
+                           std::to_string(frames.LastDrawn() / 1000.0).substr(0, 5) + " s for its frames' " +
                            std::to_string(FrameTime(summary.frames, options.fps) / 1000.0).substr(0, 5) +
                            " s; drop --realtime for evenly spaced frames");
     }
