@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -25,8 +26,8 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <regex>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 #include "host/graph.h"
@@ -268,8 +269,14 @@ void WarnAboutLayers(const Plan& plan, const Reporter& reporter)
 
 bool IsFrameFile(const std::string& name)
 {
-    static const std::regex frame(R"(frame-[0-9]+\.png)");
-    return std::regex_match(name, frame);
+    // frame-<digits>.png
+    constexpr std::string_view prefix = "frame-";
+    constexpr std::string_view suffix = ".png";
+    if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix)) {
+        return false;
+    }
+    return std::all_of(name.begin() + prefix.size(), name.end() - suffix.size(),
+                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
 fs::path Key(const std::string& path)

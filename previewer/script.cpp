@@ -1,11 +1,11 @@
 #include "previewer/script.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <map>
 #include <optional>
-#include <regex>
 #include <sstream>
 
 #include "previewer/options.h"
@@ -63,12 +63,21 @@ float Speed(int line, const std::string& text)
 
 Call ParseCall(int line, const std::string& text)
 {
-    static const std::regex shape(R"(^([A-Za-z]+)\s*\(([^()]*)\)\s*;?$)");
-    std::smatch match;
-    if (!std::regex_match(text, match, shape)) {
+    // Name(arguments) with an optional semicolon: letters, then one pair of
+    // brackets holding no bracket.
+    std::size_t nameEnd = 0;
+    while (nameEnd < text.size() && std::isalpha(static_cast<unsigned char>(text[nameEnd]))) {
+        ++nameEnd;
+    }
+    const std::size_t open = text.find_first_not_of(" \t", nameEnd);
+    const std::size_t close = text.find(')', open == std::string::npos ? 0 : open);
+    const std::string after = close == std::string::npos ? std::string() : Trim(text.substr(close + 1));
+    if (nameEnd == 0 || open == std::string::npos || text[open] != '(' || close == std::string::npos ||
+        text.find('(', open + 1) < close || !(after.empty() || after == ";")) {
         Fail(line, "expected a call such as Start(1); not '" + text + "'");
     }
-    const std::string name = match[1];
+    const std::string name = text.substr(0, nameEnd);
+    const std::string argumentText = text.substr(open + 1, close - open - 1);
     const auto signature = std::find_if(std::begin(kCalls), std::end(kCalls),
                                         [&](const Signature& s) { return name == s.name; });
     if (signature == std::end(kCalls)) {
@@ -76,7 +85,7 @@ Call ParseCall(int line, const std::string& text)
                    "SetXSpeed, SetYSpeed, Start and Release)");
     }
     std::vector<std::string> arguments;
-    std::stringstream list(match[2].str());
+    std::stringstream list(argumentText);
     for (std::string argument; std::getline(list, argument, ',');) {
         arguments.push_back(Trim(argument));
     }
@@ -101,11 +110,42 @@ Call ParseCall(int line, const std::string& text)
     return call;
 }
 
+// The studio's drawing-order comment: "... the engine draws handle H with
+// rate R ...", H an optionally negative whole number, R a whole number.
+bool DrawingOrderNote(const std::string& note, std::string& handle, std::string& rate)
+{
+    static constexpr char kHandle[] = "the engine draws handle ";
+    static constexpr char kRate[] = " with rate ";
+    const auto digits = [](const std::string& text, std::size_t from, bool sign) {
+        std::size_t end = from + (sign && from < text.size() && text[from] == '-' ? 1 : 0);
+        const std::size_t first = end;
+        while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) {
+            ++end;
+        }
+        return end > first ? end : std::string::npos;
+    };
+    for (std::size_t at = note.find(kHandle); at != std::string::npos; at = note.find(kHandle, at + 1)) {
+        const std::size_t handleStart = at + sizeof kHandle - 1;
+        const std::size_t handleEnd = digits(note, handleStart, true);
+        if (handleEnd == std::string::npos || note.compare(handleEnd, sizeof kRate - 1, kRate) != 0) {
+            continue;
+        }
+        const std::size_t rateStart = handleEnd + sizeof kRate - 1;
+        const std::size_t rateEnd = digits(note, rateStart, false);
+        if (rateEnd == std::string::npos) {
+            continue;
+        }
+        handle = note.substr(handleStart, handleEnd - handleStart);
+        rate = note.substr(rateStart, rateEnd - rateStart);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 Script ParseScript(const std::string& text)
 {
-    static const std::regex drawn(R"(the engine draws handle (-?\d+) with rate (\d+))");
     Script script;
     std::map<std::int32_t, Layer> live;  // handles with an instance, as the calls so far leave them
     std::vector<std::int32_t> initOrder;
@@ -119,13 +159,13 @@ Script ParseScript(const std::string& text)
         std::string line = Trim(raw);
         const auto comment = line.find("//");
         if (comment != std::string::npos) {
-            std::smatch match;
-            const std::string note = line.substr(comment);
-            if (std::regex_search(note, match, drawn)) {
-                const std::int32_t handle = WholeNumber(number, match[1]);
-                const std::int32_t rate = WholeNumber(number, match[2]);
+            std::string handleText;
+            std::string rateText;
+            if (DrawingOrderNote(line.substr(comment), handleText, rateText)) {
+                const std::int32_t handle = WholeNumber(number, handleText);
+                const std::int32_t rate = WholeNumber(number, rateText);
                 if (rate > 255) {
-                    Fail(number, "rate " + match[2].str() + " is above 255");
+                    Fail(number, "rate " + rateText + " is above 255");
                 }
                 if (!rates.contains(handle)) {
                     drawOrder.emplace_back(handle, number);
