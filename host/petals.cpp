@@ -10,6 +10,8 @@
 #include <numbers>
 #include <stdexcept>
 
+#include "hostkit/sampled.h"
+
 namespace velora::host {
 namespace {
 
@@ -53,12 +55,9 @@ Colour Shade(double x, double y, const Pose& pose)
     return {colour.r * light, colour.g * light, colour.b * light};
 }
 
-std::uint8_t Byte(double value) { return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L)); }
-
 void Render(HostSurface& sprite, const Pose& pose)
 {
     const double size = sprite.Width();
-    const double centre = size / 2.0;
     // No point of the petal, curled or not, lies farther than 1.4 units from
     // the centre: at 45% of the sprite it stays clear of the sprite's border
     // whichever way it is turned.
@@ -67,35 +66,19 @@ void Render(HostSurface& sprite, const Pose& pose)
     const double s = std::sin(pose.turn);
     constexpr int kSamples = 4;
 
-    for (std::int32_t py = 0; py < sprite.Height(); ++py) {
-        for (std::int32_t px = 0; px < sprite.Width(); ++px) {
-            int inside = 0;
-            Colour sum{0.0, 0.0, 0.0};
-            for (int sy = 0; sy < kSamples; ++sy) {
-                for (int sx = 0; sx < kSamples; ++sx) {
-                    const double dx = px + (sx + 0.5) / kSamples - centre;
-                    const double dy = py + (sy + 0.5) / kSamples - centre;
-                    // Into the petal's frame: along its length (tip up), across it.
-                    const double across = (dx * c + dy * s) / unit;
-                    const double along = -(-dx * s + dy * c) / unit + 0.12;
-                    const double bend = pose.curl * (along + 1.0) * (along + 1.0) / 5.0;
-                    const double x = (across - bend) / (0.78 * pose.width);
-                    if (!InsideHeart(x, along)) {
-                        continue;
-                    }
-                    ++inside;
-                    const Colour shade = Shade(x, along, pose);
-                    sum = {sum.r + shade.r, sum.g + shade.g, sum.b + shade.b};
-                }
-            }
-            if (inside == 0) {
-                continue;
-            }
-            sprite.SetPixel(px, py,
-                            {Byte(sum.r / inside), Byte(sum.g / inside), Byte(sum.b / inside),
-                             Byte(255.0 * inside / (kSamples * kSamples))});
+    hostkit::DrawSampled(sprite, kSamples, 1.0, [&](double dx, double dy) -> hostkit::ShapeSample {
+        // Into the petal's frame: along its length (tip up), across it.
+        const double across = (dx * c + dy * s) / unit;
+        const double along = -(-dx * s + dy * c) / unit + 0.12;
+        const double bend = pose.curl * (along + 1.0) * (along + 1.0) / 5.0;
+        const double x = (across - bend) / (0.78 * pose.width);
+        if (!InsideHeart(x, along)) {
+            return {};
         }
-    }
+        const Colour shade = Shade(x, along, pose);
+        return {1.0, {shade.r, shade.g, shade.b}};
+    });
+    sprite.Premultiply();
 }
 
 }  // namespace

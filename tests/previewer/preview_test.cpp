@@ -6,6 +6,7 @@
 
 #include <array>
 #include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include <webp/demux.h>
 
 #include "host/png_io.h"
+#include "hostkit/pixel_ops.h"
 #include "temp_dir.h"
 
 extern char** environ;
@@ -466,6 +468,80 @@ TEST(Previewer, TheReadmePictureIsWhatThePreviewerDraws)
     ASSERT_EQ(sheet->Height(), keptSheet->Height());
     EXPECT_TRUE(std::equal(sheet->Bytes(), sheet->Bytes() + sheet->Stride() * sheet->Height(), keptSheet->Bytes()))
         << "docs/preview-sheet.png is out of date";
+}
+
+
+// One frame of a small field at a fixed seed, as the previewer writes it.
+std::unique_ptr<HostSurface> OneFrame(const testing::TempDir& dir, std::int32_t type, std::int32_t rate,
+                                      const std::string& background, const std::string& numof)
+{
+    const std::string frames = dir / ("mode" + std::to_string(type) + "-rate" + std::to_string(rate) + background);
+    const Outcome run = Preview(dir, {"--seed", "11", "--width", "160", "--height", "120", "--numof", numof,
+                                      "--seconds", "1", "--fps", "1", "--warmup", "1", "--type",
+                                      std::to_string(type), "--rate", std::to_string(rate), "--background",
+                                      background, "--sheet-frames", "0", "--output", dir / "out.webp",
+                                      "--frames-dir", frames, "--quiet"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    return host::LoadPng(frames + "/frame-0000.png");
+}
+
+std::vector<std::uint8_t> PixelsOf(const HostSurface& surface)
+{
+    return {surface.Bytes(), surface.Bytes() + surface.ByteCount()};
+}
+
+TEST(Previewer, ModeTwoAndModeZeroDifferAtRate128)
+{
+    testing::TempDir dir;
+    EXPECT_NE(PixelsOf(*OneFrame(dir, 0, 128, "gradient", "14")), PixelsOf(*OneFrame(dir, 2, 128, "gradient", "14")));
+}
+
+// On white, multiplying by the sprite over white gives the sprite over white:
+// mode 3 draws what mode 0 draws there (no two petals overlap in this field).
+// On black it changes nothing, at any rate.
+TEST(Previewer, ModeThreeShowsTheSpritesColourOnWhiteAndNothingOnBlack)
+{
+    testing::TempDir dir;
+    const auto multiplied = OneFrame(dir, 3, 255, "#ffffff", "6");
+    const auto blended = OneFrame(dir, 0, 255, "#ffffff", "6");
+    EXPECT_EQ(PixelsOf(*multiplied), PixelsOf(*blended));
+    std::vector<std::uint8_t> white(multiplied->ByteCount(), 255);
+    EXPECT_NE(PixelsOf(*multiplied), white) << "nothing was drawn";
+    for (const std::int32_t rate : {255, 128}) {
+        const auto frame = OneFrame(dir, 3, rate, "#000000", "6");
+        for (std::int32_t y = 0; y < frame->Height(); ++y) {
+            for (std::int32_t x = 0; x < frame->Width(); ++x) {
+                ASSERT_EQ(frame->Pixel(x, y), (Rgba{0, 0, 0, 255})) << x << "," << y << " at rate " << rate;
+            }
+        }
+    }
+}
+
+// docs/modes.png: the four modes (columns 0 to 3) at rate 255 (top row) and
+// 128 (bottom row), each the previewer's frame of the same field and seed.
+// Run with VELORA_UPDATE_README_PICTURES=1 to write it anew when the drawing
+// changes on purpose.
+TEST(Previewer, TheReadmeModesPictureIsWhatThePreviewerDraws)
+{
+    testing::TempDir dir;
+    constexpr std::int32_t kGap = 4;
+    HostSurface picture(4 * 160 + 3 * kGap, 2 * 120 + kGap, "modes");
+    picture.Fill({255, 255, 255, 255});
+    for (std::int32_t row = 0; row < 2; ++row) {
+        for (std::int32_t type = 0; type < 4; ++type) {
+            const auto frame = OneFrame(dir, type, row == 0 ? 255 : 128, "gradient", "14");
+            ASSERT_TRUE(frame && frame->Width() == 160 && frame->Height() == 120);
+            hostkit::CopyRect(picture, type * (160 + kGap), row * (120 + kGap), *frame, 0, 0, 160, 120);
+        }
+    }
+    const std::string kept = std::string(VELORA_README_PICTURES) + "/modes.png";
+    if (std::getenv("VELORA_UPDATE_README_PICTURES")) {
+        host::SavePng(picture, kept);
+        GTEST_SKIP() << "wrote " << kept;
+    }
+    const auto keptPicture = host::LoadPng(kept);
+    ASSERT_TRUE(keptPicture) << kept << " is missing";
+    EXPECT_TRUE(PixelsOf(picture) == PixelsOf(*keptPicture)) << "docs/modes.png is out of date";
 }
 
 }  // namespace

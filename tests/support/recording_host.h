@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "contract/host_interfaces.h"
+#include "hostkit/clip.h"
 
 namespace velora::testing {
 
@@ -94,6 +95,8 @@ public:
     // Direct access for tests and for the fake drawing operations (not logged).
     static constexpr std::size_t kMaxPixels = std::size_t{1} << 20;
     const std::string& Name() const { return name_; }
+    std::int32_t Width() const { return width_; }
+    std::int32_t Height() const { return height_; }
     bool HasPixels() const { return !alpha_.empty(); }
     bool Inside(std::int32_t x, std::int32_t y) const
     {
@@ -146,7 +149,8 @@ inline std::string CallLog::Render(ISurface* surface)
     return surface ? static_cast<FakeSurface*>(surface)->Name() : std::string("null");
 }
 
-// Copies the colour and alpha of a rectangle, clipped to both surfaces.
+// Copies the colour and alpha of a rectangle, clipped to both surfaces by the
+// kit's one clipping rule.
 inline void CopyPixels(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src, std::int32_t sx,
                        std::int32_t sy, std::int32_t width, std::int32_t height, bool withAlpha)
 {
@@ -155,18 +159,24 @@ inline void CopyPixels(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurfac
     if (!d || !s || !d->HasPixels() || !s->HasPixels()) {
         return;
     }
-    for (std::int32_t y = 0; y < height; ++y) {
-        for (std::int32_t x = 0; x < width; ++x) {
-            if (!s->Inside(sx + x, sy + y) || !d->Inside(dx + x, dy + y)) {
-                continue;
-            }
-            const std::uint8_t* from = s->Colour(sx + x, sy + y);
-            std::uint8_t* to = d->Colour(dx + x, dy + y);
+    const auto clipped = hostkit::ClipRect(d->Width(), d->Height(), s->Width(), s->Height(), dx, dy, sx, sy,
+                                           width, height);
+    if (!clipped) {
+        return;
+    }
+    for (std::int32_t y = 0; y < clipped->height; ++y) {
+        for (std::int32_t x = 0; x < clipped->width; ++x) {
+            const std::int32_t fromX = clipped->sx + x;
+            const std::int32_t fromY = clipped->sy + y;
+            const std::int32_t toX = clipped->dx + x;
+            const std::int32_t toY = clipped->dy + y;
+            const std::uint8_t* from = s->Colour(fromX, fromY);
+            std::uint8_t* to = d->Colour(toX, toY);
             to[0] = from[0];
             to[1] = from[1];
             to[2] = from[2];
             if (withAlpha) {
-                d->Alpha(dx + x, dy + y) = s->Alpha(sx + x, sy + y);
+                d->Alpha(toX, toY) = s->Alpha(fromX, fromY);
             }
         }
     }

@@ -1,20 +1,22 @@
 // Stand-in for the engine's SurfaceFactory module: CreateInterface answers
-// IID_SurfaceFactory. CreateSurface makes a memory surface and announces the
-// call, with its arguments, through OutputDebugStringA; so does the surface's
-// Destroy.
+// IID_SurfaceFactory with the kit's factory, which accepts any format.
+// CreateSurface announces the call, with its arguments, through
+// OutputDebugStringA; so does the Destroy of every surface it made.
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
 
 #include "contract/host_interfaces.h"
+#include "hostkit/services.h"
 #include "tests/wine/host_module.h"
-#include "tests/wine/memory_surface.h"
 
 namespace {
 
-class SurfaceFactory final : public velora::ISurfaceFactory {
+class SurfaceFactory final : public velora::hostkit::SurfaceFactory {
 public:
+    SurfaceFactory() : velora::hostkit::SurfaceFactory(MakeOptions()) {}
+
     velora::ISurface* VELORA_METHOD CreateSurface(std::int32_t width, std::int32_t height,
                                                   std::int32_t format) override
     {
@@ -23,8 +25,16 @@ public:
                       "test module SurfaceFactory: CreateSurface(%d, %d, format %d)\n",
                       static_cast<int>(width), static_cast<int>(height), static_cast<int>(format));
         OutputDebugStringA(trace);
-        return new host_module::MemorySurface(width, height, format,
-                                              host_module::kTraceScratchDestroyed, true);
+        return velora::hostkit::SurfaceFactory::CreateSurface(width, height, format);
+    }
+
+private:
+    static Options MakeOptions()
+    {
+        Options options;
+        options.anyFormat = true;
+        options.ended = [](void*) { OutputDebugStringA(host_module::kTraceScratchDestroyed); };
+        return options;
     }
 };
 

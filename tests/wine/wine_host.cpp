@@ -184,8 +184,8 @@ private:
     std::int32_t answer_;
 };
 
-// Sprites first to first + count - 1, all size x size in format 77: colour
-// bytes 0x20 0x40 0x60, opaque but for size + 1 transparent pixels (the
+// Sprites first to first + count - 1, all size x size kit surfaces in format
+// 77: colour 0x20 0x40 0x60, opaque but for size + 1 transparent pixels (the
 // diagonal and the top-right corner). Counts the sprites asked for.
 class SpriteBank final : public velora::ISpriteBank {
 public:
@@ -193,16 +193,12 @@ public:
     {
         for (std::int32_t i = 0; i < count; ++i) {
             sprites_.push_back(std::make_unique<host_module::MemorySurface>(
-                size, size, 77, "test host: a sprite was destroyed\n", false));
+                size, size, 77, "test host: a sprite was destroyed\n"));
             host_module::MemorySurface& sprite = *sprites_.back();
             for (std::int32_t x = 0; x < size; ++x) {
                 for (std::int32_t y = 0; y < size; ++y) {
-                    std::uint8_t* colour = sprite.GetPixelAddress(x, y);
-                    colour[0] = 0x20;
-                    colour[1] = 0x40;
-                    colour[2] = 0x60;
                     const bool transparent = x == y || (x == size - 1 && y == 0);
-                    *sprite.GetAlphaAddress(x, y) = transparent ? 0 : 255;
+                    sprite.SetPixel(x, y, {0x20, 0x40, 0x60, static_cast<std::uint8_t>(transparent ? 0 : 255)});
                 }
             }
         }
@@ -317,7 +313,7 @@ struct Session {
     void* blendObject = nullptr;
     void* filterObject = nullptr;
     void* factoryObject = nullptr;
-    host_module::MemorySurface destination{64, 48, 77, "test host: the destination was destroyed\n", false};
+    host_module::MemorySurface destination{64, 48, 77, "test host: the destination was destroyed\n"};
 
     static constexpr std::int32_t kRate = 4660;
     // Draw through the table's fifth slot; the six words between the

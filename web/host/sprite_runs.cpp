@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 
+#include "hostkit/sampled.h"
+
 namespace velora::web {
 namespace {
 
@@ -21,14 +23,7 @@ Colour Mix(const Colour& a, const Colour& b, double t)
     return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
 }
 
-std::uint8_t ToByte(double value) { return static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0) + 0.5); }
-
-// What a sprite shows at one sample point: its coverage there (0 or 1, or
-// in between for soft shapes) and its colour.
-struct Sample {
-    double coverage;
-    Colour colour;
-};
+using Sample = hostkit::ShapeSample;
 
 // Renders size x size pixels of shape, sampled kSamples x kSamples times per
 // pixel around the sprite's centre; alpha is the mean coverage times opacity.
@@ -36,32 +31,7 @@ std::unique_ptr<PixelSurface> Render(std::int32_t size, double opacity,
                                      const std::function<Sample(double x, double y)>& shape)
 {
     auto sprite = std::make_unique<PixelSurface>(size, size);
-    const double centre = size / 2.0;
-    for (std::int32_t py = 0; py < size; ++py) {
-        for (std::int32_t px = 0; px < size; ++px) {
-            double coverage = 0.0;
-            Colour sum{0.0, 0.0, 0.0};
-            for (int j = 0; j < kSamples; ++j) {
-                for (int i = 0; i < kSamples; ++i) {
-                    const double x = px + (i + 0.5) / kSamples - centre;
-                    const double y = py + (j + 0.5) / kSamples - centre;
-                    const Sample s = shape(x, y);
-                    coverage += s.coverage;
-                    sum.r += s.colour.r * s.coverage;
-                    sum.g += s.colour.g * s.coverage;
-                    sum.b += s.colour.b * s.coverage;
-                }
-            }
-            if (coverage <= 0.0) {
-                continue;  // stays transparent black
-            }
-            std::uint8_t* pixel = sprite->At(px, py);
-            pixel[0] = ToByte(sum.r / coverage);
-            pixel[1] = ToByte(sum.g / coverage);
-            pixel[2] = ToByte(sum.b / coverage);
-            pixel[3] = ToByte(255.0 * opacity * coverage / (kSamples * kSamples));
-        }
-    }
+    hostkit::DrawSampled(*sprite, kSamples, opacity, shape);
     return sprite;
 }
 
