@@ -51,10 +51,13 @@ public:
 class StudioSpriteBank final : public hostkit::SpriteBank {
 public:
     // Puts a sprite drawn or loaded in straight colour under number,
-    // replacing what was there; the bank keeps it premultiplied.
+    // replacing what was there; the bank keeps it premultiplied. A null
+    // sprite empties the number (the bank answers null for it).
     void Put(std::int32_t number, std::unique_ptr<PixelSurface> sprite)
     {
-        sprite->Premultiply();
+        if (sprite) {
+            sprite->Premultiply();
+        }
         SpriteBank::Put(number, std::move(sprite));
     }
 };
