@@ -55,19 +55,32 @@ struct Rows {
 // alpha spread over its four bytes first.
 constexpr std::size_t kChunk = 64;
 
-// For each pixel of s, its four bytes set to 255 - D(alpha r); with
-// keepAlpha, its alpha byte to 255 instead.
+// For each pixel of s, its four bytes set to 255 - its alpha; with
+// keepAlpha, its alpha byte to 255 instead. (Shifts and ors: 32-bit lanes
+// multiply slowly.)
 template <bool keepAlpha>
+inline void SpreadComplement(Byte* __restrict out, const Byte* __restrict s, std::size_t pixels)
+{
+    for (std::size_t i = 0; i < pixels; ++i) {
+        std::uint32_t word;
+        std::memcpy(&word, s + 4 * i, 4);
+        std::uint32_t inverse = 255u - (word >> 24);
+        inverse |= inverse << 8;
+        word = keepAlpha ? inverse | inverse << 16 | 0xFF000000u : inverse | inverse << 16;
+        std::memcpy(out + 4 * i, &word, 4);
+    }
+}
+
+// For each pixel of s, its four bytes set to 255 - D(alpha r).
 inline void SpreadInverse(Byte* __restrict out, const Byte* __restrict s, std::size_t pixels, Byte rate)
 {
     for (std::size_t i = 0; i < pixels; ++i) {
         std::uint32_t word;
         std::memcpy(&word, s + 4 * i, 4);
-        // (shifts rather than multiplications: 32-bit lanes multiply slowly)
         const std::uint32_t x = (word >> 24) * rate + 128u;
-        const std::uint32_t inverse = 255u - ((x + (x >> 8)) >> 8);
-        const std::uint32_t colour = inverse | inverse << 8 | inverse << 16;
-        word = keepAlpha ? colour | 0xFF000000u : colour | inverse << 24;
+        std::uint32_t inverse = 255u - ((x + (x >> 8)) >> 8);
+        inverse |= inverse << 8;
+        word = inverse | inverse << 16;
         std::memcpy(out + 4 * i, &word, 4);
     }
 }
@@ -76,7 +89,7 @@ inline void SpreadInverse(Byte* __restrict out, const Byte* __restrict s, std::s
 template <bool weighted>
 VELORA_ROW_LOOP void OverRows(Rows rows, Byte rate)
 {
-    alignas(32) Byte inverse[kChunk * 4];
+    alignas(64) Byte inverse[kChunk * 4];
     for (std::size_t y = 0; y < rows.height; ++y) {
         Byte* const dRow = rows.dest + y * rows.destStride;
         const Byte* const sRow = rows.src + y * rows.srcStride;
@@ -84,7 +97,11 @@ VELORA_ROW_LOOP void OverRows(Rows rows, Byte rate)
             const std::size_t bytes = 4 * std::min(kChunk, rows.pixels - done);
             Byte* __restrict d = dRow + 4 * done;
             const Byte* __restrict s = sRow + 4 * done;
-            SpreadInverse<false>(inverse, s, bytes / 4, rate);
+            if (weighted) {
+                SpreadInverse(inverse, s, bytes / 4, rate);
+            } else {
+                SpreadComplement<false>(inverse, s, bytes / 4);
+            }
             for (std::size_t i = 0; i < bytes; ++i) {
                 const Byte source = weighted ? MulDiv255(s[i], rate) : s[i];
                 d[i] = AddClamped(source, MulDiv255(d[i], inverse[i]));
@@ -116,7 +133,7 @@ void CopyRows(Rows rows)
 // dk = D(dk r) for the colour; the alpha, times 255 / 255, stays.
 VELORA_ROW_LOOP void DarkenRows(Rows rows, Byte rate)
 {
-    alignas(32) Byte weights[kChunk * 4];
+    alignas(64) Byte weights[kChunk * 4];
     for (std::size_t i = 0; i < kChunk * 4; ++i) {
         weights[i] = i % 4 == 3 ? Byte{255} : rate;
     }
@@ -133,11 +150,11 @@ VELORA_ROW_LOOP void DarkenRows(Rows rows, Byte rate)
 }
 
 // dk = D(dk gk), gk = 255 - D((255 - fk) r), fk = sk + 255 - s3 at most 255;
-// for the alpha f3 is 255 (the spread inverse's alpha byte), so g3 is 255
+// for the alpha f3 is 255 (the spread complement's alpha byte), so g3 is 255
 // and the alpha stays.
 VELORA_ROW_LOOP void MultiplyRows(Rows rows, Byte rate)
 {
-    alignas(32) Byte inverse[kChunk * 4];
+    alignas(64) Byte inverse[kChunk * 4];
     for (std::size_t y = 0; y < rows.height; ++y) {
         Byte* const dRow = rows.dest + y * rows.destStride;
         const Byte* const sRow = rows.src + y * rows.srcStride;
@@ -145,7 +162,7 @@ VELORA_ROW_LOOP void MultiplyRows(Rows rows, Byte rate)
             const std::size_t bytes = 4 * std::min(kChunk, rows.pixels - done);
             Byte* __restrict d = dRow + 4 * done;
             const Byte* __restrict s = sRow + 4 * done;
-            SpreadInverse<true>(inverse, s, bytes / 4, 255);
+            SpreadComplement<true>(inverse, s, bytes / 4);
             for (std::size_t i = 0; i < bytes; ++i) {
                 const Byte over = AddClamped(s[i], inverse[i]);
                 const auto factor = static_cast<Byte>(255 - MulDiv255(static_cast<Byte>(255 - over), rate));
