@@ -9,6 +9,8 @@
 #                         and driven in Debian's headless Chromium
 #   web.long_run          the plug-in's long seeded run as WebAssembly in
 #                         Node.js: the same pinned digests as every build
+#   web.hostkit.conformance  the host kit's conformance suite as
+#                         WebAssembly in Node.js
 include(ExternalProject)
 
 find_file(VELORA_EMSCRIPTEN_TOOLCHAIN Emscripten.cmake
@@ -30,6 +32,7 @@ ExternalProject_Add(velora_web
         -DCMAKE_BUILD_TYPE=Release
         -DVELORA_BUILD_TESTS=OFF
         -DVELORA_WEB_LONG_RUN=ON
+        -DVELORA_WEB_CONFORMANCE=ON
     BUILD_ALWAYS ON
     INSTALL_COMMAND "")
 
@@ -47,3 +50,8 @@ set_tests_properties(web.studio.browser PROPERTIES TIMEOUT 600)
 
 add_test(NAME web.long_run COMMAND ${VELORA_NODE} ${VELORA_WEB_DIR}/long-run/velora_long_run.js)
 set_tests_properties(web.long_run PROPERTIES TIMEOUT 300 PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] 1 test")
+
+add_test(NAME web.hostkit.conformance
+    COMMAND ${VELORA_NODE} ${VELORA_WEB_DIR}/hostkit-conformance/velora_hostkit_conformance.js)
+set_tests_properties(web.hostkit.conformance PROPERTIES TIMEOUT 300
+    PASS_REGULAR_EXPRESSION "every operation matches the oracle")

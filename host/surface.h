@@ -1,7 +1,6 @@
 // The reference host's surfaces: kit surfaces (hostkit/surface.h: four bytes
 // a pixel, red, green, blue, alpha, colour premultiplied) with a name for
-// the trace, a register of the surfaces alive, and pixman views of the same
-// memory for the previewer's own image work (gradients, scaling).
+// the trace and a register of the surfaces alive.
 #pragma once
 
 #include <cstddef>
@@ -11,8 +10,6 @@
 #include "host/host_api.h"
 #include "contract/host_interfaces.h"
 #include "hostkit/surface.h"
-
-using pixman_image_t = union pixman_image;
 
 namespace velora::host {
 
@@ -44,19 +41,11 @@ public:
     const std::string& Label() const { return label_; }
     void SetLabel(std::string label) { label_ = std::move(label); }
 
-    // pixman views of the pixels (null for a surface without pixels): Image
-    // reads the alpha byte, OpaqueImage reads every pixel as opaque. Both
-    // are premultiplied, pixman's own form.
-    pixman_image_t* Image() const { return image_; }
-    pixman_image_t* OpaqueImage() const { return opaque_; }
-
     // Set by the surface factory: Destroy then ends the surface.
     void MarkFactoryMade() { EndOnDestroy(nullptr, nullptr); }
 
 private:
     std::string label_;
-    pixman_image_t* image_ = nullptr;
-    pixman_image_t* opaque_ = nullptr;
 };
 
 }  // namespace velora::host

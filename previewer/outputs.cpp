@@ -1,6 +1,7 @@
 #include "previewer/outputs.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -22,6 +23,30 @@ namespace velora::preview {
 namespace {
 
 std::uint16_t Wide(int byte) { return static_cast<std::uint16_t>(byte * 257); }
+
+// A pixman view of a host surface's pixels (bytes R, G, B, A, premultiplied,
+// read as one native word: pixman's own form), for the image work the host
+// kit does not do. Throws std::bad_alloc when pixman cannot make it.
+class PixmanView {
+public:
+    explicit PixmanView(host::HostSurface& surface)
+        : image_(pixman_image_create_bits(
+              std::endian::native == std::endian::little ? PIXMAN_a8b8g8r8 : PIXMAN_r8g8b8a8, surface.Width(),
+              surface.Height(), reinterpret_cast<std::uint32_t*>(surface.Bytes()),
+              static_cast<int>(surface.Stride())))
+    {
+        if (!image_) {
+            throw std::bad_alloc();
+        }
+    }
+    ~PixmanView() { pixman_image_unref(image_); }
+    PixmanView(const PixmanView&) = delete;
+    PixmanView& operator=(const PixmanView&) = delete;
+    pixman_image_t* Image() const { return image_; }
+
+private:
+    pixman_image_t* image_;
+};
 
 bool ParseColour(const std::string& text, host::Rgba& colour)
 {
@@ -62,8 +87,14 @@ void PaintGradient(host::HostSurface& surface)
     if (!gradient) {
         throw std::bad_alloc();
     }
-    pixman_image_composite32(PIXMAN_OP_SRC, gradient, nullptr, surface.Image(), 0, 0, 0, 0, 0, 0, surface.Width(),
-                             surface.Height());
+    try {
+        const PixmanView view(surface);
+        pixman_image_composite32(PIXMAN_OP_SRC, gradient, nullptr, view.Image(), 0, 0, 0, 0, 0, 0,
+                                 surface.Width(), surface.Height());
+    } catch (...) {
+        pixman_image_unref(gradient);
+        throw;
+    }
     pixman_image_unref(gradient);
 }
 
@@ -74,17 +105,18 @@ void PaintImage(host::HostSurface& surface, const std::string& path)
     // Scaling mixes neighbours, which wants premultiplied colour: loaded
     // images are, and the copy carries the scaling.
     host::HostSurface premultiplied(image->Width(), image->Height(), "background");
-    pixman_image_composite32(PIXMAN_OP_SRC, image->Image(), nullptr, premultiplied.Image(), 0, 0, 0, 0,
+    const PixmanView source(premultiplied);
+    pixman_image_composite32(PIXMAN_OP_SRC, PixmanView(*image).Image(), nullptr, source.Image(), 0, 0, 0, 0,
                              0, 0, image->Width(), image->Height());
     pixman_transform_t scale;
     pixman_transform_init_scale(&scale, pixman_double_to_fixed(double(image->Width()) / surface.Width()),
                                 pixman_double_to_fixed(double(image->Height()) / surface.Height()));
-    pixman_image_set_transform(premultiplied.Image(), &scale);
-    pixman_image_set_filter(premultiplied.Image(), PIXMAN_FILTER_BILINEAR, nullptr, 0);
-    pixman_image_set_repeat(premultiplied.Image(), PIXMAN_REPEAT_PAD);
+    pixman_image_set_transform(source.Image(), &scale);
+    pixman_image_set_filter(source.Image(), PIXMAN_FILTER_BILINEAR, nullptr, 0);
+    pixman_image_set_repeat(source.Image(), PIXMAN_REPEAT_PAD);
     surface.Fill({0, 0, 0, 255});
-    pixman_image_composite32(PIXMAN_OP_OVER, premultiplied.Image(), nullptr, surface.Image(), 0, 0, 0, 0, 0, 0,
-                             surface.Width(), surface.Height());
+    pixman_image_composite32(PIXMAN_OP_OVER, source.Image(), nullptr, PixmanView(surface).Image(), 0, 0, 0, 0, 0,
+                             0, surface.Width(), surface.Height());
 }
 
 void WriteFile(const std::string& path, const std::uint8_t* bytes, std::size_t size)
@@ -226,33 +258,32 @@ bool ContactSheet::Wants(std::int32_t index) const
 void ContactSheet::Place(std::int32_t index, host::HostSurface& frame)
 {
     // Downscaling averages the pixels each thumbnail pixel covers.
+    const PixmanView source(frame);
+    const PixmanView sheet(*sheet_);
     const pixman_fixed_t step = pixman_double_to_fixed(1.0 / scale_);
     pixman_transform_t transform;
     pixman_transform_init_scale(&transform, step, step);
-    pixman_image_set_transform(frame.Image(), &transform);
+    pixman_image_set_transform(source.Image(), &transform);
     int count = 0;
     pixman_fixed_t* filter = pixman_filter_create_separable_convolution(
         &count, step, step, PIXMAN_KERNEL_BOX, PIXMAN_KERNEL_BOX, PIXMAN_KERNEL_BOX, PIXMAN_KERNEL_BOX, 4, 4);
     if (filter) {
-        pixman_image_set_filter(frame.Image(), PIXMAN_FILTER_SEPARABLE_CONVOLUTION, filter, count);
+        pixman_image_set_filter(source.Image(), PIXMAN_FILTER_SEPARABLE_CONVOLUTION, filter, count);
         std::free(filter);
     } else {
-        pixman_image_set_filter(frame.Image(), PIXMAN_FILTER_BILINEAR, nullptr, 0);
+        pixman_image_set_filter(source.Image(), PIXMAN_FILTER_BILINEAR, nullptr, 0);
     }
-    pixman_image_set_repeat(frame.Image(), PIXMAN_REPEAT_PAD);
+    pixman_image_set_repeat(source.Image(), PIXMAN_REPEAT_PAD);
     for (std::size_t slot = 0; slot < picks_.size(); ++slot) {
         if (picks_[slot] != index) {
             continue;
         }
         const auto column = static_cast<std::int32_t>(slot) % kSheetColumns;
         const auto row = static_cast<std::int32_t>(slot) / kSheetColumns;
-        pixman_image_composite32(PIXMAN_OP_SRC, frame.Image(), nullptr, sheet_->Image(), 0, 0, 0, 0,
+        pixman_image_composite32(PIXMAN_OP_SRC, source.Image(), nullptr, sheet.Image(), 0, 0, 0, 0,
                                  kSheetGap + column * (thumbWidth_ + kSheetGap),
                                  kSheetGap + row * (thumbHeight_ + kSheetGap), thumbWidth_, thumbHeight_);
     }
-    pixman_image_set_transform(frame.Image(), nullptr);
-    pixman_image_set_filter(frame.Image(), PIXMAN_FILTER_NEAREST, nullptr, 0);
-    pixman_image_set_repeat(frame.Image(), PIXMAN_REPEAT_NONE);
 }
 
 void ContactSheet::Write(const std::string& path) const { host::SavePng(*sheet_, path); }
