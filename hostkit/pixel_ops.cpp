@@ -6,6 +6,15 @@
 // over the whole rectangle is also built for AVX-512 (x86-64-v4) and AVX2,
 // and the processor picks its version once per call at load time;
 // elsewhere (MinGW, WebAssembly) the baseline vectors serve.
+//
+// BlendRect (and DrawRect, which is BlendRect at full rate), the operation
+// every particle draws with, has its own loops on x86-64 Linux, written with
+// intrinsics (AVX-512, AVX2 or SSE2, the best the processor has, chosen on
+// the first call): one pass over each pixel in 16-bit lanes, its alpha
+// copied to its four lanes by a shuffle, and the end of a row under a mask,
+// instead of the two passes and the chunks above. Measured on the 32 x 32
+// sprite of the benchmark, each is faster than the compiler's loop for the
+// same instruction set.
 #include "hostkit/pixel_ops.h"
 
 #include <algorithm>
@@ -14,6 +23,13 @@
 #include <vector>
 
 #include "hostkit/clip.h"
+
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__)
+#define VELORA_BLEND_INTRINSICS 1
+#include <immintrin.h>
+#else
+#define VELORA_BLEND_INTRINSICS 0
+#endif
 
 namespace velora::hostkit {
 namespace {
@@ -109,6 +125,178 @@ VELORA_ROW_LOOP void OverRows(Rows rows, Byte rate)
         }
     }
 }
+
+#if VELORA_BLEND_INTRINSICS
+// OverRows with intrinsics. Every value stays in an unsigned 16-bit lane:
+// a product of two bytes plus 128 is at most 65153, D(t) is the high half of
+// (t + 128) x 257 as in MulDiv255, and a sum of two bytes (at most 510) is
+// clamped to 255 by the saturating pack back to bytes. The pixels a row has
+// beyond a whole vector go through OverPixel.
+
+// One pixel of OverRows: the same arithmetic, for the end of a row.
+template <bool weighted>
+inline void OverPixel(Byte* __restrict d, const Byte* __restrict s, Byte rate)
+{
+    Byte source[4];
+    for (int k = 0; k < 4; ++k) {
+        source[k] = weighted ? MulDiv255(s[k], rate) : s[k];
+    }
+    const auto inverse = static_cast<Byte>(255 - source[3]);
+    for (int k = 0; k < 4; ++k) {
+        d[k] = AddClamped(source[k], MulDiv255(d[k], inverse));
+    }
+}
+
+// Four pixels at a time in SSE2, which every x86-64 processor has. The
+// alpha, the fourth 16-bit lane of each pixel, is copied to its four lanes
+// by shuffling the low and the high half of the register.
+template <bool weighted>
+void OverRowsSse2(Rows rows, Byte rate)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi16(128);
+    const __m128i scale = _mm_set1_epi16(257);
+    const __m128i full = _mm_set1_epi16(255);
+    const __m128i weight = _mm_set1_epi16(rate);
+    const auto divide = [&](__m128i product) { return _mm_mulhi_epu16(_mm_add_epi16(product, half), scale); };
+    const auto blend = [&](__m128i source, __m128i dest) {
+        if (weighted) {
+            source = divide(_mm_mullo_epi16(source, weight));
+        }
+        const __m128i alpha = _mm_shufflehi_epi16(_mm_shufflelo_epi16(source, 0xFF), 0xFF);
+        return _mm_add_epi16(source, divide(_mm_mullo_epi16(dest, _mm_sub_epi16(full, alpha))));
+    };
+    for (std::size_t y = 0; y < rows.height; ++y) {
+        Byte* const d = rows.dest + y * rows.destStride;
+        const Byte* const s = rows.src + y * rows.srcStride;
+        std::size_t i = 0;
+        for (; i + 4 <= rows.pixels; i += 4) {
+            const __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * i));
+            const __m128i dest = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 4 * i));
+            const __m128i low = blend(_mm_unpacklo_epi8(source, zero), _mm_unpacklo_epi8(dest, zero));
+            const __m128i high = blend(_mm_unpackhi_epi8(source, zero), _mm_unpackhi_epi8(dest, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4 * i), _mm_packus_epi16(low, high));
+        }
+        for (; i < rows.pixels; ++i) {
+            OverPixel<weighted>(d + 4 * i, s + 4 * i, rate);
+        }
+    }
+}
+
+// Eight pixels at a time in AVX2. The unpacks and the pack work within each
+// 128-bit half, so the pixels come back in their order; the alpha is copied
+// with one byte shuffle (bytes 6 and 7 are the first pixel's alpha lane, 14
+// and 15 the second's, in each 16 bytes). The last pixels of a row, fewer
+// than eight, are loaded and stored under a mask, one 32-bit pixel a lane.
+template <bool weighted>
+__attribute__((target("avx2"))) void OverRowsAvx2(Rows rows, Byte rate)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i half = _mm256_set1_epi16(128);
+    const __m256i scale = _mm256_set1_epi16(257);
+    const __m256i full = _mm256_set1_epi16(255);
+    const __m256i weight = _mm256_set1_epi16(rate);
+    const __m256i alphaLanes = _mm256_broadcastsi128_si256(
+        _mm_setr_epi8(6, 7, 6, 7, 6, 7, 6, 7, 14, 15, 14, 15, 14, 15, 14, 15));
+    const auto divide = [&](__m256i product) __attribute__((target("avx2"))) {
+        return _mm256_mulhi_epu16(_mm256_add_epi16(product, half), scale);
+    };
+    const auto blend = [&](__m256i source, __m256i dest) __attribute__((target("avx2"))) {
+        if (weighted) {
+            source = divide(_mm256_mullo_epi16(source, weight));
+        }
+        const __m256i alpha = _mm256_shuffle_epi8(source, alphaLanes);
+        return _mm256_add_epi16(source, divide(_mm256_mullo_epi16(dest, _mm256_sub_epi16(full, alpha))));
+    };
+    const auto over = [&](__m256i source, __m256i dest) __attribute__((target("avx2"))) {
+        const __m256i low = blend(_mm256_unpacklo_epi8(source, zero), _mm256_unpacklo_epi8(dest, zero));
+        const __m256i high = blend(_mm256_unpackhi_epi8(source, zero), _mm256_unpackhi_epi8(dest, zero));
+        return _mm256_packus_epi16(low, high);
+    };
+    const std::size_t whole = rows.pixels / 8 * 8;
+    const __m256i tail = _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(rows.pixels - whole)),
+                                            _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    for (std::size_t y = 0; y < rows.height; ++y) {
+        Byte* const d = rows.dest + y * rows.destStride;
+        const Byte* const s = rows.src + y * rows.srcStride;
+        for (std::size_t i = 0; i < whole; i += 8) {
+            const auto* source = reinterpret_cast<const __m256i*>(s + 4 * i);
+            auto* dest = reinterpret_cast<__m256i*>(d + 4 * i);
+            _mm256_storeu_si256(dest, over(_mm256_loadu_si256(source), _mm256_loadu_si256(dest)));
+        }
+        if (whole < rows.pixels) {
+            const auto* source = reinterpret_cast<const int*>(s + 4 * whole);
+            auto* dest = reinterpret_cast<int*>(d + 4 * whole);
+            _mm256_maskstore_epi32(dest, tail,
+                                   over(_mm256_maskload_epi32(source, tail), _mm256_maskload_epi32(dest, tail)));
+        }
+    }
+}
+
+// Sixteen pixels at a time in AVX-512 (BW, for the 16-bit lanes), the same
+// steps as OverRowsAvx2 in registers twice as wide, the last pixels of a row
+// under a mask.
+template <bool weighted>
+__attribute__((target("avx512bw"))) void OverRowsAvx512(Rows rows, Byte rate)
+{
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i half = _mm512_set1_epi16(128);
+    const __m512i scale = _mm512_set1_epi16(257);
+    const __m512i full = _mm512_set1_epi16(255);
+    const __m512i weight = _mm512_set1_epi16(rate);
+    const __m512i alphaLanes = _mm512_set4_epi32(0x0F0E0F0E, 0x0F0E0F0E, 0x07060706, 0x07060706);
+    const auto divide = [&](__m512i product) __attribute__((target("avx512bw"))) {
+        return _mm512_mulhi_epu16(_mm512_add_epi16(product, half), scale);
+    };
+    const auto blend = [&](__m512i source, __m512i dest) __attribute__((target("avx512bw"))) {
+        if (weighted) {
+            source = divide(_mm512_mullo_epi16(source, weight));
+        }
+        const __m512i alpha = _mm512_shuffle_epi8(source, alphaLanes);
+        return _mm512_add_epi16(source, divide(_mm512_mullo_epi16(dest, _mm512_sub_epi16(full, alpha))));
+    };
+    const auto over = [&](__m512i source, __m512i dest) __attribute__((target("avx512bw"))) {
+        const __m512i low = blend(_mm512_unpacklo_epi8(source, zero), _mm512_unpacklo_epi8(dest, zero));
+        const __m512i high = blend(_mm512_unpackhi_epi8(source, zero), _mm512_unpackhi_epi8(dest, zero));
+        return _mm512_packus_epi16(low, high);
+    };
+    const std::size_t whole = rows.pixels / 16 * 16;
+    const auto tail = static_cast<__mmask16>((1u << (rows.pixels - whole)) - 1u);
+    for (std::size_t y = 0; y < rows.height; ++y) {
+        Byte* const d = rows.dest + y * rows.destStride;
+        const Byte* const s = rows.src + y * rows.srcStride;
+        for (std::size_t i = 0; i < whole; i += 16) {
+            _mm512_storeu_si512(d + 4 * i, over(_mm512_loadu_si512(s + 4 * i), _mm512_loadu_si512(d + 4 * i)));
+        }
+        if (tail != 0) {
+            const Byte* source = s + 4 * whole;
+            Byte* dest = d + 4 * whole;
+            _mm512_mask_storeu_epi32(
+                dest, tail, over(_mm512_maskz_loadu_epi32(tail, source), _mm512_maskz_loadu_epi32(tail, dest)));
+        }
+    }
+}
+
+// The processor's best version of OverRows, chosen on the first call.
+template <bool weighted>
+void OverRowsBest(const Rows& rows, Byte rate)
+{
+    static const int level = __builtin_cpu_supports("avx512bw") ? 2 : __builtin_cpu_supports("avx2") ? 1 : 0;
+    if (level == 2) {
+        OverRowsAvx512<weighted>(rows, rate);
+    } else if (level == 1) {
+        OverRowsAvx2<weighted>(rows, rate);
+    } else {
+        OverRowsSse2<weighted>(rows, rate);
+    }
+}
+#else
+template <bool weighted>
+void OverRowsBest(const Rows& rows, Byte rate)
+{
+    OverRows<weighted>(rows, rate);
+}
+#endif
 
 // dk = dk + D(sk r).
 VELORA_ROW_LOOP void AddRows(Rows rows, Byte rate)
@@ -211,9 +399,9 @@ void BlendRect(Surface& dest, std::int32_t dx, std::int32_t dy, const Surface& s
     }
     OverRect(dest, dx, dy, src, sx, sy, width, height, [weight](const Rows& rows) {
         if (weight == kFullRate) {
-            OverRows<false>(rows, weight);
+            OverRowsBest<false>(rows, weight);
         } else {
-            OverRows<true>(rows, weight);
+            OverRowsBest<true>(rows, weight);
         }
     });
 }
