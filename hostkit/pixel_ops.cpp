@@ -87,6 +87,9 @@ inline void SpreadComplement(Byte* __restrict out, const Byte* __restrict s, std
     }
 }
 
+#if !VELORA_BLEND_INTRINSICS
+// (Where the blend has intrinsics, below, these two are not needed.)
+
 // For each pixel of s, its four bytes set to 255 - D(alpha r).
 inline void SpreadInverse(Byte* __restrict out, const Byte* __restrict s, std::size_t pixels, Byte rate)
 {
@@ -125,6 +128,7 @@ VELORA_ROW_LOOP void OverRows(Rows rows, Byte rate)
         }
     }
 }
+#endif
 
 #if VELORA_BLEND_INTRINSICS
 // OverRows with intrinsics. Every value stays in an unsigned 16-bit lane:
