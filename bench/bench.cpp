@@ -186,10 +186,11 @@ void Draw(benchmark::State& state)
     NullHost host;
     IDrawPlugin* plugin = CreateInterface(&IID_DrawPlugin);
     plugin->SetInterface(&IID_SpriteBank, static_cast<ISpriteBank*>(&host.bank));
-    DrawPluginFields& services = FieldsOf(plugin);  // stands in for the host's modules
+    DrawPluginFields services = FieldsOf(plugin);  // stands in for the host's modules
     services.graphBlend = &host.blend;
     services.graphFilter = &host.filter;
     services.surfaceFactory = &host.factory;
+    SetFields(plugin, services);
     Init(kHandle, kWidth, kHeight, 100, 16, 4);
     SetType(kHandle, mode);
     SetNumof(kHandle, count);

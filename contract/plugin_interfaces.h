@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "contract/abi.h"
 #include "contract/guid.h"
@@ -71,12 +72,22 @@ struct DrawPluginFields {
     std::int32_t lastHeight;          // the latest Init's height, never read
 };
 
-// The fields of a plug-in object that CreateInterface returned. The engine
-// only reads them; a test bench may set the services itself.
-inline const DrawPluginFields& FieldsOf(const IDrawPlugin* plugin)
+// The fields of a plug-in object that CreateInterface returned, as they
+// are now: a copy of its memory, as the engine reads it.
+inline DrawPluginFields FieldsOf(const IDrawPlugin* plugin)
 {
-    return *reinterpret_cast<const DrawPluginFields*>(plugin);
+    DrawPluginFields fields;
+    std::memcpy(&fields, static_cast<const void*>(plugin), sizeof fields);
+    return fields;
 }
-inline DrawPluginFields& FieldsOf(IDrawPlugin* plugin) { return *reinterpret_cast<DrawPluginFields*>(plugin); }
+
+// Writes every field after the table pointer. The engine never does; a
+// test bench that stands in for the host's modules may.
+inline void SetFields(IDrawPlugin* plugin, const DrawPluginFields& fields)
+{
+    constexpr std::size_t kAfterTable = offsetof(DrawPluginFields, drawHost);
+    std::memcpy(reinterpret_cast<unsigned char*>(static_cast<void*>(plugin)) + kAfterTable,
+                reinterpret_cast<const unsigned char*>(&fields) + kAfterTable, sizeof fields - kAfterTable);
+}
 
 }  // namespace velora

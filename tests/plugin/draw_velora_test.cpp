@@ -67,10 +67,10 @@ protected:
     // run of this suite reports.
     static bool IsCurrent(IDrawPlugin* plugin)
     {
-        const std::int32_t before = FieldsOf(plugin).lastHandle;
+        DrawPluginFields fields = FieldsOf(plugin);
         ProbeInit();
         const bool current = FieldsOf(plugin).lastHandle == kProbeHandle;
-        FieldsOf(plugin).lastHandle = before;
+        SetFields(plugin, fields);  // as it was
         return current;
     }
     static void ProbeInit()
@@ -133,7 +133,7 @@ TEST_F(PluginObject, FieldsFollowTheTablePointerInOrder)
     EXPECT_EQ(numbers[1], 11);
     EXPECT_EQ(numbers[2], 12);
     // The contract's view of the same memory.
-    const DrawPluginFields& fields = FieldsOf(plugin);
+    const DrawPluginFields fields = FieldsOf(plugin);
     EXPECT_EQ(fields.table, words[0]);
     EXPECT_EQ(fields.graphFilter, static_cast<IGraphFilter*>(&host.graphFilter));
     EXPECT_EQ(fields.lastHeight, 12);
@@ -186,7 +186,7 @@ TEST_F(PluginObject, ConstructionAcquiresTheFourServicesInOrder)
 {
     LoadAllModules();
     IDrawPlugin* plugin = Create();
-    const DrawPluginFields& fields = FieldsOf(plugin);
+    const DrawPluginFields fields = FieldsOf(plugin);
     EXPECT_EQ(modules.lookups, (std::vector<std::string>{"MainSystem", "Graph", "Graph", "SurfaceFactory"}));
     EXPECT_EQ(fields.mainSystem, testing::HostModules::MainSystem(&IID_MainSystem));
     EXPECT_EQ(fields.graphBlend, &host.graphBlend);
@@ -204,7 +204,7 @@ TEST_F(PluginObject, MissingModulesLeaveNullServicesButStillMakeTheObject)
 {
     IDrawPlugin* plugin = Create();
     EXPECT_EQ(debug.messages, std::vector<std::string>(4, kHostModuleMissing));
-    const DrawPluginFields& fields = FieldsOf(plugin);
+    const DrawPluginFields fields = FieldsOf(plugin);
     EXPECT_EQ(fields.mainSystem, nullptr);
     EXPECT_EQ(fields.graphBlend, nullptr);
     EXPECT_EQ(fields.graphFilter, nullptr);
@@ -219,7 +219,7 @@ TEST_F(PluginObject, EachServiceFailureIsToldAndTheOthersAreStillAcquired)
     modules.Load("MainSystem", {{"CreateInterface", &testing::HostModules::MainSystem}});  // no GetInterface
     testing::HostModules::refuseGraphFilter = true;
     IDrawPlugin* plugin = Create();
-    const DrawPluginFields& fields = FieldsOf(plugin);
+    const DrawPluginFields fields = FieldsOf(plugin);
     EXPECT_EQ(debug.messages, (std::vector<std::string>{kExportMissing, kServiceNull}));
     EXPECT_EQ(fields.mainSystem, nullptr);
     EXPECT_EQ(fields.graphBlend, &host.graphBlend);
@@ -274,7 +274,7 @@ TEST_F(PluginObject, SetInterfaceAcceptsOnlyTheDrawHostAndTheSpriteBank)
 {
     LoadAllModules();
     IDrawPlugin* plugin = Create();
-    const DrawPluginFields& fields = FieldsOf(plugin);
+    const DrawPluginFields fields = FieldsOf(plugin);
     testing::FakeDrawHost other(host.log);
 
     plugin->SetInterface(nullptr, nullptr);
@@ -292,8 +292,8 @@ TEST_F(PluginObject, SetInterfaceAcceptsOnlyTheDrawHostAndTheSpriteBank)
     plugin->SetInterface(&IID_DrawHost, static_cast<IDrawHost*>(&other));
     plugin->SetInterface(&IID_SpriteBank, static_cast<ISpriteBank*>(&host.spriteBank));
     plugin->SetInterface(&IID_DrawHost, nullptr);  // never clears
-    EXPECT_EQ(fields.drawHost, static_cast<IDrawHost*>(&other));
-    EXPECT_EQ(fields.spriteBank, static_cast<ISpriteBank*>(&host.spriteBank));
+    EXPECT_EQ(FieldsOf(plugin).drawHost, static_cast<IDrawHost*>(&other));
+    EXPECT_EQ(FieldsOf(plugin).spriteBank, static_cast<ISpriteBank*>(&host.spriteBank));
     EXPECT_EQ(debug.messages, std::vector<std::string>{kSetNullInterface});
     plugin->Destroy();
 }

@@ -45,7 +45,7 @@ TEST(HostModules, AreFoundOnlyOnceTheHostHasLoadedThem)
     debug.messages.clear();
     IDrawPlugin* plugin = CreateInterface(&IID_DrawPlugin);
     ASSERT_NE(plugin, nullptr);
-    const DrawPluginFields& fields = FieldsOf(plugin);
+    const DrawPluginFields fields = FieldsOf(plugin);
     EXPECT_TRUE(debug.messages.empty());
     EXPECT_EQ(static_cast<void*>(fields.mainSystem), Answer(mainSystem, "GetInterface", IID_MainSystem));
     EXPECT_EQ(static_cast<void*>(fields.graphBlend), Answer(graph, "CreateInterface", IID_GraphBlend));
