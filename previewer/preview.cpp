@@ -34,6 +34,7 @@
 #include "host/petals.h"
 #include "host/png_io.h"
 #include "host/services.h"
+#include "hostkit/services.h"
 #include "previewer/effect_clock.h"
 #include "previewer/plugin_library.h"
 #include "previewer/script.h"
@@ -67,30 +68,22 @@ void Warn(const Reporter& reporter, const std::string& line)
     }
 }
 
-// Sprites by number, each one the bank's own; null for a number it lacks.
-class PreviewBank final : public ISpriteBank {
-public:
-    ISurface* VELORA_METHOD GetSprite(std::int32_t number) override
-    {
-        const auto found = sprites_.find(number);
-        return found == sprites_.end() ? nullptr : found->second.get();
+// Puts a copy of sprite under number in the kit's bank, named for the
+// trace ("sprite7"); a number outside int32 holds nothing.
+void PutSprite(hostkit::SpriteBank& bank, std::int64_t number, const host::HostSurface& sprite)
+{
+    if (number < INT32_MIN || number > INT32_MAX) {
+        return;
     }
-    void Put(std::int64_t number, const host::HostSurface& sprite)
-    {
-        if (number < INT32_MIN || number > INT32_MAX) {
-            return;
-        }
-        auto copy = std::make_unique<host::HostSurface>(sprite.Width(), sprite.Height(),
-                                                        "sprite" + std::to_string(number));
-        std::memcpy(copy->Bytes(), sprite.Bytes(), sprite.Stride() * static_cast<std::size_t>(sprite.Height()));
-        sprites_[static_cast<std::int32_t>(number)] = std::move(copy);
-    }
-    bool Has(std::int64_t number) const { return number >= INT32_MIN && number <= INT32_MAX && sprites_.contains(static_cast<std::int32_t>(number)); }
-    std::int32_t Count() const { return static_cast<std::int32_t>(sprites_.size()); }
+    auto copy = std::make_unique<host::HostSurface>(sprite.Width(), sprite.Height(), "sprite" + std::to_string(number));
+    std::memcpy(copy->Bytes(), sprite.Bytes(), sprite.Stride() * static_cast<std::size_t>(sprite.Height()));
+    bank.Put(static_cast<std::int32_t>(number), std::move(copy));
+}
 
-private:
-    std::map<std::int32_t, std::unique_ptr<host::HostSurface>> sprites_;
-};
+bool HasSprite(const hostkit::SpriteBank& bank, std::int64_t number)
+{
+    return number >= INT32_MIN && number <= INT32_MAX && bank.Find(static_cast<std::int32_t>(number));
+}
 
 // Everything the run needs before the plug-in is loaded.
 struct Plan {
@@ -98,7 +91,7 @@ struct Plan {
     bool fromScript = false;
     std::int32_t width = 0;
     std::int32_t height = 0;
-    PreviewBank bank;
+    hostkit::SpriteBank bank;
     std::int32_t spritesLoaded = 0;
     std::string spritesFrom;
 };
@@ -189,7 +182,7 @@ void MakePlan(const Options& options, Plan& plan)
         plan.width = options.width;
         plan.height = options.height;
         for (std::int32_t i = 0; i < loadedCount; ++i) {
-            plan.bank.Put(std::int64_t{options.base} + i, *loaded[static_cast<std::size_t>(i)]);
+            PutSprite(plan.bank, std::int64_t{options.base} + i, *loaded[static_cast<std::size_t>(i)]);
         }
         plan.spritesLoaded = loadedCount;
         return;
@@ -223,10 +216,10 @@ void MakePlan(const Options& options, Plan& plan)
             run = &shaped;
         }
         for (std::size_t i = 0; i < run->size(); ++i) {
-            plan.bank.Put(std::int64_t{layer.base} + static_cast<std::int64_t>(i), *(*run)[i]);
+            PutSprite(plan.bank, std::int64_t{layer.base} + static_cast<std::int64_t>(i), *(*run)[i]);
         }
     }
-    plan.spritesLoaded = plan.bank.Count();
+    plan.spritesLoaded = static_cast<std::int32_t>(plan.bank.Size());
 }
 
 // Settings that draw nothing or lose particles.
@@ -250,7 +243,7 @@ void WarnAboutLayers(const Plan& plan, const Reporter& reporter)
             const std::int64_t last = first + layer.count - 1;
             std::int64_t missing = 0;
             for (std::int64_t number = first; number <= last && missing <= 100000; ++number) {
-                missing += plan.bank.Has(number) ? 0 : 1;
+                missing += HasSprite(plan.bank, number) ? 0 : 1;
             }
             if (missing > 0) {
                 Warn(reporter, who + "the run of sprites " + std::to_string(first) + " to " + std::to_string(last) +
