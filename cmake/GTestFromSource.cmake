@@ -15,3 +15,14 @@ add_library(velora_gtest STATIC
 target_include_directories(velora_gtest SYSTEM PUBLIC ${VELORA_GTEST_SOURCE_DIR}/include)
 target_include_directories(velora_gtest PRIVATE ${VELORA_GTEST_SOURCE_DIR})
 add_library(GTest::gtest_main ALIAS velora_gtest)
+
+# The win32-thread MinGW runtime has no std::mutex, on which GoogleTest builds
+# its Notification: give it one of Windows' own (tests/support/gtest_win32).
+include(CheckCXXSourceCompiles)
+check_cxx_source_compiles("#include <mutex>\nstd::mutex m;\nint main() { return 0; }"
+    VELORA_HAS_STD_MUTEX)
+if(NOT VELORA_HAS_STD_MUTEX)
+    set(notification ${PROJECT_SOURCE_DIR}/tests/support/gtest_win32/notification.h)
+    target_sources(velora_gtest PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/gtest_win32/notification.cpp)
+    target_compile_options(velora_gtest PUBLIC "SHELL:-include ${notification}")
+endif()

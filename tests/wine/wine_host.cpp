@@ -29,12 +29,14 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "contract/exports.h"
 #include "contract/messages.h"
 #include "tests/wine/host_module.h"
 #include "tests/wine/memory_surface.h"
+#include "tests/wine/version_resource.h"
 
 namespace {
 
@@ -701,6 +703,34 @@ bool ModulesAreLookedUpAfresh(Session& s)
     return true;
 }
 
+// The version resource the build gives the DLL, read back as Explorer's
+// Details tab reads it.
+bool VersionResource(Session& s)
+{
+    const version_resource::Resource version = version_resource::Read(s.pluginPath);
+    ExpectTrue("GetFileVersionInfoA reads the version resource", version.readable, version.failure);
+    if (!version.readable) {
+        return true;  // nothing below could pass; the other scenarios still run
+    }
+    ExpectEqual<unsigned long>("FILEVERSION major, minor", version.fileVersionMS,
+                               VELORA_TEST_FILE_VERSION_MS);
+    ExpectEqual<unsigned long>("FILEVERSION patch, build", version.fileVersionLS,
+                               VELORA_TEST_FILE_VERSION_LS);
+    const std::pair<const char*, std::string> expected[] = {
+        {"FileVersion", VELORA_TEST_VERSION},
+        {"ProductVersion", VELORA_TEST_VERSION},
+        {"ProductName", "DrawVelora"},
+        {"FileDescription", VELORA_TEST_FILE_DESCRIPTION},
+        {"OriginalFilename", "DrawVelora.dll"},
+    };
+    for (const auto& [name, value] : expected) {
+        const std::string got = version.Get(name);
+        ExpectTrue(std::string("version resource ") + name + " " + Escaped(value), got == value,
+                   "got " + Escaped(got));
+    }
+    return true;
+}
+
 // The control exports report nothing, whatever the handle; unloading
 // the library with running effects registered is clean.
 bool ControlExportsAndUnload(Session& s)
@@ -731,7 +761,7 @@ int Run(const char* pluginPath)
     Session s;
     s.pluginPath = pluginPath;
     using Scenario = bool (*)(Session&);
-    for (Scenario scenario : {&LoadThePlugin, &WithoutHostModules, &FactoryRefusesOtherGuids, &SetInterfaceTakesTwoInterfaces, &InitRecordsUpdateReports, &WithHostModules, &DrawInEveryMode, &SharedRandomGenerator, &GraphAnswersNull, &DestroyAndTheCurrentObject, &MainSystemWithoutExport, &ModulesAreLookedUpAfresh, &ControlExportsAndUnload}) {
+    for (Scenario scenario : {&VersionResource, &LoadThePlugin, &WithoutHostModules, &FactoryRefusesOtherGuids, &SetInterfaceTakesTwoInterfaces, &InitRecordsUpdateReports, &WithHostModules, &DrawInEveryMode, &SharedRandomGenerator, &GraphAnswersNull, &DestroyAndTheCurrentObject, &MainSystemWithoutExport, &ModulesAreLookedUpAfresh, &ControlExportsAndUnload}) {
         if (!scenario(s)) {
             return 1;
         }

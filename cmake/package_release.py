@@ -1,0 +1,91 @@
+#!/usr/bin/env python3
+"""Makes the release zip of the Windows plug-in, the same bytes every time.
+
+usage: package_release.py OUTPUT.zip FOLDER NAME=PATH [NAME=PATH ...]
+
+Every NAME=PATH is stored as FOLDER/NAME, in the order given, followed by
+FOLDER/SHA256SUMS (the SHA-256 of each, in `sha256sum -c` form). Entries carry
+a fixed time (SOURCE_DATE_EPOCH where set, else 1980-01-01 00:00), fixed
+permissions (rw-r--r--) and no owner, so the zip depends on the files'
+contents only. It is written beside OUTPUT and renamed when complete; on any
+failure OUTPUT is left as it was, the reason is printed and the exit status
+is 1.
+"""
+import hashlib
+import os
+import sys
+import tempfile
+import time
+import zipfile
+
+FIXED_TIME = (1980, 1, 1, 0, 0, 0)  # the earliest a zip can hold
+
+
+def entry_time():
+    epoch = os.environ.get("SOURCE_DATE_EPOCH")
+    if not epoch:
+        return FIXED_TIME
+    stamp = time.gmtime(int(epoch))
+    return max(FIXED_TIME, tuple(stamp[:6]))
+
+
+def add(archive, name, data, when):
+    info = zipfile.ZipInfo(name, date_time=when)
+    info.create_system = 3  # Unix, so that the permissions below are read
+    info.external_attr = 0o100644 << 16
+    info.compress_type = zipfile.ZIP_DEFLATED
+    archive.writestr(info, data, compresslevel=9)
+
+
+def main(argv):
+    if len(argv) < 4:
+        print(__doc__.strip().splitlines()[2], file=sys.stderr)
+        return 2
+    output, folder, pairs = argv[1], argv[2], argv[3:]
+    files = []
+    for pair in pairs:
+        name, sep, path = pair.partition("=")
+        if not sep or not name or not path:
+            print(f"package_release: {pair!r} is not NAME=PATH", file=sys.stderr)
+            return 2
+        try:
+            with open(path, "rb") as source:
+                files.append((name, source.read()))
+        except OSError as error:
+            print(f"package_release: cannot read {path}: {error.strerror}", file=sys.stderr)
+            return 1
+    sums = "".join(f"{hashlib.sha256(data).hexdigest()}  {name}\n" for name, data in files)
+    files.append(("SHA256SUMS", sums.encode("ascii")))
+
+    directory = os.path.dirname(os.path.abspath(output))
+    when = entry_time()
+    temporary = None
+    try:
+        os.makedirs(directory, exist_ok=True)
+        handle, temporary = tempfile.mkstemp(prefix=".package-", suffix=".zip", dir=directory)
+        with os.fdopen(handle, "wb") as stream:
+            with zipfile.ZipFile(stream, "w") as archive:
+                for name, data in files:
+                    add(archive, f"{folder}/{name}", data, when)
+            stream.flush()
+            os.fsync(stream.fileno())
+        os.chmod(temporary, 0o644)
+        os.replace(temporary, output)
+        temporary = None
+    except OSError as error:
+        print(f"package_release: cannot write {output}: {error.strerror}", file=sys.stderr)
+        return 1
+    finally:
+        if temporary is not None:
+            try:
+                os.unlink(temporary)
+            except OSError:
+                pass
+    with open(output, "rb") as written:
+        digest = hashlib.sha256(written.read()).hexdigest()
+    print(f"{digest}  {output}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
