@@ -20,6 +20,12 @@ set(VELORA_WINE32 /usr/lib/wine/wine CACHE FILEPATH "The loader of 32-bit Wine")
 
 set(VELORA_WINDOWS_I686_DIR ${CMAKE_BINARY_DIR}/windows-i686)
 set(VELORA_WINDOWS_X86_64_DIR ${CMAKE_BINARY_DIR}/windows-x86_64)
+# The engine's DLL as shipped: the i686 tree's release zip, unpacked by the
+# test windows.i686.release.package (see the end of this file), is what the
+# 32-bit tests load.
+set(VELORA_RELEASE_FOLDER DrawVelora-${PROJECT_VERSION})
+set(VELORA_SHIPPED_DIR ${VELORA_WINDOWS_I686_DIR}/shipped/${VELORA_RELEASE_FOLDER})
+set(VELORA_SHIPPED_DLL ${VELORA_SHIPPED_DIR}/DrawVelora.dll)
 
 function(velora_cross_build name toolchain binary_dir)
     ExternalProject_Add(${name}
@@ -53,7 +59,7 @@ set(system_imports "KERNEL32.DLL,WINMM.DLL,MSVCRT.DLL")
 add_test(NAME windows.i686.exports
     COMMAND ${CMAKE_COMMAND}
         -DMODE=objdump -DTOOL=${VELORA_I686_OBJDUMP} -DFORMAT=pei-i386
-        -DLIBRARY=${VELORA_WINDOWS_I686_DIR}/DrawVelora.dll
+        -DLIBRARY=${VELORA_SHIPPED_DLL}
         -DIMPORTS=${system_imports}
         -DFUNCTIONS=MSVCRT.DLL:srand,rand
         -P ${check_exports})
@@ -117,7 +123,7 @@ add_test(NAME windows.i686.unit_tests
     COMMAND ${run_under_wine32} ${VELORA_WINDOWS_I686_DIR}/tests/velora_tests.exe)
 add_test(NAME windows.i686.end_to_end
     COMMAND ${run_under_wine32} ${VELORA_WINDOWS_I686_DIR}/tests/wine/wine_host.exe
-        Z:${VELORA_WINDOWS_I686_DIR}/DrawVelora.dll)
+        Z:${VELORA_SHIPPED_DLL})
 set_tests_properties(windows.i686.unit_tests windows.i686.end_to_end PROPERTIES
     TIMEOUT 600
     SKIP_RETURN_CODE 77
@@ -129,3 +135,49 @@ set_tests_properties(windows.i686.exports windows.x86_64.exports
     windows.check_exports.rejects_missing_functions windows.check_exports.rejects_other_format
     windows.wine.end_to_end windows.i686.unit_tests windows.i686.end_to_end
     PROPERTIES LABELS windows)
+
+# The release zip (cmake/ReleasePackage.cmake, made by the i686 tree), checked
+# as a user receives it and unpacked for the tests that load the shipped DLL:
+# its five entries with fixed time and mode, SHA256SUMS matching, the
+# stripped DLL at most 128 KB.
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+find_program(VELORA_I686_ADDR2LINE NAMES i686-w64-mingw32-addr2line REQUIRED)
+add_test(NAME windows.i686.release.package
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/release/check_package.py
+        ${VELORA_WINDOWS_I686_DIR}/dist/${VELORA_RELEASE_FOLDER}-win32.zip ${VELORA_RELEASE_FOLDER}
+        ${VELORA_WINDOWS_I686_DIR}/shipped 131072)
+set_tests_properties(windows.i686.release.package PROPERTIES
+    FIXTURES_SETUP velora_shipped_dll
+    FAIL_REGULAR_EXPRESSION "FAILED")
+
+# The shipped DLL imports exactly the functions of the README's table, each
+# one there since Windows XP or earlier; the check notices an unlisted one.
+add_test(NAME windows.i686.release.imports
+    COMMAND ${CMAKE_COMMAND} -DTOOL=${VELORA_I686_OBJDUMP} -DLIBRARY=${VELORA_SHIPPED_DLL}
+        -DREADME=${PROJECT_SOURCE_DIR}/README.md -P ${PROJECT_SOURCE_DIR}/tests/release/check_imports.cmake)
+add_test(NAME windows.check_imports.rejects_unlisted
+    COMMAND ${CMAKE_COMMAND} -DTOOL=${VELORA_X86_64_OBJDUMP}
+        -DLIBRARY=${VELORA_WINDOWS_X86_64_DIR}/DrawVelora.dll
+        -DREADME=${PROJECT_SOURCE_DIR}/README.md -P ${PROJECT_SOURCE_DIR}/tests/release/check_imports.cmake)
+set_tests_properties(windows.check_imports.rejects_unlisted PROPERTIES
+    PASS_REGULAR_EXPRESSION "imported but not listed: [A-Z]")
+
+# A crash address in the shipped DLL, as a module offset, turned into the
+# function and line by addr2line through the DLL's .gnu_debuglink.
+add_test(NAME windows.i686.release.addr2line
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${VELORA_I686_OBJDUMP} -DADDR2LINE=${VELORA_I686_ADDR2LINE}
+        -DLIBRARY=${VELORA_SHIPPED_DLL} -DEXPORT=Start -DSOURCE=plugin/control_exports.cpp
+        -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -P ${PROJECT_SOURCE_DIR}/tests/release/addr2line.cmake)
+
+# The same sources copied to another folder and built and packed again give
+# the same zip, byte for byte (DLL, debug file and zip alike).
+add_test(NAME windows.i686.release.reproducible
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tests/release/reproducible_release.sh ${PROJECT_SOURCE_DIR}
+        ${VELORA_WINDOWS_I686_DIR}/dist/${VELORA_RELEASE_FOLDER}-win32.zip)
+set_tests_properties(windows.i686.release.reproducible PROPERTIES TIMEOUT 600)
+
+set_tests_properties(windows.i686.exports windows.i686.end_to_end windows.i686.release.imports
+    windows.i686.release.addr2line PROPERTIES FIXTURES_REQUIRED velora_shipped_dll)
+set_tests_properties(windows.i686.release.package windows.i686.release.imports
+    windows.check_imports.rejects_unlisted windows.i686.release.addr2line
+    windows.i686.release.reproducible PROPERTIES LABELS windows)

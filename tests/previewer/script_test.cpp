@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+#include <vector>
+
 #include "previewer/options.h"
 
 namespace velora::preview {
@@ -91,6 +95,57 @@ TEST(Script, DrawingOrderFollowsTheCommentsAndTheStateFollowsTheCalls)
     EXPECT_EQ(unnamed.layers[0].rate, 255);
     EXPECT_EQ(unnamed.notes.size(), 1u) << "the user hears that no comment gave its rate";
     EXPECT_EQ(ParseScript("Init(3, 8, 8, 0, 1, 1);\n").notes.size(), 2u) << "and that it never starts";
+}
+
+// The guide for script authors shows its three worked setups (petals, snow,
+// two layers for depth) in this text: each must read back as the layers its
+// prose describes, so that pasting it into the studio or the previewer works.
+TEST(Script, TheGuidesWorkedSetupsReadAsTheLayersTheyDescribe)
+{
+    std::ifstream file(VELORA_GUIDE);
+    ASSERT_TRUE(file) << VELORA_GUIDE;
+    std::stringstream stream;
+    stream << file.rdbuf();
+    const std::string guide = stream.str();
+    std::vector<Script> setups;  // the code blocks that make layers, in order
+    for (std::size_t open = guide.find("```\n"); open != std::string::npos;) {
+        const std::size_t close = guide.find("```", open + 4);
+        ASSERT_NE(close, std::string::npos) << "an unclosed code block";
+        const std::string block = guide.substr(open + 4, close - open - 4);
+        if (block.find("Init(") != std::string::npos) {
+            setups.push_back(ParseScript(block));
+        }
+        open = guide.find("```\n", close + 3);
+    }
+    ASSERT_EQ(setups.size(), 3u);
+
+    ASSERT_EQ(setups[0].layers.size(), 1u);
+    const Layer& petals = setups[0].layers[0];
+    EXPECT_EQ(petals.base, 100);
+    EXPECT_EQ(petals.count, 16);
+    EXPECT_EQ(petals.rotation, 4);
+    EXPECT_EQ(petals.numof, 40);
+    EXPECT_TRUE(petals.started);
+
+    ASSERT_EQ(setups[1].layers.size(), 1u);
+    const Layer& snow = setups[1].layers[0];
+    EXPECT_EQ(snow.type, 1);
+    EXPECT_EQ(snow.rotation, 1);
+    EXPECT_EQ(snow.numof, 150);
+    EXPECT_LT(snow.xSpeed, 0.0f);  // blown to the left
+    EXPECT_TRUE(snow.started);
+
+    ASSERT_EQ(setups[2].layers.size(), 2u);
+    const Layer& back = setups[2].layers[0];
+    const Layer& front = setups[2].layers[1];
+    EXPECT_EQ(back.handle, 1);
+    EXPECT_EQ(front.handle, 2);
+    // Far away: more, slower, fainter; in front: full strength.
+    EXPECT_GT(back.numof, front.numof);
+    EXPECT_LT(back.ySpeed, front.ySpeed);
+    EXPECT_LT(back.rate, front.rate);
+    EXPECT_EQ(front.rate, 255);
+    EXPECT_TRUE(back.started && front.started);
 }
 
 TEST(Script, MistakesNameTheLine)
