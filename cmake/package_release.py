@@ -25,7 +25,10 @@ def entry_time():
     epoch = os.environ.get("SOURCE_DATE_EPOCH")
     if not epoch:
         return FIXED_TIME
-    stamp = time.gmtime(int(epoch))
+    try:
+        stamp = time.gmtime(int(epoch))
+    except (ValueError, OverflowError, OSError):
+        raise SystemExit(f"package_release: SOURCE_DATE_EPOCH={epoch!r} is not a time in seconds")
     return max(FIXED_TIME, tuple(stamp[:6]))
 
 
