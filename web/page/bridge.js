@@ -110,6 +110,16 @@ export function loadSheet(pixels, width, height, cell, base) {
   });
 }
 
+// A copy of the frame the canvas shows, after every change sent before:
+// resolves with { width, height, pixels } (RGBA).
+export function snapshot() {
+  const id = nextId++;
+  return new Promise((resolve) => {
+    waiting.set(id, resolve);
+    send({ op: "snapshot", id });
+  });
+}
+
 // Asks the plug-in for an interface by GUID (16 bytes, or null for none),
 // as the engine does; the plug-in answers trouble in its messages.
 export function createInterface(guid) {

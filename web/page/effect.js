@@ -104,8 +104,15 @@ function createVeloraEngine(module, canvas, post) {
     module._free(pointer);
   }
 
+  // A copy of the frame last drawn, as the canvas shows it.
+  function snapshot({ id }) {
+    const pixels = image ? new Uint8ClampedArray(image.data) : new Uint8ClampedArray(0);
+    post({ type: "reply", id, width: image?.width ?? 0, height: image?.height ?? 0, pixels }, [pixels.buffer]);
+  }
+
   const handlers = {
     open,
+    snapshot,
     loadSheet,
     createInterface,
     call: ({ name, args }) => { if (VELORA_CALLS.has(name)) module[`_${name}`](...args); },
@@ -143,7 +150,7 @@ if (typeof document === "undefined" && typeof importScripts === "function") {
       importScripts(data.script);
       createVeloraStudio({ onDebugMessage: (text, raw) => self.postMessage({ type: "debug", text, raw }) }).then(
         (module) => {
-          engine = createVeloraEngine(module, data.canvas, (message) => self.postMessage(message));
+          engine = createVeloraEngine(module, data.canvas, (message, transfer) => self.postMessage(message, transfer ?? []));
           self.postMessage({ type: "ready" });
           waiting.splice(0).forEach((message) => engine.handle(message));
         },

@@ -89,12 +89,14 @@ export function fitFrame() {
   return true;
 }
 
-// After any change: the frame draws the layers as they now are, and every
+// After any change: the frame as large as the largest field, the layers
+// drawn as they now are, and every
 // listener follows; while paused one frame shows it (the clock stands
 // still, so only the sway of one motion step moves the particles). A change
 // the user made (user: true) lets the address follow again.
 export function changed({ user = true } = {}) {
   if (user) state.keepAddress = false;
+  fitFrame();
   bridge.drawList(state.layers.map(({ handle, rate, visible }) => ({ handle, rate, visible })));
   for (const fn of listeners) fn();
   if (state.paused) bridge.render();

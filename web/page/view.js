@@ -7,13 +7,20 @@ import { state } from "./state.js";
 import { allWarnings } from "./warnings.js";
 
 const $ = (id) => document.getElementById(id);
-const last = { work: 0, interval: 0, calls: 0, shown: 0 };
+const last = { work: 0, interval: 0, calls: 0, shown: 0, at: 0 };
 
 function showReadout() {
   const size = `${state.frame.width} × ${state.frame.height}`;
   const calls = `${grouped(last.calls)} drawing call${last.calls === 1 ? "" : "s"}`;
   if (state.paused) {
     $("readout").textContent = `Paused · the last frame took ${last.work.toFixed(2)} ms of work · ${calls} · ${size}`;
+    return;
+  }
+  // A frame that takes longer than a second is said to, as it draws.
+  const waited = performance.now() - last.at;
+  if (waited > 1000) {
+    $("readout").textContent = `Drawing a frame: none has come for ${(waited / 1000).toFixed(1)} s` +
+      (last.at ? ` (the last took ${last.work.toFixed(2)} ms of work) · ${calls}` : "") + ` · ${size}`;
     return;
   }
   if (!last.interval) return;
@@ -29,8 +36,8 @@ export function frameDrawn({ frames, calls, work, interval, live }) {
   stage.dataset.drawCalls = String(total);
   stage.dataset.layerDrawCalls = calls.join(",");
   stage.dataset.frames = String(frames);
-  Object.assign(last, { work, calls: total, interval: live ? interval : last.interval });
   const now = performance.now();
+  Object.assign(last, { work, calls: total, interval: live ? interval : last.interval, at: now });
   if (now - last.shown >= 250 || state.paused) {
     last.shown = now;
     showReadout();
@@ -54,6 +61,9 @@ export function wireStage() {
     changed();
   });
   document.addEventListener("visibilitychange", holdClock);
+  setInterval(() => {
+    if (!state.paused && performance.now() - last.at > 1000) showReadout();
+  }, 500);
   $("background").addEventListener("change", () => {
     setBackground($("background").value);
     changed();
