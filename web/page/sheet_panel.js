@@ -80,9 +80,14 @@ function targetSheet() {
   return sheetOf(state.sheets, current()) ?? [...state.sheets].reverse().find((sheet) => sheet.pixels) ?? null;
 }
 
+// The values the user typed, by key.
+function typedValues(typed, values) {
+  return Object.fromEntries(GRID_KEYS.filter((key) => typed[key]).map((key) => [key, values[key]]));
+}
+
 // The grid found in a sheet, for what the user has not typed.
 function findGrid(sheet) {
-  const found = detectGrid(sheet.pixels, sheet.width, sheet.height);
+  const found = detectGrid(sheet.pixels, sheet.width, sheet.height, typedValues(sheet.typed, sheet));
   for (const key of GRID_KEYS) if (!sheet.typed[key]) sheet[key] = found[key];
   if (cutGeometry(sheet).count === 0) {
     Object.assign(sheet, found);
@@ -165,8 +170,6 @@ function applyGrid(key) {
   let error = "";
   if (input.value.trim() === "" && !input.validity.badInput) {
     typed[key] = false;
-    Object.assign(grid, detectGrid(sheet.pixels, sheet.width, sheet.height));
-    for (const k of GRID_KEYS) if (typed[k]) grid[k] = sheet[k];
   } else {
     const value = Number(input.value);
     const limit = key === "cell" ? Math.min(sheet.width, sheet.height) : Math.max(sheet.width, sheet.height);
@@ -176,8 +179,13 @@ function applyGrid(key) {
     else {
       grid[key] = value;
       typed[key] = true;
-      if (cutGeometry({ width: sheet.width, height: sheet.height, ...grid }).count === 0) error = `${value} leaves no whole cell`;
     }
+  }
+  if (!error) {
+    // What was not typed is found again, fitted to what was.
+    const found = detectGrid(sheet.pixels, sheet.width, sheet.height, typedValues(typed, grid));
+    for (const k of GRID_KEYS) if (!typed[k]) grid[k] = found[k];
+    if (cutGeometry({ width: sheet.width, height: sheet.height, ...grid }).count === 0) error = `${input.value.trim()} leaves no whole cell`;
   }
   if (error) {
     input.setAttribute("aria-invalid", "true");

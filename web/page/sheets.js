@@ -78,7 +78,9 @@ const same = (values) => values.every((value) => value === values[0]);
 //   margin on both sides (with no spacing unless the numbers need it).
 // A sheet without transparent gaps: a strip of square cells gives its short
 // side, or the largest square that tiles the image, if it is not tiny.
-export function detectGrid(rgba, width, height) {
+// typed: values the user gave (cell, margin or spacing), which the others
+// are fitted to where the sprites' places allow it.
+export function detectGrid(rgba, width, height, typed = {}) {
   const columnFilled = new Uint8Array(width);
   const rowFilled = new Uint8Array(height);
   for (let y = 0; y < height; ++y) {
@@ -120,7 +122,11 @@ export function detectGrid(rgba, width, height) {
     const side = runs === across ? width : height;
     const left = side - runs.length * step;  // 2 margin - spacing
     if (left < 0) return null;
-    const spacing = left % 2;
+    let spacing = left % 2;
+    if (typed.spacing !== undefined) spacing = typed.spacing;
+    else if (typed.margin !== undefined) spacing = 2 * typed.margin - left;
+    else if (typed.cell !== undefined) spacing = step - typed.cell;
+    if (spacing < 0 || spacing >= step || (left + spacing) % 2) return null;
     return check({ cell: step - spacing, margin: (left + spacing) / 2, spacing });
   }
 }

@@ -66,6 +66,13 @@ test("sheets: margin, spacing and cell size are found, and the cells are packed 
     const { rgba, width, height } = sheet(made);
     assert.deepEqual(detectGrid(rgba, width, height), grid, JSON.stringify(made));
   }
+  // Spacing and margin look alike around sprites that do not fill their
+  // cells: a typed value settles it, and the others are fitted to it.
+  const discs = sheet({ cell: 48, columns: 4, rows: 2, margin: 10, spacing: 2, disc: true });
+  assert.deepEqual(detectGrid(discs.rgba, discs.width, discs.height), { cell: 50, margin: 9, spacing: 0 });
+  for (const typed of [{ spacing: 2 }, { margin: 10 }, { cell: 48 }]) {
+    assert.deepEqual(detectGrid(discs.rgba, discs.width, discs.height, typed), { cell: 48, margin: 10, spacing: 2 });
+  }
   const { rgba, width, height } = sheet(cases[0][0]);
   const geometry = cutGeometry({ width, height, ...cases[0][1] });
   assert.deepEqual([geometry.columns, geometry.rows, geometry.count, geometry.right, geometry.bottom], [4, 2, 8, 0, 0]);

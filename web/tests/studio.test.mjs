@@ -503,7 +503,7 @@ test("two sheets on two layers draw their own cells, and the script numbers them
   assert.equal(await countColours("only1", RGB), 0, "layer 1 shows sheet.png");
 });
 
-test("S typed cuts the sheet again at once, at least 4, and says what is left out", async () => {
+test("S typed cuts the sheet again at once, at least 4, fits the margin and spacing, and says what is left out", async () => {
   await selectLayer(1);
   await page.fill("#sheet-cell", "96");
   assert.match(await page.textContent("#sheet-status"), /^grid\.png: 2 sprites of 96 × 96 \(numbers 200–201\), 2 × 1 cells\.$/);
@@ -514,11 +514,16 @@ test("S typed cuts the sheet again at once, at least 4, and says what is left ou
   assert.match(await page.textContent("#sheet-status"), /S 3 is outside 4 to 96 .*stays cut at 96 px/);
   assert.ok((await scriptText()).includes("Init(1, 640, 480, 200, 2, 1);"));
 
+  // A smaller S keeps each sprite in the middle of its cell: the margin and
+  // spacing are fitted to it, unless they are typed too.
   await page.fill("#sheet-cell", "40");
   assert.equal(await page.getAttribute("#sheet-cell", "aria-invalid"), "false");
+  assert.match(await page.textContent("#sheet-status"), /8 sprites of 40 × 40 .*, margin 4 px, spacing 8 px\.$/);
+  await page.fill("#sheet-margin", "0");
   assert.match(await page.textContent("#sheet-status"),
     /8 sprites of 40 × 40 .* Note: the right 32 px and the bottom 16 px are left out \(not whole cells\)\.$/);
 
+  await page.fill("#sheet-margin", "");
   await page.fill("#sheet-cell", "");  // back to the grid's own size
   assert.match(await page.textContent("#sheet-status"), /^grid\.png: 8 sprites of 48 × 48 \(numbers 200–207\), 4 × 2 cells\.$/);
   assert.ok((await scriptText()).includes("Init(1, 640, 480, 200, 8, 2);"));
@@ -830,6 +835,9 @@ test("at 360 px wide nothing scrolls sideways", async () => {
     assert.ok(widths[0] <= widths[1], `the page is ${widths[0]} px wide in a ${widths[1]} px window`);
     const right = await page.$eval("#stage", (c) => c.getBoundingClientRect().right);
     assert.ok(right <= 360, `the canvas reaches ${right}`);
+    const outside = await page.$$eval("fieldset input, fieldset select", (fields) => fields.filter((field) =>
+      field.getBoundingClientRect().right > field.closest("fieldset").getBoundingClientRect().right).map((field) => field.id));
+    assert.deepEqual(outside, [], "fields past their fieldset's border");
   } finally {
     await page.setViewportSize({ width: 1280, height: 1040 });
   }
