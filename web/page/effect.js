@@ -150,7 +150,8 @@ if (typeof document === "undefined" && typeof importScripts === "function") {
       importScripts(data.script);
       createVeloraStudio({ onDebugMessage: (text, raw) => self.postMessage({ type: "debug", text, raw }) }).then(
         (module) => {
-          engine = createVeloraEngine(module, data.canvas, (message, transfer) => self.postMessage(message, transfer ?? []));
+          const post = (message, transfer) => self.postMessage(message, transfer ?? []);
+          engine = createVeloraEngine(module, data.canvas, post);
           self.postMessage({ type: "ready" });
           waiting.splice(0).forEach((message) => engine.handle(message));
         },

@@ -828,7 +828,8 @@ test("at 360 px wide nothing scrolls sideways", async () => {
   await page.setViewportSize({ width: 360, height: 740 });
   try {
     const name = `${"a-very-long-sprite-sheet-name-without-any-space".repeat(2).slice(0, 61)}.png`;
-    await dropSheet(name, { cell: 24, columns: 2, rows: 1, colours: ["#ffffff"] });
+    await dropSheet(name, { cell: 24, columns: 1, rows: 1, colours: ["#ffffff"] });
+    assert.match(await page.textContent("#sheet-status"), /: 1 sprite of 24 × 24 \(numbers \d+–\d+\), 1 × 1 cells, now used/);
     await selectRun('Sheet "sheet.png"');
     await waitFrames(2);
     const widths = await page.evaluate(() => [document.documentElement.scrollWidth, document.documentElement.clientWidth]);
