@@ -26,6 +26,8 @@ function record() {
   }
   const chunks = [];
   recording = true;
+  // The focus goes to the nearest control that stays enabled.
+  if (document.activeElement === $("record")) $("record-seconds").focus();
   $("record").disabled = true;
   const link = $("record-link");
   link.hidden = true;
@@ -44,7 +46,6 @@ function record() {
     status.textContent = `Recorded ${seconds} s.`;
     recording = false;
     $("record").disabled = false;
-    if (document.activeElement === document.body) $("record").focus();
   });
   recorder.start(500);
   let left = seconds;

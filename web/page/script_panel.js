@@ -40,10 +40,12 @@ export async function copyText(text, status, field) {
   }
 }
 
+let reading = false;
+
 async function pasteScript() {
   const status = $("paste-status");
-  const button = $("paste-apply");
-  button.disabled = true;
+  if (reading) return;
+  reading = true;
   status.className = "";
   status.textContent = "Reading the script…";
   try {
@@ -54,7 +56,7 @@ async function pasteScript() {
     status.className = "field-error";
     status.textContent = `Not rebuilt: ${error.message}. The layers are unchanged.`;
   } finally {
-    button.disabled = false;
+    reading = false;
   }
 }
 
