@@ -754,7 +754,7 @@ test("a script past the limits changes nothing, and the page answers while 100 0
     // Clicks answer within 100 ms; on a machine busy with other work one
     // may be held back by the system, never by the page.
     const sorted = [...answers].sort((a, b) => a - b);
-    assert.ok(sorted[1] < 100 && sorted[3] < 250, `clicks answered after ${answers.map((t) => t.toFixed(0)).join(", ")} ms`);
+    assert.ok(sorted[2] < 100 && sorted[3] < 250, `clicks answered after ${answers.map((t) => t.toFixed(0)).join(", ")} ms`);
     assert.equal(await other.textContent("#pause"), "Pause");
     assert.match(await other.textContent("#readout"), /^Drawing a frame: none has come for \d+\.\d s/);
   }, () => true);
