@@ -73,11 +73,13 @@ export async function readScript(text, parse = parseGrammar) {
   const initLine = new Map();
   for (const call of parsed.calls) {
     checked(call.handle, "handle", call.line);
+    // The values after the handle (a reader may list the handle first).
+    const values = call.args.length > (call.op === "Init" ? INIT_FIELDS.length : 1) ? call.args.slice(1) : call.args;
     if (call.op === "Init") {
-      INIT_FIELDS.forEach((field, i) => checked(call.args[i], field.key, call.line));
+      INIT_FIELDS.forEach((field, i) => checked(values[i], field.key, call.line));
       if (!initLine.has(call.handle)) initLine.set(call.handle, call.line);
     } else if (SETTERS[call.op]) {
-      checked(call.args[0], SETTERS[call.op], call.line);
+      checked(values[0], SETTERS[call.op], call.line);
     }
   }
   if (parsed.layers.length === 0) throw new Error("no Init in the script: nothing to rebuild");
