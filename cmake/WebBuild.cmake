@@ -5,6 +5,8 @@
 # Emscripten's toolchain as the "web" preset configures build/web. Then:
 #   web.host.*            the studio host's pixel work and the plug-in driven
 #                         through it, natively, under AddressSanitizer
+#   web.studio.units      the page's pure modules (script, sheets, setup and
+#                         link, warnings) under node:test
 #   web.studio.browser    the built page served on a free port of 127.0.0.1
 #                         and driven in Debian's headless Chromium
 #   web.long_run          the plug-in's long seeded run as WebAssembly in
@@ -37,6 +39,10 @@ ExternalProject_Add(velora_web
     INSTALL_COMMAND "")
 
 add_subdirectory(${PROJECT_SOURCE_DIR}/web/tests ${CMAKE_BINARY_DIR}/web-host-tests)
+
+add_test(NAME web.studio.units
+    COMMAND ${VELORA_NODE} --test ${PROJECT_SOURCE_DIR}/web/tests/pure_modules.test.mjs)
+set_tests_properties(web.studio.units PROPERTIES TIMEOUT 120)
 
 add_test(NAME web.studio.browser
     COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/web/tests/run_browser_tests.py

@@ -1,8 +1,10 @@
 // Measures the studio's readout under a heavy scene: the opening's front
 // layer (large petals) at 5 000 particles in mode 0, the back layer hidden.
-// A measurement to run by hand, not a test: it asserts nothing.
+// A measurement to run by hand, not a test: it asserts nothing. Given two
+// or more folders (say, the studio before and after a change), it measures
+// them in turn, twice over, in one run.
 //
-//   node web/tests/measure_readout.mjs <built studio folder> [seconds]
+//   node web/tests/measure_readout.mjs <built studio folder>... [seconds]
 //
 // Needs playwright-core (`npm ci` in web/) and Debian's Chromium
 // (CHROMIUM=/usr/bin/chromium by default). Serves the folder on a free port
@@ -15,9 +17,11 @@ import { tmpdir } from "node:os";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 
-const [studio, secondsText = "10"] = process.argv.slice(2);
-if (!studio || !existsSync(path.join(studio, "index.html"))) {
-  console.error("usage: node measure_readout.mjs <built studio folder with index.html> [seconds]");
+const given = process.argv.slice(2);
+const secondsText = given.length > 1 && /^[\d.]+$/.test(given.at(-1)) ? given.pop() : "10";
+const studios = given;
+if (studios.length === 0 || studios.some((studio) => !existsSync(path.join(studio, "index.html")))) {
+  console.error("usage: node measure_readout.mjs <built studio folder with index.html>... [seconds]");
   process.exit(2);
 }
 const seconds = Number(secondsText);
@@ -28,7 +32,7 @@ if (!(seconds > 0)) {
 const here = path.dirname(fileURLToPath(import.meta.url));
 const { chromium } = createRequire(path.join(here, "..", "package.json"))("playwright-core");
 
-const root = path.resolve(studio);
+let root = "";
 const types = { ".html": "text/html", ".js": "text/javascript", ".css": "text/css", ".wasm": "application/wasm" };
 const server = createServer((request, response) => {
   const name = decodeURIComponent(new URL(request.url, "http://localhost").pathname);
@@ -37,7 +41,7 @@ const server = createServer((request, response) => {
     response.writeHead(404).end();
     return;
   }
-  response.writeHead(200, { "Content-Type": types[path.extname(file)] ?? "application/octet-stream" });
+  response.writeHead(200, { "Content-Type": types[path.extname(file)] ?? "application/octet-stream", "Cache-Control": "no-store" });
   createReadStream(file).pipe(response);
 });
 await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
@@ -50,8 +54,9 @@ const context = await chromium.launchPersistentContext(profile, {
     "--disable-component-update", "--disable-sync", "--no-first-run"],
   viewport: { width: 1280, height: 1040 },
 });
-try {
-  const page = context.pages()[0] ?? (await context.newPage());
+async function measure(studio) {
+  root = path.resolve(studio);
+  const page = await context.newPage();
   await page.goto(`http://127.0.0.1:${server.address().port}/`);
   await page.waitForFunction(() => /fps/.test(document.getElementById("readout")?.textContent ?? ""), null,
     { timeout: 60000 });
@@ -68,13 +73,21 @@ try {
   for (let i = 0; i < seconds * 2; ++i) {
     await page.waitForTimeout(500);
     const text = await page.textContent("#readout");
-    const match = /Frame ([\d.]+) ms of work · every ([\d.]+) ms \((\d+) fps\) · (\d+) sprites/.exec(text);
-    if (match) samples.push(match.slice(1).map(Number));
+    // Earlier studios said "N sprites drawn", later ones "N drawing calls".
+    const match = /Frame ([\d.]+) ms of work · every ([\d.]+) ms \(([\d.]+) fps\) · ([\d ]+) (sprites|drawing)/.exec(text);
+    if (match) samples.push(match.slice(1, 5).map((value) => Number(value.replaceAll(" ", ""))));
   }
   if (samples.length === 0) throw new Error("the readout never showed a frame rate");
   const median = (k) => samples.map((s) => s[k]).sort((a, b) => a - b)[Math.floor(samples.length / 2)];
   console.log(`${studio}: ${samples.length} readings, median ${median(0).toFixed(2)} ms of work a frame, ` +
-    `every ${median(1).toFixed(1)} ms (${median(2)} fps), ${median(3)} sprites drawn`);
+    `every ${median(1).toFixed(1)} ms (${median(2)} fps), ${median(3)} drawing calls`);
+  await page.close();
+}
+
+try {
+  for (let round = 0; round < (studios.length > 1 ? 2 : 1); ++round) {
+    for (const studio of studios) await measure(studio);
+  }
 } finally {
   await context.close();
   server.close();

@@ -13,6 +13,7 @@ import functools
 import http.server
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import threading
@@ -31,6 +32,29 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
         pass
 
 
+def run_ended(command, env, timeout):
+    """Runs command in a process group of its own and returns its status.
+
+    On a timeout or an interruption the group gets SIGTERM first (so that
+    playwright closes the Chromium it started), then SIGKILL after a grace
+    period: no process of the run outlives it.
+    """
+    process = subprocess.Popen(command, env=env, start_new_session=True)
+    try:
+        return process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        print(f"the browser tests took longer than {timeout} s: stopped", file=sys.stderr)
+        return 1
+    finally:
+        if process.poll() is None:
+            os.killpg(process.pid, signal.SIGTERM)
+            try:
+                process.wait(timeout=15)
+            except subprocess.TimeoutExpired:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--studio", required=True, help="the built studio folder (index.html, velora_studio.wasm)")
@@ -39,6 +63,7 @@ def main():
     parser.add_argument("--node", default="node")
     parser.add_argument("--npm", default="npm")
     parser.add_argument("--chromium", default="/usr/bin/chromium")
+    parser.add_argument("--timeout", type=float, default=600, help="seconds the tests may take in all")
     args = parser.parse_args()
 
     for name in ("index.html", "velora_studio.js", "velora_studio.wasm"):
@@ -71,7 +96,7 @@ def main():
             "CHROMIUM": args.chromium,
         })
         test = os.path.join(args.web, "tests", "studio.test.mjs")
-        return subprocess.run([args.node, "--test", test], env=env, timeout=600).returncode
+        return run_ended([args.node, "--test", test], env, timeout=args.timeout)
     finally:
         server.shutdown()
         server.server_close()

@@ -34,7 +34,9 @@ before(async () => {
   context = await chromium.launchPersistentContext(profile, {
     executablePath: chromiumPath,
     headless: true,
+    // studio.test: the studio served under a name other than localhost.
     args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+      "--host-resolver-rules=MAP studio.test 127.0.0.1",
       "--disable-background-networking", "--disable-component-update", "--disable-sync"],
     viewport: { width: 1280, height: 1040 },
   });
@@ -67,7 +69,25 @@ async function waitFrames(count) {
     { timeout: 30000 });
 }
 
+// Waits until the effect's engine has handled everything the page sent it
+// (and the page has every frame it drew before): a copy of the frame.
+async function settle() {
+  await page.evaluate(async () => { await (await import("/bridge.js")).snapshot(); });
+}
+
+// The size of the frame the engine draws, and the one the page names.
+async function frameSize() {
+  const [engine, named] = await page.evaluate(async () => {
+    const frame = await (await import("/bridge.js")).snapshot();
+    const { width, height } = document.getElementById("stage").dataset;
+    return [[frame.width, frame.height], [Number(width), Number(height)]];
+  });
+  assert.deepEqual(named, engine);
+  return engine;
+}
+
 async function layerDrawCalls() {
+  await settle();
   const text = await page.getAttribute("#stage", "data-layer-draw-calls");
   return text.split(",").map(Number);
 }
@@ -85,8 +105,13 @@ async function layerCallRange(index, count) {
   return { low, high };
 }
 
-// The canvas's pixels, read through a copy made for reading (reading the
-// page's own canvas back again and again would make Chromium warn).
+// The frame's pixels as the effect's engine drew them, once it has handled
+// every change made before.
+const READ_FRAME = `(async () => (await (await import("/bridge.js")).snapshot()).pixels)()`;
+
+// The canvas's pixels as the page shows them, read through a copy made for
+// reading (reading the page's own canvas back again and again would make
+// Chromium warn).
 const READ_STAGE = `(() => {
   const stage = document.getElementById("stage");
   if (!window.testReader) {
@@ -99,9 +124,10 @@ const READ_STAGE = `(() => {
   return window.testReader.getImageData(0, 0, stage.width, stage.height).data;
 })()`;
 
-// Keeps a copy of the canvas's pixels in the page under name.
-async function shot(name) {
-  await page.evaluate(`(window.testShots ??= {})[${JSON.stringify(name)}] = ${READ_STAGE}; true`);
+// Keeps a copy of the frame's pixels in the page under name (from the
+// canvas itself: onCanvas).
+async function shot(name, onCanvas = false) {
+  await page.evaluate(`(async () => { (window.testShots ??= {})[${JSON.stringify(name)}] = await ${onCanvas ? READ_STAGE : READ_FRAME}; })()`);
 }
 
 // Chooses the sprite run whose label begins with prefix.
@@ -176,6 +202,18 @@ async function pausedWithLayer2Only(body) {
   }
 }
 
+async function pausedWithLayer1Only(body) {
+  await selectLayer(2);
+  await page.uncheck("#layer-visible");
+  await page.click("#pause");
+  try {
+    await body();
+  } finally {
+    await page.click("#pause");
+    await page.check("#layer-visible");
+  }
+}
+
 async function scriptText() {
   return page.textContent("#script");
 }
@@ -183,15 +221,15 @@ async function scriptText() {
 // Drops a PNG sprite sheet made in the page: cells of `cell` px in `columns`
 // x `rows`, each filled with colours[i % colours.length], as a full square
 // (opaque sheet) or as a disc on a transparent ground.
-async function dropSheet(name, { cell, columns, rows, colours, disc = false, extra = 0 }) {
-  await page.evaluate(async ([name, cell, columns, rows, colours, disc, extra]) => {
+async function dropSheet(name, { cell, columns, rows, colours, disc = false, extra = 0, margin = 0, spacing = 0 }) {
+  await page.evaluate(async ([name, cell, columns, rows, colours, disc, extra, margin, spacing]) => {
     const canvas = document.createElement("canvas");
-    canvas.width = cell * columns + extra;
-    canvas.height = cell * rows + extra;
+    canvas.width = cell * columns + extra + 2 * margin + (columns - 1) * spacing;
+    canvas.height = cell * rows + extra + 2 * margin + (rows - 1) * spacing;
     const context = canvas.getContext("2d");
     for (let i = 0; i < columns * rows; ++i) {
-      const x = (i % columns) * cell;
-      const y = Math.floor(i / columns) * cell;
+      const x = margin + (i % columns) * (cell + spacing);
+      const y = margin + Math.floor(i / columns) * (cell + spacing);
       context.fillStyle = colours[i % colours.length];
       if (disc) {
         context.beginPath();
@@ -206,7 +244,7 @@ async function dropSheet(name, { cell, columns, rows, colours, disc = false, ext
     transfer.items.add(new File([blob], name, { type: "image/png" }));
     document.getElementById("drop-zone").dispatchEvent(
       new DragEvent("drop", { dataTransfer: transfer, bubbles: true, cancelable: true }));
-  }, [name, cell, columns, rows, colours, disc, extra]);
+  }, [name, cell, columns, rows, colours, disc, extra, margin, spacing]);
   await page.waitForFunction((n) => document.getElementById("sheet-status").textContent.startsWith(`${n}:`), name);
 }
 
@@ -235,15 +273,15 @@ test("the page loads the plug-in and draws both opening layers, with no console 
   assert.ok(behind > 50 && behind <= 70, `layer 1 drew ${behind} sprites`);
   assert.ok(front > 14 && front <= 22, `layer 2 drew ${front} sprites`);
   const readout = await page.textContent("#readout");
-  assert.match(readout, /Frame \d+\.\d\d ms of work · every \d+\.\d ms \(\d+ fps\) · \d+ sprites drawn/);
+  assert.match(readout, /Frame \d+\.\d\d ms of work · every \d+\.\d ms \(\d+ fps\) · \d+ drawing calls/);
   await page.screenshot({ path: SCREENSHOT, fullPage: true });
   assert.deepEqual(problems, []);
 });
 
 test("the canvas changes from frame to frame", async () => {
-  await shot("before");
+  await shot("before", true);
   await waitFrames(6);
-  await shot("after");
+  await shot("after", true);
   const { differ } = await compare("before", "after");
   assert.ok(differ > 500, `only ${differ} pixels changed`);
 });
@@ -352,14 +390,12 @@ test("the script text matches the controls, and Copy puts it on the clipboard", 
 });
 
 test("the plug-in's debug messages are shown decoded, on the page and in the console", async () => {
-  await page.evaluate(() => {
-    const { module } = window.veloraStudio;
-    module._CreateInterface(0);  // a null GUID
-    const guid = module._malloc(16);
-    module.HEAPU8.fill(0x11, guid, guid + 16);  // a GUID the plug-in does not know
-    module._CreateInterface(guid);
-    module._free(guid);
+  await page.evaluate(async () => {
+    const bridge = await import("/bridge.js");
+    bridge.createInterface(null);
+    bridge.createInterface(new Array(16).fill(0x11));  // a GUID the plug-in does not know
   });
+  await page.waitForFunction(() => document.querySelectorAll("#debug-log li").length === 2);
   const items = await page.$$eval("#debug-log li", (list) => list.map((item) => item.textContent));
   assert.deepEqual(items, [
     "■ERROR - pGuid==NULL - CreateInterface",
@@ -429,8 +465,6 @@ test("layers: Add layer draws another handle, Remove releases it", async () => {
   await waitFrames(2);
   assert.equal((await layerDrawCalls()).length, 2);
   assert.ok(!(await scriptText()).includes("Init(3,"));
-  // Released: drawing its handle now draws nothing.
-  assert.equal(await page.evaluate(() => window.veloraStudio.module._velora_studio_draw(3, 255)), 0);
 });
 
 const RGB = [[255, 0, 0], [0, 255, 0], [0, 0, 255]];
@@ -469,7 +503,7 @@ test("two sheets on two layers draw their own cells, and the script numbers them
   assert.equal(await countColours("only1", RGB), 0, "layer 1 shows sheet.png");
 });
 
-test("S typed cuts the sheet again at once, at least 4, and says what is left out", async () => {
+test("S typed cuts the sheet again at once, at least 4, fits the margin and spacing, and says what is left out", async () => {
   await selectLayer(1);
   await page.fill("#sheet-cell", "96");
   assert.match(await page.textContent("#sheet-status"), /^grid\.png: 2 sprites of 96 × 96 \(numbers 200–201\), 2 × 1 cells\.$/);
@@ -480,14 +514,38 @@ test("S typed cuts the sheet again at once, at least 4, and says what is left ou
   assert.match(await page.textContent("#sheet-status"), /S 3 is outside 4 to 96 .*stays cut at 96 px/);
   assert.ok((await scriptText()).includes("Init(1, 640, 480, 200, 2, 1);"));
 
+  // A smaller S keeps each sprite in the middle of its cell: the margin and
+  // spacing are fitted to it, unless they are typed too.
   await page.fill("#sheet-cell", "40");
   assert.equal(await page.getAttribute("#sheet-cell", "aria-invalid"), "false");
+  assert.match(await page.textContent("#sheet-status"), /8 sprites of 40 × 40 .*, margin 4 px, spacing 8 px\.$/);
+  await page.fill("#sheet-margin", "0");
   assert.match(await page.textContent("#sheet-status"),
     /8 sprites of 40 × 40 .* Note: the right 32 px and the bottom 16 px are left out \(not whole cells\)\.$/);
 
+  await page.fill("#sheet-margin", "");
   await page.fill("#sheet-cell", "");  // back to the grid's own size
   assert.match(await page.textContent("#sheet-status"), /^grid\.png: 8 sprites of 48 × 48 \(numbers 200–207\), 4 × 2 cells\.$/);
   assert.ok((await scriptText()).includes("Init(1, 640, 480, 200, 8, 2);"));
+});
+
+test("a sheet with a margin and spacing between its cells is cut into its cells, shown and kept", async () => {
+  await selectLayer(1);
+  await dropSheet("framed.png", { cell: 48, columns: 4, rows: 2, colours: ["#ff0000", "#00ff00"], margin: 10, spacing: 2 });
+  assert.match(await page.textContent("#sheet-status"), /^framed\.png: 8 sprites of 48 × 48 \(numbers 300–307\), 4 × 2 cells, margin 10 px, spacing 2 px, now used by layer 1\.$/);
+  assert.match(await page.getAttribute("#sheet-preview", "aria-label"), /4 × 2 cells of 48 px, margin 10 px, spacing 2 px/);
+  assert.ok((await scriptText()).includes('// sprites 300-307: sheet "framed.png", 4 x 2 cells of 48 x 48 px, margin 10, spacing 2, row by row\nInit(1, 640, 480, 300, 8, 2);'));
+  await page.waitForFunction(() => location.hash.includes("sheet=300,8,48,4,2,10,2,framed.png"));
+  // Every drawn sprite is a whole cell: pure red or green, no margin in it.
+  await pausedWithLayer1Only(async () => shot("framed"));
+  assert.ok(await countColours("framed", [[255, 0, 0], [0, 255, 0]]) > 48 * 48 * 4, "the cells are not drawn");
+  // A typed spacing cuts again at once; empty goes back to the one found.
+  await selectLayer(1);
+  await page.fill("#sheet-spacing", "0");
+  assert.match(await page.textContent("#sheet-status"), /^framed\.png: 8 sprites of 48 × 48 .*, margin 10 px\. Note: the right 6 px and the bottom 2 px are left out/);
+  await page.fill("#sheet-spacing", "");
+  assert.match(await page.textContent("#sheet-status"), /spacing 2 px\.$/);
+  await selectRun('Sheet "grid.png"');
 });
 
 test("each warning appears for its setting, names the layer, and goes when fixed", async () => {
@@ -518,6 +576,34 @@ test("each warning appears for its setting, names the layer, and goes when fixed
   assert.deepEqual(await warningKinds(), []);
 });
 
+test("rate 0 warns mode by mode, and the readout's rate matches the frames counted", async () => {
+  for (const number of [1, 2]) {
+    await selectLayer(number);
+    await typeNumber("layer-rate", 0);
+  }
+  assert.deepEqual(await warningKinds(), ["1:rate", "2:rate"]);
+  await page.selectOption("#layer-type", "2");
+  assert.match(await page.textContent('#warnings li[data-layer="2"]'), /mode 2 .* black sprites/);
+  await page.selectOption("#layer-type", "0");
+  for (const number of [1, 2]) {
+    await selectLayer(number);
+    await typeNumber("layer-rate", 255);
+  }
+  assert.deepEqual(await warningKinds(), []);
+
+  // Frames counted over two seconds against what the readout says then.
+  await page.waitForTimeout(1500);
+  const { counted, shown } = await page.evaluate(async () => {
+    const stage = document.getElementById("stage");
+    const start = [performance.now(), Number(stage.dataset.frames)];
+    await new Promise((resolve) => setTimeout(resolve, 2000));
+    const counted = (Number(stage.dataset.frames) - start[1]) * 1000 / (performance.now() - start[0]);
+    const shown = Number(/\(([\d.]+) fps\)/.exec(document.getElementById("readout").textContent)[1]);
+    return { counted, shown };
+  });
+  assert.ok(Math.abs(shown - counted) <= 0.2 * counted, `the readout says ${shown} fps, ${counted.toFixed(1)} were counted`);
+});
+
 test("number boxes take what a person types or refuse it visibly; the paused readout shows no rate", async () => {
   await selectLayer(2);
   await typeNumber("layer-numof", "1e3");
@@ -536,7 +622,7 @@ test("number boxes take what a person types or refuse it visibly; the paused rea
   await page.click("#pause");
   const readout = await page.textContent("#readout");
   await page.click("#pause");
-  assert.match(readout, /^Paused · the last frame took \d+\.\d\d ms of work · \d+ sprites drawn/);
+  assert.match(readout, /^Paused · the last frame took \d+\.\d\d ms of work · \d+ drawing calls/);
   assert.doesNotMatch(readout, /fps/);
 });
 
@@ -545,26 +631,26 @@ test("the canvas follows the largest field", async () => {
   await commitNumber("layer-width", 800);
   await commitNumber("layer-height", 600);
   await waitFrames(3);
-  assert.deepEqual(await page.$eval("#stage", (c) => [c.width, c.height]), [800, 600]);
+  assert.deepEqual(await frameSize(), [800, 600]);
   const fits = await page.$eval("#stage", (c) => c.getBoundingClientRect().right <= c.parentElement.getBoundingClientRect().right);
   assert.ok(fits, "the canvas is wider than its panel");
   const calls = await layerDrawCalls();
   assert.ok(calls[0] > 0 && calls[1] > 0, `after the new frame: ${calls}`);
   await commitNumber("layer-width", WIDTH);
   await commitNumber("layer-height", HEIGHT);
-  assert.deepEqual(await page.$eval("#stage", (c) => [c.width, c.height]), [WIDTH, HEIGHT]);
+  assert.deepEqual(await frameSize(), [WIDTH, HEIGHT]);
 });
 
 test("a reload restores the setup from the address, and asks for the sheets by name", async () => {
   await page.selectOption("#background", "05070f,1a2440");
-  await page.waitForFunction(() => location.hash === `#${window.veloraStudio.setupAddress()}`);
+  await page.waitForFunction(() => location.hash.includes("bg=05070f,1a2440"));
   const before = await scriptText();
   await page.reload();
   await waitFrames(3);
   assert.equal(await scriptText(), before);
   assert.equal(await page.inputValue("#background"), "05070f,1a2440");
   assert.match(await page.textContent("#setup-status"),
-    /^Restored 2 layers from the address\. Load the sprite sheets "sheet\.png", "grid\.png" again\.$/);
+    /^Restored 2 layers from the address\. Load the sprite sheets "sheet\.png", "grid\.png", "framed\.png" again\.$/);
   assert.deepEqual(await warningKinds(), ["1:base", "2:base"]);
   assert.match(await page.textContent("#warnings li"), /Load the sheet "grid\.png" again/);
 
@@ -628,14 +714,135 @@ test("a pasted script rebuilds the layers; a wrong one changes nothing", async (
   assert.equal(await scriptText(), script);
 });
 
+test("a script past the limits changes nothing, and the page answers while 100 000 particles draw in mode 3", async () => {
+  const before = await scriptText();
+  await page.evaluate(() => { document.getElementById("paste-box").open = true; });
+  const lines = Array.from({ length: 10000 }, (_, i) => `Init(${i + 1}, 640, 480, 0, 32, 4);`);
+  await page.$eval("#paste-script", (area, text) => { area.value = text; }, lines.join("\n"));
+  await page.click("#paste-apply");
+  await page.waitForFunction(() => document.getElementById("paste-status").textContent.startsWith("Not rebuilt"));
+  assert.equal(await page.textContent("#paste-status"),
+    "Not rebuilt: the script makes 10 000 layers, more than the studio's limit of 64. The layers are unchanged.");
+  assert.equal(await scriptText(), before);
+
+  // One layer of 100 000 particles in mode 3: each frame takes seconds.
+  await withPage(`${url}#v=2&bg=000000,000000&layer=1,1,640,480,0,32,4,3,100000,40,1,1,255`, async (other) => {
+    await other.waitForTimeout(500);
+    // While the engine draws (a frame takes seconds), the page's own thread
+    // stays free: a click is answered within 100 ms, and its timers never
+    // stand still for long (a busy machine may hold one back a little).
+    const { gap, answers } = await other.evaluate(async () => {
+      let last = performance.now();
+      const end = last + 2500;
+      let gap = 0;
+      const answers = [];
+      while (performance.now() < end) {
+        await new Promise((resolve) => setTimeout(resolve, 5));
+        const now = performance.now();
+        gap = Math.max(gap, now - last);
+        last = now;
+        if (answers.length < 4 && end - now < 2500 - 500 * (answers.length + 1)) {
+          document.getElementById("pause").click();
+          await new Promise((resolve) => requestAnimationFrame(resolve));
+          answers.push(performance.now() - now);
+        }
+      }
+      return { gap, answers };
+    });
+    assert.ok(gap < 250, `the page's thread stood still for ${gap.toFixed(0)} ms`);
+    assert.equal(answers.length, 4);
+    // Clicks answer within 100 ms; on a machine busy with other work one
+    // may be held back by the system, never by the page.
+    const sorted = [...answers].sort((a, b) => a - b);
+    assert.ok(sorted[2] < 100 && sorted[3] < 250, `clicks answered after ${answers.map((t) => t.toFixed(0)).join(", ")} ms`);
+    assert.equal(await other.textContent("#pause"), "Pause");
+    assert.match(await other.textContent("#readout"), /^Drawing a frame: none has come for \d+\.\d s/);
+  }, () => true);
+});
+
+// A second page of the same browser at address, closed whatever happens.
+// ready: when the page is ready for body (by default: it has drawn frames);
+// init: a script run in the page before its own.
+async function withPage(address, body, ready = () => Number(document.getElementById("stage").dataset.frames) > 2, init) {
+  const other = await context.newPage();
+  other.on("pageerror", (error) => problems.push(`page error: ${error.message}`));
+  other.on("console", (message) => { if (message.type() === "error") problems.push(`error: ${message.text()}`); });
+  try {
+    if (init) await other.addInitScript(init);
+    await other.goto(address);
+    await other.waitForFunction(ready, null, { timeout: 30000 });
+    await body(other);
+  } finally {
+    await other.close();
+  }
+}
+
+test("a link the studio cannot read keeps its address and says what is wrong", async () => {
+  const good = "v=2&bg=000000,000000&layer=4,1,640,480,0,32,4,0,30,25,0.5,1,200&layer=5,1,640,480,64,8,1,1,20,30,0.4,0.6,";
+  for (const [hash, reason] of [[`${good}256`, /layer 2: rate 256 is outside 0 to 255/], ["v=1&layer=garbage", /layer 1: 13 numbers expected/],
+    ["v=99", /v=99 is not one this studio reads/], ["v=1", /it holds no layer/]]) {
+    await withPage(`${url}#${hash}`, async (other) => {
+      assert.match(await other.textContent("#setup-status"), reason);
+      await other.waitForTimeout(600);
+      assert.equal(await other.evaluate(() => location.hash), `#${hash}`);
+    });
+  }
+  // Mended in the address bar, the setup comes; changed, the address follows.
+  await withPage(`${url}#v=1`, async (other) => {
+    await other.evaluate((hash) => { location.hash = hash; }, `${good}255`);
+    await other.waitForFunction(() => document.getElementById("setup-status").textContent.startsWith("Restored 2 layers"));
+    assert.ok((await other.textContent("#script")).includes("Init(5, 640, 480, 64, 8, 1);"));
+    await other.fill("#layer-numof", "21");
+    await other.waitForFunction(() => location.hash.endsWith("1,21,30,0.4,0.6,255"));
+  });
+});
+
+test("Copy link on an address other than localhost gives the link", async () => {
+  const port = new URL(url).port;
+  await withPage(`http://studio.test:${port}/`, async (other) => {
+    await other.click("#copy-link");
+    const shown = await other.evaluate(() => {
+      const field = document.getElementById("link-text");
+      return { value: field.value, selected: field.value.slice(field.selectionStart, field.selectionEnd),
+        href: location.href, visible: !field.hidden, focused: document.activeElement === field };
+    });
+    assert.match(shown.href, /^http:\/\/studio\.test:\d+\/#v=2&bg=/);
+    assert.deepEqual(shown, { value: shown.href, selected: shown.href, href: shown.href, visible: true, focused: true });
+    assert.match(await other.textContent("#setup-status"), /^(Copied \(and selected\)|Selected: press Ctrl\+C)/);
+  });
+});
+
+test("a browser without OffscreenCanvas gets the effect drawn on the page itself", async () => {
+  await withPage(url, async (other) => {
+    await other.waitForFunction(() => /fps/.test(document.getElementById("readout").textContent));
+    const calls = (await other.getAttribute("#stage", "data-layer-draw-calls")).split(",").map(Number);
+    assert.ok(calls[0] > 50 && calls[1] > 14, `drew ${calls}`);
+    const lit = await other.evaluate(() => {
+      const stage = document.getElementById("stage");
+      const data = stage.getContext("2d").getImageData(0, 0, stage.width, stage.height).data;
+      let bright = 0;
+      for (let i = 0; i < data.length; i += 4) if (data[i] > 200) ++bright;
+      return bright;
+    });
+    assert.ok(lit > 1000, `only ${lit} bright pixels: no petals on the canvas`);
+  }, undefined, () => { delete HTMLCanvasElement.prototype.transferControlToOffscreen; });
+});
+
 test("at 360 px wide nothing scrolls sideways", async () => {
   await page.setViewportSize({ width: 360, height: 740 });
   try {
+    const name = `${"a-very-long-sprite-sheet-name-without-any-space".repeat(2).slice(0, 61)}.png`;
+    await dropSheet(name, { cell: 24, columns: 1, rows: 1, colours: ["#ffffff"] });
+    assert.match(await page.textContent("#sheet-status"), /: 1 sprite of 24 × 24 \(numbers \d+–\d+\), 1 × 1 cells, now used/);
+    await selectRun('Sheet "sheet.png"');
     await waitFrames(2);
     const widths = await page.evaluate(() => [document.documentElement.scrollWidth, document.documentElement.clientWidth]);
     assert.ok(widths[0] <= widths[1], `the page is ${widths[0]} px wide in a ${widths[1]} px window`);
     const right = await page.$eval("#stage", (c) => c.getBoundingClientRect().right);
     assert.ok(right <= 360, `the canvas reaches ${right}`);
+    const outside = await page.$$eval("fieldset input, fieldset select", (fields) => fields.filter((field) =>
+      field.getBoundingClientRect().right > field.closest("fieldset").getBoundingClientRect().right).map((field) => field.id));
+    assert.deepEqual(outside, [], "fields past their fieldset's border");
   } finally {
     await page.setViewportSize({ width: 1280, height: 1040 });
   }
@@ -670,6 +877,17 @@ test("every control is reached by Tab; the layer tabs take the arrow keys; names
   await page.focus("#sheet-file");
   const [chooser] = await Promise.all([page.waitForEvent("filechooser"), page.keyboard.press("Space")]);
   assert.equal(chooser.element() !== null, true);
+
+  // A button that Enter disables hands the focus to the nearest enabled one.
+  await selectLayer(2);
+  await page.focus("#layer-later");
+  await page.keyboard.press("Enter");  // already last: nothing moves
+  await page.focus("#layer-earlier");
+  await page.keyboard.press("Enter");
+  assert.equal(await page.evaluate(() => document.activeElement.id), "layer-later");
+  await page.keyboard.press("Enter");
+  assert.equal(await page.evaluate(() => document.activeElement.id), "layer-earlier");
+  assert.match(await page.textContent("#layer-title"), /^Layer 2 /);
 
   await page.focus("#layer-tab-1");
   await page.keyboard.press("ArrowRight");

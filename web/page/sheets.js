@@ -1,0 +1,190 @@
+// Sprite sheets as artists make them: a grid of S x S cells, with a margin
+// around the grid and a spacing between cells, cut row by row. Pure: the
+// pixels come in as RGBA arrays, nothing here touches the page.
+
+export const SHEET_BASE = 100;          // sheets take sprite numbers from here on
+export const MAX_SHEET_CELLS = 4096;    // what the host takes from one sheet
+export const MAX_SHEET_SIDE = 4096;
+export const MIN_CELL = 4;
+
+// Where the cells of a sheet lie: columns x rows cells of cell px, the first
+// at (margin, margin), each next one cell + spacing further on. A cell must
+// lie wholly inside the sheet; the margin on the right and bottom may be
+// narrower than on the left and top.
+export function cutGeometry({ width, height, cell, margin = 0, spacing = 0 }) {
+  const fit = (side) => (cell > 0 && side - margin >= cell ? Math.floor((side - margin + spacing) / (cell + spacing)) : 0);
+  const columns = fit(width);
+  const rows = fit(height);
+  const used = (n) => (n > 0 ? n * cell + (n - 1) * spacing : 0);
+  return {
+    columns, rows,
+    whole: columns * rows,
+    count: Math.min(columns * rows, MAX_SHEET_CELLS),
+    // What lies past the last cell beyond a margin as wide as the first.
+    right: Math.max(0, width - 2 * margin - used(columns)),
+    bottom: Math.max(0, height - 2 * margin - used(rows)),
+  };
+}
+
+// The run of sprites the host makes from a cut: one rotation group per row
+// of cells, or 1 when the cells taken do not split evenly into the rows.
+export function sheetRotation(geometry) {
+  return geometry.rows > 0 && geometry.count % geometry.rows === 0 ? geometry.rows : 1;
+}
+
+// The cells of a cut packed side by side (columns x rows cells of cell px,
+// no margin, no spacing): what the host cuts into sprites.
+export function packCells(rgba, width, { cell, margin = 0, spacing = 0 }, { columns, rows }) {
+  const packedWidth = columns * cell;
+  const packed = new Uint8ClampedArray(packedWidth * rows * cell * 4);
+  for (let row = 0; row < rows; ++row) {
+    for (let y = 0; y < cell; ++y) {
+      const sourceY = margin + row * (cell + spacing) + y;
+      for (let column = 0; column < columns; ++column) {
+        const sourceX = margin + column * (cell + spacing);
+        const from = (sourceY * width + sourceX) * 4;
+        packed.set(rgba.subarray(from, from + cell * 4), ((row * cell + y) * packedWidth + column * cell) * 4);
+      }
+    }
+  }
+  return { pixels: packed, width: packedWidth, height: rows * cell };
+}
+
+// The runs of filled entries of a profile: [start, end) pairs.
+function filledRuns(filled) {
+  const runs = [];
+  for (let i = 0; i < filled.length; ++i) {
+    if (filled[i] && (i === 0 || !filled[i - 1])) runs.push([i, i]);
+    if (filled[i]) runs[runs.length - 1][1] = i + 1;
+  }
+  return runs;
+}
+
+function gcd(a, b) {
+  while (b) [a, b] = [b, a % b];
+  return a;
+}
+
+const same = (values) => values.every((value) => value === values[0]);
+
+// The grid of a sheet: { cell, margin, spacing }. Sprites on a transparent
+// ground stand apart, so the columns and rows of pixels that hold anything
+// form one run per column and per row of cells:
+// - sprites that fill their cells (all four corners of each box drawn) show
+//   the grid itself: the runs are the cells, the gaps the spacing, the
+//   first run starts at the margin;
+// - otherwise sprites sit in the middle of their cells: the distance from
+//   one to the next is cell + spacing, and what is left of the sheet is the
+//   margin on both sides (with no spacing unless the numbers need it).
+// A sheet without transparent gaps: a strip of square cells gives its short
+// side, or the largest square that tiles the image, if it is not tiny.
+// typed: values the user gave (cell, margin or spacing), which the others
+// are fitted to where the sprites' places allow it.
+export function detectGrid(rgba, width, height, typed = {}) {
+  const columnFilled = new Uint8Array(width);
+  const rowFilled = new Uint8Array(height);
+  for (let y = 0; y < height; ++y) {
+    for (let x = 0; x < width; ++x) {
+      if (rgba[(y * width + x) * 4 + 3] !== 0) {
+        columnFilled[x] = 1;
+        rowFilled[y] = 1;
+      }
+    }
+  }
+  const across = filledRuns(columnFilled);
+  const down = filledRuns(rowFilled);
+  const check = (grid) => {
+    const { columns, rows } = cutGeometry({ width, height, ...grid });
+    return grid.cell >= MIN_CELL && columns >= across.length && rows >= down.length ? grid : null;
+  };
+  return (across.length && down.length && (filledCells(rgba, width, across, down) ?? spacedCentres(width, height, across, down)))
+    || plainGrid(width, height, across.length, down.length);
+
+  function filledCells() {
+    const lengths = [...across, ...down].map(([start, end]) => end - start);
+    const gaps = [across, down].flatMap((runs) => runs.slice(1).map(([start], i) => start - runs[i][1]));
+    if (!same(lengths) || !same(gaps) || across[0][0] !== down[0][0]) return null;
+    const alpha = (x, y) => rgba[(y * width + x) * 4 + 3];
+    for (const [x0, x1] of across) {
+      for (const [y0, y1] of down) {
+        if (!alpha(x0, y0) || !alpha(x1 - 1, y0) || !alpha(x0, y1 - 1) || !alpha(x1 - 1, y1 - 1)) return null;
+      }
+    }
+    return check({ cell: lengths[0], margin: across[0][0], spacing: gaps.length ? gaps[0] : 0 });
+  }
+
+  function spacedCentres() {
+    const pitch = (runs) => (runs.length < 2 ? 0
+      : Math.round((runs.at(-1)[0] + runs.at(-1)[1] - runs[0][0] - runs[0][1]) / 2 / (runs.length - 1)));
+    const step = pitch(across) || pitch(down);
+    if (!step || (pitch(across) && pitch(down) && pitch(across) !== pitch(down))) return null;
+    const runs = pitch(across) ? across : down;
+    const side = runs === across ? width : height;
+    const left = side - runs.length * step;  // 2 margin - spacing
+    if (left < 0) return null;
+    let spacing = left % 2;
+    if (typed.spacing !== undefined) spacing = typed.spacing;
+    else if (typed.margin !== undefined) spacing = 2 * typed.margin - left;
+    else if (typed.cell !== undefined) spacing = step - typed.cell;
+    if (spacing < 0 || spacing >= step || (left + spacing) % 2) return null;
+    return check({ cell: step - spacing, margin: (left + spacing) / 2, spacing });
+  }
+}
+
+// A sheet with no margin or spacing: its own size over its columns and rows
+// of sprites, else a strip's short side, else the largest fitting square.
+function plainGrid(width, height, columnCount, rowCount) {
+  const fits = (cell) => cell >= MIN_CELL && width % cell === 0 && height % cell === 0;
+  const across = columnCount > 0 && width % columnCount === 0 ? width / columnCount : 0;
+  const down = rowCount > 0 && height % rowCount === 0 ? height / rowCount : 0;
+  const grid = (cell) => ({ cell, margin: 0, spacing: 0 });
+  if (across && across === down && fits(across)) return grid(across);
+  // A last row (or column) of cells that is partly empty leaves the other
+  // direction's count whole.
+  if (fits(across) && height >= across) return grid(across);
+  if (fits(down) && width >= down) return grid(down);
+  if (width % height === 0) return grid(height);
+  if (height % width === 0) return grid(width);
+  const g = gcd(width, height);
+  return grid(g >= 8 ? g : Math.min(width, height));
+}
+
+export function rangesMeet(a, b) {
+  return a.base < b.base + b.count && b.base < a.base + a.count;
+}
+
+// The first free sprite number for a sheet: 100, or the next multiple of
+// 100 past the other sheets.
+export function freeBase(sheets, except) {
+  const ends = sheets.filter((sheet) => sheet !== except).map((sheet) => sheet.base + sheet.count);
+  return Math.max(SHEET_BASE, Math.ceil(Math.max(0, ...ends) / 100) * 100);
+}
+
+// What the cut leaves out, in words (empty when every pixel is in a cell,
+// its spacing or its margin).
+export function leftOut(sheet) {
+  const words = [];
+  const { right, bottom, whole, count } = cutGeometry(sheet);
+  if (right || bottom) {
+    const edges = [right ? `the right ${right} px` : "", bottom ? `the bottom ${bottom} px` : ""].filter(Boolean);
+    words.push(`${edges.join(" and ")} ${right && bottom ? "are" : "is"} left out (not whole cells)`);
+  }
+  if (whole > count) {
+    words.push(`${whole - count} of its ${whole} cells are left out ` +
+      `(the studio takes at most ${MAX_SHEET_CELLS} from one sheet)`);
+  }
+  return words.length ? ` Note: ${words.join("; ")}.` : "";
+}
+
+// The margin and spacing in words, when there are any.
+export function gridWords(sheet) {
+  const parts = [sheet.margin ? `margin ${sheet.margin} px` : "", sheet.spacing ? `spacing ${sheet.spacing} px` : ""];
+  return parts.filter(Boolean).join(", ");
+}
+
+export function sheetSummary(sheet) {
+  const grid = gridWords(sheet);
+  return `${sheet.name}: ${sheet.count} sprite${sheet.count === 1 ? "" : "s"} of ${sheet.cell} × ${sheet.cell} ` +
+    `(numbers ${sheet.base}–${sheet.base + sheet.count - 1}), ${sheet.columns} × ${sheet.rows} cells` +
+    (grid ? `, ${grid}` : "");
+}
