@@ -9,6 +9,8 @@
 #include <limits>
 #include <sstream>
 
+#include "host/png_io.h"
+
 namespace velora::preview {
 namespace {
 
@@ -199,6 +201,12 @@ const std::vector<OptionInfo>& OptionTable()
          Text(&Options::hostDir)},
         {"quiet", nullptr, nullptr, "no progress bar and no host messages: only\nerrors and the summary",
          [](Options& o, const std::string&, const std::string&) { o.quiet = true; }},
+        {"verbose", nullptr, nullptr,
+         "also show the host's messages, such as the\n"
+         "plug-in's ReportRect(handle, 0, 0, 640 x 480)\n"
+         "at Update: the plug-in always reports that\n"
+         "fixed rectangle, whatever the field's size",
+         [](Options& o, const std::string&, const std::string&) { o.verbose = true; }},
         {"help", nullptr, nullptr, "this text",
          [](Options& o, const std::string&, const std::string&) { o.help = true; }},
     };
@@ -264,6 +272,15 @@ Options ParseOptions(const std::vector<std::string>& arguments)
     }
     if (!options.sheet.empty() && (options.sheet == "-" || !lower(options.sheet).ends_with(".png"))) {
         throw UsageError("--sheet " + options.sheet + ": the contact sheet is a PNG file, so its name ends in .png");
+    }
+    if (std::find(options.given.begin(), options.given.end(), "cell") != options.given.end() &&
+        (options.sprites.empty() || host::IsNumberPattern(options.sprites))) {
+        throw UsageError(std::string("--cell cuts a sprite sheet into cells, but ") +
+                         (options.sprites.empty() ? "the built-in petals are" : "numbered files are") +
+                         " whole sprites already: leave --cell out");
+    }
+    if (options.quiet && options.verbose) {
+        throw UsageError("--quiet and --verbose cannot be combined: choose one");
     }
     if (options.trace == "-") {
         throw UsageError("--trace -: name a file for the trace");

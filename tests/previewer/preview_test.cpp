@@ -147,7 +147,7 @@ TEST_P(EveryMode, FramesChangeOnlyWhereTheHostWasAskedToDraw)
                                         "--seconds", "0.3", "--fps", "20", "--numof", "30", "--background",
                                         "#406080", "--seed", "2024", "--output", dir / (name + ".webp"),
                                         "--frames-dir", dir / (name + "-frames"), "--trace",
-                                        dir / (name + "-trace.txt"), "--lossless"};
+                                        dir / (name + "-trace.txt"), "--lossless", "--verbose"};
     };
     const Outcome run = Preview(dir, options("out"));
     ASSERT_TRUE(run.exited && run.status == 0) << run.err;
@@ -433,7 +433,18 @@ TEST(Previewer, CtrlCWritesTheFramesDrawnSoFar)
     testing::TempDir dir;
     const Outcome run = Preview(dir, Small(dir, {"--seconds", "600", "--realtime", "--frames-dir", dir / "frames"}),
                                 [&](pid_t child) {
-                                    for (int wait = 0; wait < 500 && !std::filesystem::exists(dir / "frames/frame-00003.png"); ++wait) {
+                                    // The frames wait in a hidden folder until the end.
+                                    const auto drawn = [&] {
+                                        std::error_code error;
+                                        for (const auto& entry :
+                                             std::filesystem::recursive_directory_iterator(dir / "frames", error)) {
+                                            if (entry.path().filename() == "frame-00003.png") {
+                                                return true;
+                                            }
+                                        }
+                                        return false;
+                                    };
+                                    for (int wait = 0; wait < 500 && !drawn(); ++wait) {
                                         std::this_thread::sleep_for(std::chrono::milliseconds(20));
                                     }
                                     kill(child, SIGINT);
@@ -442,7 +453,7 @@ TEST(Previewer, CtrlCWritesTheFramesDrawnSoFar)
     EXPECT_EQ(run.status, 130);
     const Animation animation = Decode(dir / "out.webp");
     EXPECT_GE(animation.frames, 4);
-    EXPECT_NE(run.out.find("stopped by Ctrl+C after " + std::to_string(animation.frames) + " of 18000 frames"),
+    EXPECT_NE(run.out.find("stopped by Ctrl+C (SIGINT) after " + std::to_string(animation.frames) + " of 18000 frames"),
               std::string::npos) << run.out;
     EXPECT_TRUE(std::filesystem::exists(dir / "out-sheet.png"));
 }
