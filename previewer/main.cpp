@@ -19,13 +19,11 @@ constexpr const char* kProgram = "velora-preview";
 // the files are written abandons them, leaving the earlier files as they
 // were; a third ends the program at once.
 volatile sig_atomic_t signalsReceived = 0;
-volatile sig_atomic_t firstSignal = 0;
+volatile sig_atomic_t latestSignal = 0;
 
 void OnSignal(int signal)
 {
-    if (signalsReceived == 0) {
-        firstSignal = signal;
-    }
+    latestSignal = signal;
     signalsReceived = signalsReceived + 1;
     if (signalsReceived >= 2) {
         struct sigaction action{};
@@ -136,15 +134,15 @@ int main(int argc, char** argv)
     };
     reporter.stopRequested = [] { return signalsReceived != 0; };
     reporter.abandonRequested = [] { return signalsReceived >= 2; };
-    reporter.stopSignal = [] { return static_cast<int>(firstSignal); };
+    reporter.stopSignal = [] { return static_cast<int>(latestSignal); };
     CatchSignals();
     try {
         const Summary summary = RunPreview(options, reporter);
         terminal.Clear();
         if (summary.frames == 0) {
             std::fprintf(stderr, "%s: stopped by %s before the first frame: nothing written\n", kProgram,
-                         SignalName(firstSignal).c_str());
-            return 128 + firstSignal;
+                         SignalName(latestSignal).c_str());
+            return 128 + latestSignal;
         }
         std::printf("%s: %s\n", kProgram, SummaryLine(summary).c_str());
         return summary.interrupted ? 128 + summary.stopSignal : 0;

@@ -877,8 +877,8 @@ bool Abandoned(const Reporter& reporter) { return reporter.abandonRequested && r
 [[noreturn]] void ThrowAbandoned(const Reporter& reporter)
 {
     const int signal = StopSignal(reporter);
-    throw Stopped(signal, "stopped by a second " + SignalName(signal) +
-                              " while writing the files: nothing written, every earlier file kept as it was");
+    throw Stopped(signal, "stopped by a second signal, " + SignalName(signal) +
+                              ", while writing the files: nothing written, every earlier file kept as it was");
 }
 
 }  // namespace

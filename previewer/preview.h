@@ -29,7 +29,7 @@ struct Reporter {
     // Asked while the files are written: true abandons them, and every
     // earlier file stays as it was.
     std::function<bool()> abandonRequested;
-    // The signal that asked to stop (SIGINT, SIGTERM), for the messages.
+    // The latest signal that asked to stop (SIGINT, SIGTERM), for the messages.
     std::function<int()> stopSignal;
     // Now and then while the files are written: frames encoded of those drawn.
     std::function<void(std::int32_t done, std::int32_t total)> writingProgress;
