@@ -122,8 +122,9 @@ public:
     void Push(const host::HostSurface& frame, std::int32_t index, std::int32_t timestampMs);
     // Waits for every frame (telling progress how many are encoded of how
     // many pushed, now and then), then completes the animation and the
-    // sheet. Throws the first error met.
-    void Finish(std::int32_t endMs, const std::function<void(std::int32_t, std::int32_t)>& progress = {});
+    // sheet; last is the last frame pushed. Throws the first error met.
+    void Finish(std::int32_t endMs, host::HostSurface& last,
+                const std::function<void(std::int32_t, std::int32_t)>& progress = {});
     // Puts every file in place, replacing the old frames given.
     void Commit(const std::vector<std::filesystem::path>& oldFrames);
 
@@ -148,7 +149,6 @@ private:
     std::condition_variable changed_;
     std::deque<Frame> queue_;
     std::vector<std::unique_ptr<host::HostSurface>> spare_;  // buffers to reuse
-    std::unique_ptr<host::HostSurface> last_;                // the latest frame taken
     std::size_t maxQueued_ = 2;
     std::int32_t pushed_ = 0;
     std::int32_t taken_ = 0;

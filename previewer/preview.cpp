@@ -825,6 +825,8 @@ public:
     }
 
     bool Capturing() const { return capturing_; }
+    // The frame drawn last.
+    host::HostSurface& LastFrame() { return destination_; }
     // Wall milliseconds from the start of the frames to the last one drawn.
     double LastDrawn() const { return lastDrawn_; }
 
@@ -976,7 +978,7 @@ Summary RunPreview(const Options& options, const Reporter& reporter)
         reporter.writing();
     }
     try {
-        sink.Finish(endMs, reporter.writingProgress);
+        sink.Finish(endMs, frames.LastFrame(), reporter.writingProgress);
         if (trace) {
             trace->Close();
         }
