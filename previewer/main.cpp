@@ -121,8 +121,11 @@ int main(int argc, char** argv)
 
     Terminal terminal(!options.quiet && isatty(STDERR_FILENO));
     Reporter reporter;
-    if (options.verbose) {
+    if (!options.quiet) {
         reporter.note = [&](const std::string& line) { terminal.Line(line); };
+    }
+    if (options.verbose) {
+        reporter.host = [&](const std::string& line) { terminal.Line(line); };
     }
     reporter.warn = [&](const std::string& line) { terminal.Line(line); };
     reporter.progress = [&](std::int32_t done, std::int32_t total) { terminal.Progress(done, total); };

@@ -908,7 +908,11 @@ Summary RunPreview(const Options& options, const Reporter& reporter)
     // The engine's order: host modules loaded, then the plug-in.
     const HostModules modules(hostDir);
     const PluginLibrary library(pluginPath);
-    host::HostDrawHost drawHost([&reporter](const std::string& line) { Note(reporter, "host: " + line); });
+    host::HostDrawHost drawHost([&reporter](const std::string& line) {
+        if (reporter.host) {
+            reporter.host("host: " + line);
+        }
+    });
     const std::unique_ptr<AtomicFile> trace = OpenTrace(options);
 
     const Scope scope;

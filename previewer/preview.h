@@ -14,8 +14,11 @@
 namespace velora::preview {
 
 struct Reporter {
-    // Host messages, one line each, without a line feed.
+    // Things worth telling the user (about the script), one line each,
+    // without a line feed.
     std::function<void(const std::string&)> note;
+    // The host's messages, such as the plug-in's ReportRect at Update.
+    std::function<void(const std::string&)> host;
     // Warnings about settings that draw nothing or lose particles, and about
     // a real-time run that fell behind.
     std::function<void(const std::string&)> warn;
