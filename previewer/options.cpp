@@ -199,7 +199,7 @@ const std::vector<OptionInfo>& OptionTable()
          "Graph.so and SurfaceFactory.so; default:\n"
          "host/ beside this program",
          Text(&Options::hostDir)},
-        {"quiet", nullptr, nullptr, "no progress bar and no host messages: only\nerrors and the summary",
+        {"quiet", nullptr, nullptr, "no progress bar and no notes: only\nwarnings, errors and the summary",
          [](Options& o, const std::string&, const std::string&) { o.quiet = true; }},
         {"verbose", nullptr, nullptr,
          "also show the host's messages, such as the\n"
@@ -339,7 +339,8 @@ std::string HelpText(const std::string& program)
         }
     }
     text << "\nThe reference host's rate runs from 0 to 255. Exit status: 0 done, 1 failed,\n"
-         << "2 bad options.\n";
+         << "2 bad options, 128 + the signal when one stopped the run (130 Ctrl+C,\n"
+         << "143 SIGTERM).\n";
     return text.str();
 }
 
