@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,7 +50,7 @@ std::string Slurp(const std::string& path)
 
 // Runs the previewer; `whileRunning`, if given, is called with its process id.
 Outcome Preview(const testing::TempDir& dir, std::vector<std::string> arguments,
-                const std::function<void(pid_t)>& whileRunning = {})
+                const std::function<void(pid_t)>& whileRunning = {}, const std::string& input = {})
 {
     arguments.insert(arguments.begin(), VELORA_PREVIEW_PROGRAM);
     std::vector<char*> argv;
@@ -63,6 +64,9 @@ Outcome Preview(const testing::TempDir& dir, std::vector<std::string> arguments,
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!input.empty()) {
+        posix_spawn_file_actions_addopen(&files, 0, input.c_str(), O_RDWR, 0);
+    }
     pid_t child = 0;
     Outcome outcome;
     if (posix_spawn(&child, argv[0], &files, nullptr, argv.data(), environ) == 0) {
@@ -692,6 +696,33 @@ TEST(Previewer, WarnsAboutEverySettingThatDrawsNothing)
         EXPECT_EQ(run.status, 0) << arguments[0] << ": " << run.err;
         EXPECT_NE(run.err.find(message), std::string::npos) << arguments[0] << " gave: " << run.err;
     }
+}
+
+// A script read from a pipe that never ends: SIGTERM ends the reading.
+TEST(Previewer, SigtermEndsTheReadingOfAScript)
+{
+    testing::TempDir dir;
+    const std::string pipe = dir / "pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const Outcome run = Preview(dir, {"--script", "-", "--output", dir / "out.webp"}, [](pid_t child) {
+        // Wait until it is blocked reading (system call 0 on x86-64, or any
+        // blocked call elsewhere), then stop it.
+        for (int wait = 0; wait < 1000; ++wait) {
+            std::ifstream call("/proc/" + std::to_string(child) + "/syscall");
+            std::string number;
+            call >> number;
+            if (number == "0") {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        kill(child, SIGTERM);
+    }, pipe);
+    ASSERT_TRUE(run.exited) << "killed instead of stopping";
+    EXPECT_EQ(run.status, 128 + SIGTERM);
+    EXPECT_NE(run.err.find("stopped by SIGTERM while reading the script -: nothing written"), std::string::npos)
+        << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.webp"));
 }
 
 // SIGTERM is named as such, and the contact sheet spreads its frames over
