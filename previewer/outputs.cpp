@@ -479,6 +479,10 @@ FrameSink::FrameSink(const OutputPaths& paths, std::int32_t width, std::int32_t 
         }
         staging_ = staging;
     }
+    // Frames waiting for the encoder: two keep both threads busy; one when a
+    // frame is large (above 16 MB, 2048 x 2048), where memory counts more.
+    const std::size_t frameBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
+    maxQueued_ = frameBytes > (std::size_t{16} << 20) ? 1 : 2;
     worker_ = std::thread([this] { Run(); });
 }
 
@@ -627,7 +631,7 @@ void FrameSink::Run()
         }
         const std::lock_guard lock(mutex_);
         ++taken_;
-        if (spare_.size() < maxQueued_) {
+        if (spare_.empty()) {
             spare_.push_back(std::move(frame.pixels));  // for the next Push
         }
         changed_.notify_all();
