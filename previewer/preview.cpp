@@ -1011,7 +1011,8 @@ std::string SummaryLine(const Summary& summary)
     line.setf(std::ios::fixed);
     line.precision(1);
     if (summary.interrupted) {
-        line << "stopped by " << SignalName(summary.stopSignal ? summary.stopSignal : SIGINT) << " after " << summary.frames << " of " << summary.plannedFrames << " frames; wrote ";
+        line << "stopped by " << SignalName(summary.stopSignal ? summary.stopSignal : SIGINT) << " after "
+             << summary.frames << " of " << summary.plannedFrames << " frames; wrote ";
     }
     line << summary.frames << (summary.frames == 1 ? " frame" : " frames") << " at " << summary.fps << " fps ("
          << summary.seconds << " s of " << (summary.realtime ? "real time" : "effect time");

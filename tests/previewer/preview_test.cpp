@@ -733,7 +733,8 @@ TEST(Previewer, SignalsAreNamedAndASecondOneKeepsTheEarlierFiles)
     testing::TempDir dir;
     const auto afterFrames = [&](int frames, std::vector<int> signals) {
         return [&dir, frames, signals](pid_t child) {
-            const std::string name = "frame-" + std::string(frames < 10 ? "0000" : "000") + std::to_string(frames) + ".png";
+            const std::string name =
+                "frame-" + std::string(frames < 10 ? "0000" : "000") + std::to_string(frames) + ".png";
             const auto drawn = [&] {
                 std::error_code error;
                 for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "frames", error)) {
