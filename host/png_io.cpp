@@ -143,6 +143,30 @@ void SavePng(const HostSurface& surface, const std::string& path)
     }
 }
 
+std::vector<std::uint8_t> EncodePng(const HostSurface& surface, const std::string& name)
+{
+    if (surface.IsEmpty()) {
+        Fail(name, "an image without pixels cannot be written");
+    }
+    PngImage png;
+    png.image.width = static_cast<png_uint_32>(surface.Width());
+    png.image.height = static_cast<png_uint_32>(surface.Height());
+    png.image.format = PNG_FORMAT_RGBA;
+    std::vector<std::uint8_t> straight(surface.Bytes(), surface.Bytes() + surface.ByteCount());
+    hostkit::Unpremultiply(straight.data(), straight.size() / 4);
+    const auto stride = static_cast<png_int_32>(surface.Stride());
+    png_alloc_size_t size = 0;
+    if (!png_image_write_to_memory(&png.image, nullptr, &size, 0, straight.data(), stride, nullptr)) {
+        Fail(name, "cannot encode the PNG image (" + Reason(png.image, "unknown error") + ")");
+    }
+    std::vector<std::uint8_t> bytes(size);
+    if (!png_image_write_to_memory(&png.image, bytes.data(), &size, 0, straight.data(), stride, nullptr)) {
+        Fail(name, "cannot encode the PNG image (" + Reason(png.image, "unknown error") + ")");
+    }
+    bytes.resize(size);
+    return bytes;
+}
+
 Sprites SplitSheet(const HostSurface& sheet, std::int32_t cell)
 {
     const std::string& name = sheet.Label();
@@ -180,6 +204,21 @@ Sprites LoadSpriteSheet(const std::string& path, std::int32_t cell)
 }
 
 bool IsNumberPattern(const std::string& path) { return ParsePattern(path).has_value(); }
+
+std::vector<std::string> NumberedFiles(const std::string& text)
+{
+    const std::optional<NumberPattern> pattern = ParsePattern(text);
+    if (!pattern) {
+        Fail(text, "not a numbering pattern (use one %d or %0Nd, such as petal%02d.png)");
+    }
+    constexpr int kMostFiles = 100000;
+    std::vector<std::string> files;
+    for (int number = IsFile(pattern->Name(0)) ? 0 : 1;
+         IsFile(pattern->Name(number)) && files.size() < kMostFiles; ++number) {
+        files.push_back(pattern->Name(number));
+    }
+    return files;
+}
 
 Sprites LoadNumberedSprites(const std::string& text)
 {

@@ -14,18 +14,32 @@ namespace {
 
 constexpr const char* kProgram = "velora-preview";
 
-// Ctrl+C asks the drawing loop to stop after the frame it is drawing; a
-// second one ends the program at once.
-volatile sig_atomic_t interruptRequested = 0;
+// Ctrl+C (or SIGTERM) stops the reading of the script, or the drawing after
+// the frame it is drawing (the frames drawn are written); a second one while
+// the files are written abandons them, leaving the earlier files as they
+// were; a third ends the program at once.
+volatile sig_atomic_t signalsReceived = 0;
+volatile sig_atomic_t latestSignal = 0;
 
-void OnInterrupt(int) { interruptRequested = 1; }
+void OnSignal(int signal)
+{
+    latestSignal = signal;
+    signalsReceived = signalsReceived + 1;
+    if (signalsReceived >= 2) {
+        struct sigaction action{};
+        action.sa_handler = SIG_DFL;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+    }
+}
 
-void CatchInterrupt()
+void CatchSignals()
 {
     struct sigaction action{};
-    action.sa_handler = OnInterrupt;
+    action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
+    action.sa_flags = 0;  // no SA_RESTART: a read of the script returns at once
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
@@ -110,20 +124,35 @@ int main(int argc, char** argv)
     if (!options.quiet) {
         reporter.note = [&](const std::string& line) { terminal.Line(line); };
     }
+    if (options.verbose) {
+        reporter.host = [&](const std::string& line) { terminal.Line(line); };
+    }
     reporter.warn = [&](const std::string& line) { terminal.Line(line); };
     reporter.progress = [&](std::int32_t done, std::int32_t total) { terminal.Progress(done, total); };
     reporter.writing = [&] { terminal.Status("writing the files..."); };
-    reporter.stopRequested = [] { return interruptRequested != 0; };
-    CatchInterrupt();
+    reporter.writingProgress = [&](std::int32_t done, std::int32_t total) {
+        terminal.Status(("writing the files: " + std::to_string(done) + " of " + std::to_string(total) +
+                         " frames encoded")
+                            .c_str());
+    };
+    reporter.stopRequested = [] { return signalsReceived != 0; };
+    reporter.abandonRequested = [] { return signalsReceived >= 2; };
+    reporter.stopSignal = [] { return static_cast<int>(latestSignal); };
+    CatchSignals();
     try {
         const Summary summary = RunPreview(options, reporter);
         terminal.Clear();
         if (summary.frames == 0) {
-            std::fprintf(stderr, "%s: stopped by Ctrl+C before the first frame: nothing written\n", kProgram);
-            return 130;
+            std::fprintf(stderr, "%s: stopped by %s before the first frame: nothing written\n", kProgram,
+                         SignalName(latestSignal).c_str());
+            return 128 + latestSignal;
         }
         std::printf("%s: %s\n", kProgram, SummaryLine(summary).c_str());
-        return summary.interrupted ? 130 : 0;
+        return summary.interrupted ? 128 + summary.stopSignal : 0;
+    } catch (const Stopped& stopped) {
+        terminal.Clear();
+        std::fprintf(stderr, "%s: %s\n", kProgram, stopped.what());
+        return 128 + stopped.Signal();
     } catch (const UsageError& error) {
         terminal.Clear();
         std::fprintf(stderr, "%s: %s\n", kProgram, error.what());

@@ -9,6 +9,8 @@
 #include <limits>
 #include <sstream>
 
+#include "host/png_io.h"
+
 namespace velora::preview {
 namespace {
 
@@ -197,8 +199,14 @@ const std::vector<OptionInfo>& OptionTable()
          "Graph.so and SurfaceFactory.so; default:\n"
          "host/ beside this program",
          Text(&Options::hostDir)},
-        {"quiet", nullptr, nullptr, "no progress bar and no host messages: only\nerrors and the summary",
+        {"quiet", nullptr, nullptr, "no progress bar and no notes: only\nwarnings, errors and the summary",
          [](Options& o, const std::string&, const std::string&) { o.quiet = true; }},
+        {"verbose", nullptr, nullptr,
+         "also show the host's messages, such as the\n"
+         "plug-in's ReportRect(handle, 0, 0, 640 x 480)\n"
+         "at Update: the plug-in always reports that\n"
+         "fixed rectangle, whatever the field's size",
+         [](Options& o, const std::string&, const std::string&) { o.verbose = true; }},
         {"help", nullptr, nullptr, "this text",
          [](Options& o, const std::string&, const std::string&) { o.help = true; }},
     };
@@ -265,6 +273,15 @@ Options ParseOptions(const std::vector<std::string>& arguments)
     if (!options.sheet.empty() && (options.sheet == "-" || !lower(options.sheet).ends_with(".png"))) {
         throw UsageError("--sheet " + options.sheet + ": the contact sheet is a PNG file, so its name ends in .png");
     }
+    if (std::find(options.given.begin(), options.given.end(), "cell") != options.given.end() &&
+        (options.sprites.empty() || host::IsNumberPattern(options.sprites))) {
+        throw UsageError(std::string("--cell cuts a sprite sheet into cells, but ") +
+                         (options.sprites.empty() ? "the built-in petals are" : "numbered files are") +
+                         " whole sprites already: leave --cell out");
+    }
+    if (options.quiet && options.verbose) {
+        throw UsageError("--quiet and --verbose cannot be combined: choose one");
+    }
     if (options.trace == "-") {
         throw UsageError("--trace -: name a file for the trace");
     }
@@ -322,7 +339,8 @@ std::string HelpText(const std::string& program)
         }
     }
     text << "\nThe reference host's rate runs from 0 to 255. Exit status: 0 done, 1 failed,\n"
-         << "2 bad options.\n";
+         << "2 bad options, 128 + the signal when one stopped the run (130 Ctrl+C,\n"
+         << "143 SIGTERM).\n";
     return text.str();
 }
 

@@ -52,6 +52,7 @@ struct Options {
     std::string plugin;
     std::string hostDir;
     bool quiet = false;
+    bool verbose = false;  // also the host's messages
     bool help = false;
 
     // The options given on the command line, by name.

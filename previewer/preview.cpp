@@ -14,7 +14,11 @@
 // are paced by the wall clock instead.
 #include "previewer/preview.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cctype>
@@ -117,25 +121,52 @@ host::Sprites LoadSprites(const Options& options, std::int32_t& rotationFrames)
     }
 }
 
-std::string ReadScript(const std::string& path)
+// Reads the script in pieces, so that a signal ends the reading of a
+// terminal or a pipe that never ends.
+std::string ReadScript(const std::string& path, const Reporter& reporter)
 {
+    int fd = STDIN_FILENO;
+    if (path != "-") {
+        std::error_code error;
+        if (fs::is_directory(path, error)) {
+            throw UsageError("--script " + path + ": is a folder, not a script");
+        }
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            throw UsageError("--script " + path + ": " +
+                             (errno == ENOENT ? std::string("no such file")
+                                              : std::string("cannot read it (") + std::strerror(errno) + ")"));
+        }
+    }
+    struct Closer {
+        int fd;
+        ~Closer()
+        {
+            if (fd != STDIN_FILENO) {
+                close(fd);
+            }
+        }
+    } closer{fd};
     std::string text;
-    if (path == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), {});
-        return text;
+    char buffer[1 << 16];
+    for (;;) {
+        if (reporter.stopRequested && reporter.stopRequested()) {
+            const int signal = reporter.stopSignal ? reporter.stopSignal() : SIGINT;
+            throw Stopped(signal, "stopped by " + SignalName(signal) + " while reading the script " + path +
+                                      ": nothing written");
+        }
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            throw UsageError("--script " + path + ": cannot read it (" + std::strerror(errno) + ")");
+        }
+        if (got == 0) {
+            return text;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
     }
-    std::error_code error;
-    if (fs::is_directory(path, error)) {
-        throw UsageError("--script " + path + ": is a folder, not a script");
-    }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw UsageError("--script " + path + ": " +
-                         (fs::exists(path, error) ? std::string("cannot read it (") + std::strerror(errno) + ")"
-                                                  : std::string("no such file")));
-    }
-    text.assign(std::istreambuf_iterator<char>(file), {});
-    return text;
 }
 
 // The layer the effect options describe, with its calls.
@@ -170,7 +201,7 @@ Script ScriptFromOptions(const Options& options, std::int32_t spriteCount, std::
     return script;
 }
 
-void MakePlan(const Options& options, Plan& plan)
+void MakePlan(const Options& options, Plan& plan, const Reporter& reporter)
 {
     std::int32_t defaultRotation = 1;
     const host::Sprites loaded = LoadSprites(options, defaultRotation);
@@ -189,10 +220,10 @@ void MakePlan(const Options& options, Plan& plan)
     }
     plan.fromScript = true;
     try {
-        plan.script = ParseScript(ReadScript(options.script));
+        plan.script = ParseScript(ReadScript(options.script, reporter));
     } catch (const UsageError& error) {
         const std::string what = error.what();
-        throw UsageError(what.starts_with("--script") ? what : "--script " + options.script + " " + what);
+        throw UsageError(what.starts_with("--script") ? what : "--script " + options.script + ": " + what);
     }
     for (const Layer& layer : plan.script.layers) {
         plan.width = std::max(plan.width, layer.width);
@@ -225,11 +256,42 @@ void MakePlan(const Options& options, Plan& plan)
 // Settings that draw nothing or lose particles.
 void WarnAboutLayers(const Plan& plan, const Reporter& reporter)
 {
+    const auto plural = [](std::int64_t count, const char* noun) {
+        return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+    };
     for (const Layer& layer : plan.script.layers) {
-        const std::string who = plan.fromScript ? "handle " + std::to_string(layer.handle) + ": " : "";
-        const auto name = [&](const char* option, const char* call) {
-            return plan.fromScript ? std::string(call) : std::string(option);
+        const std::string handle = std::to_string(layer.handle);
+        const std::string who = plan.fromScript ? "handle " + handle + ": " : "";
+        const auto name = [&](const char* option, const std::string& call) {
+            return plan.fromScript ? call : std::string(option);
         };
+        if (!layer.started) {
+            // Only a script can leave a layer without Start.
+            Warn(reporter, who + "Init without Start: the plug-in never draws this handle; add Start(" + handle +
+                               "); after its setters");
+            continue;
+        }
+        if (layer.numof <= 0) {
+            Warn(reporter, who + name("--numof ", "SetNumof(" + handle + ", ") + std::to_string(layer.numof) +
+                               (plan.fromScript ? ")" : "") +
+                               ": Start spawns no particles, so nothing is drawn; ask for 1 or more");
+        }
+        if (layer.type < 0 || layer.type > 3) {
+            Warn(reporter, who + name("--type ", "SetType(" + handle + ", ") + std::to_string(layer.type) +
+                               (plan.fromScript ? ")" : "") +
+                               ": only modes 0 to 3 draw (0 blend, 1 add, 2 fade and draw, 3 multiply); this one "
+                               "draws nothing");
+        } else if (layer.rate <= 0) {
+            const std::string rate = name("--rate 0", "the rate 0 of its \"draws handle\" comment");
+            if (layer.type == 2) {
+                Warn(reporter, who + rate + ": mode 2 darkens each sprite fully before drawing it, so the particles "
+                                         "are black silhouettes; a rate from 1 to 255 keeps some of their colour");
+            } else {
+                Warn(reporter, who + rate + ": mode " + std::to_string(layer.type) +
+                                   " at rate 0 leaves the background as it is, so nothing shows; use a rate from "
+                                   "1 to 255");
+            }
+        }
         if (layer.count <= 0) {
             Warn(reporter, who + name("--sprite-count ", "Init's spriteCount ") + std::to_string(layer.count) +
                                ": with no sprites in the run the plug-in draws nothing");
@@ -237,6 +299,23 @@ void WarnAboutLayers(const Plan& plan, const Reporter& reporter)
         if (layer.rotation <= 0) {
             Warn(reporter, who + name("--rotation-frames ", "Init's rotationFrames ") + std::to_string(layer.rotation) +
                                ": with no rotation groups the plug-in draws nothing");
+        }
+        if (layer.count > 0 && layer.rotation > 0) {
+            if (layer.count < layer.rotation) {
+                Warn(reporter, who + name("--rotation-frames ", "Init's rotationFrames ") +
+                                   std::to_string(layer.rotation) + " with " + plural(layer.count, "sprite") +
+                                   " in the run: the groups are empty and every particle shows the first sprite; "
+                                   "use at most as many rotation groups as sprites");
+            } else if (layer.count % layer.rotation != 0) {
+                const std::int64_t perGroup = layer.count / layer.rotation;
+                const std::int64_t unused = layer.count - perGroup * layer.rotation;
+                Warn(reporter, who + name("--rotation-frames ", "Init's rotationFrames ") +
+                                   std::to_string(layer.rotation) + " with " + plural(layer.count, "sprite") +
+                                   ": the run splits into " + plural(layer.rotation, "group") + " of " +
+                                   std::to_string(perGroup) + ", and the last " + plural(unused, "sprite") +
+                                   " of the run " + (unused == 1 ? "is" : "are") +
+                                   " never drawn; use a sprite count that the rotation groups divide");
+            }
         }
         if (layer.count > 0) {
             const std::int64_t first = layer.base;
@@ -247,9 +326,36 @@ void WarnAboutLayers(const Plan& plan, const Reporter& reporter)
             }
             if (missing > 0) {
                 Warn(reporter, who + "the run of sprites " + std::to_string(first) + " to " + std::to_string(last) +
-                                   " reaches past the " + std::to_string(plan.spritesLoaded) +
-                                   " sprites loaded: particles showing the missing ones are not drawn");
+                                   " reaches past the " + plural(plan.spritesLoaded, "sprite") +
+                                   " loaded: particles showing the missing ones are not drawn");
             }
+        }
+        // The base sprite's width is the size the plug-in centres and clips by.
+        const hostkit::Surface* base =
+            HasSprite(plan.bank, layer.base) ? plan.bank.Find(static_cast<std::int32_t>(layer.base)) : nullptr;
+        const std::int64_t size = base ? base->Width() : 0;
+        const std::string field = plan.fromScript ? "Init's field of " + std::to_string(layer.width) + " x " +
+                                                        std::to_string(layer.height)
+                                                  : "the field of --width " + std::to_string(layer.width) +
+                                                        " x --height " + std::to_string(layer.height);
+        if (size > 0 && (size > layer.width || size > layer.height)) {
+            const bool tiny = std::int64_t{layer.width} * 4 <= size || std::int64_t{layer.height} * 4 <= size;
+            Warn(reporter, who + field + " is smaller than a sprite (" + std::to_string(size) + " x " +
+                               std::to_string(size) + "): " +
+                               (tiny ? "at most slivers of a few sprites are drawn, often none at all"
+                                     : "every sprite is cut off at the field's edges") +
+                               "; make the field at least " + std::to_string(size) + " pixels each way");
+        }
+        // Every frame sways a particle by up to maxAmp / 100 pixels; the
+        // edges move it back by the field's width and half a sprite once.
+        const double sway = std::fabs(static_cast<double>(layer.maxAmp)) * 0.01;
+        if (layer.width > 0 && sway > static_cast<double>(layer.width) + static_cast<double>(size / 2)) {
+            Warn(reporter, who + name("--maxamp ", "SetMaxAmp(" + handle + ", ") + std::to_string(layer.maxAmp) +
+                               (plan.fromScript ? ")" : "") + ": the sway moves a particle up to " +
+                               std::to_string(static_cast<std::int64_t>(sway)) +
+                               " pixels a frame, more than the field is wide (" + std::to_string(layer.width) +
+                               "), so most particles swing out of the field and do not come back; keep it below " +
+                               std::to_string((std::int64_t{layer.width} + size / 2) * 100));
         }
         if (layer.ySpeed == 0.0f) {
             Warn(reporter, who + name("--yspeed", "SetYSpeed") + " 0: the particles do not fall, they only drift and sway");
@@ -284,35 +390,104 @@ bool IsFile(const std::string& choice)
     return !choice.empty() && choice != "gradient" && !choice.starts_with("#");
 }
 
-// Two outputs naming one file, or an output naming an input, are refused.
-void CheckDistinct(const Options& options, const OutputPaths& outputs, const std::string& trace)
+// A file by its identity: two paths (hard links, symbolic links, "a/../b")
+// name one file when their device and inode agree.
+struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool exists = false;
+    bool operator==(const Identity& other) const
+    {
+        return exists && other.exists && device == other.device && inode == other.inode;
+    }
+};
+
+Identity IdentityOf(const std::string& path)
 {
-    std::vector<std::pair<std::string, std::string>> files = {{"--output", outputs.animation}};
-    if (!outputs.sheet.empty()) {
-        files.emplace_back("--sheet", outputs.sheet);
+    struct stat info{};
+    if (stat(path.c_str(), &info) != 0) {
+        return {};
     }
-    if (!trace.empty()) {
-        files.emplace_back("--trace", trace);
-    }
-    std::vector<std::pair<std::string, std::string>> inputs;
+    return {info.st_dev, info.st_ino, true};
+}
+
+struct NamedFile {
+    std::string option;
+    std::string path;
+    Identity identity;
+    fs::path key;
+};
+
+NamedFile Named(std::string option, std::string path)
+{
+    const Identity identity = IdentityOf(path);
+    fs::path key = Key(path);
+    return {std::move(option), std::move(path), identity, std::move(key)};
+}
+
+bool Same(const NamedFile& a, const NamedFile& b) { return a.identity == b.identity || a.key == b.key; }
+
+// The files the run reads: background, sprites (every file a numbered
+// pattern reads), script, the plug-in and the host modules.
+std::vector<NamedFile> Inputs(const Options& options, const std::string& pluginPath, const std::string& hostDir)
+{
+    std::vector<NamedFile> inputs;
     if (IsFile(options.background)) {
-        inputs.emplace_back("--background", options.background);
+        inputs.push_back(Named("--background", options.background));
     }
-    if (!options.sprites.empty() && !host::IsNumberPattern(options.sprites)) {
-        inputs.emplace_back("--sprites", options.sprites);
+    if (!options.sprites.empty()) {
+        if (host::IsNumberPattern(options.sprites)) {
+            for (const std::string& file : host::NumberedFiles(options.sprites)) {
+                inputs.push_back(Named("--sprites", file));
+            }
+        } else {
+            inputs.push_back(Named("--sprites", options.sprites));
+        }
     }
     if (!options.script.empty() && options.script != "-") {
-        inputs.emplace_back("--script", options.script);
+        inputs.push_back(Named("--script", options.script));
     }
+    inputs.push_back(Named("--plugin", pluginPath));
+    for (const char* module : {"MainSystem.so", "Graph.so", "SurfaceFactory.so"}) {
+        inputs.push_back(Named("--host-dir", (fs::path(hostDir) / module).string()));
+    }
+    return inputs;
+}
+
+// Two outputs naming one file, or an output naming an input, are refused,
+// by path and by file identity.
+void CheckDistinct(const Options& options, const OutputPaths& outputs, const std::string& trace,
+                   const std::vector<NamedFile>& inputs)
+{
+    const bool sheetGiven = std::find(options.given.begin(), options.given.end(), "sheet") != options.given.end();
+    std::vector<NamedFile> files = {Named("--output", outputs.animation)};
+    if (!outputs.sheet.empty()) {
+        files.push_back(Named("--sheet", outputs.sheet));
+    }
+    if (!trace.empty()) {
+        files.push_back(Named("--trace", trace));
+    }
+    // The sheet's name comes from --output unless --sheet gave it.
+    const auto what = [&](const NamedFile& file) {
+        if (file.option == "--sheet" && !sheetGiven) {
+            return "the contact sheet " + file.path + " (named after --output; --sheet names another, "
+                   "--sheet-frames 0 makes none)";
+        }
+        return file.option + " " + file.path;
+    };
+    const auto inputName = [](const NamedFile& input) {
+        return input.option == "--sprites" || input.option == "--host-dir" ? input.option + " file " + input.path
+                                                                            : input.option + " file";
+    };
     for (std::size_t i = 0; i < files.size(); ++i) {
         for (std::size_t j = i + 1; j < files.size(); ++j) {
-            if (Key(files[i].second) == Key(files[j].second)) {
-                throw UsageError(files[j].first + " " + files[j].second + " names the same file as " + files[i].first);
+            if (Same(files[i], files[j])) {
+                throw UsageError(what(files[j]) + " names the same file as " + files[i].option);
             }
         }
-        for (const auto& [option, path] : inputs) {
-            if (Key(files[i].second) == Key(path)) {
-                throw UsageError(files[i].first + " " + files[i].second + " would overwrite the " + option + " file");
+        for (const NamedFile& input : inputs) {
+            if (Same(files[i], input)) {
+                throw UsageError(what(files[i]) + " would overwrite the " + inputName(input));
             }
         }
     }
@@ -320,18 +495,37 @@ void CheckDistinct(const Options& options, const OutputPaths& outputs, const std
         return;
     }
     const fs::path folder = Key(outputs.framesDir);
-    for (const auto& [option, path] : files) {
-        const fs::path key = Key(path);
-        if (key == folder) {
-            throw UsageError("--frames-dir " + outputs.framesDir + " names the same file as " + option);
+    for (const NamedFile& file : files) {
+        if (file.key == folder) {
+            throw UsageError("--frames-dir " + outputs.framesDir + " names the same file as " + file.option);
         }
-        if (key.parent_path() == folder && IsFrameFile(key.filename().string())) {
-            throw UsageError(option + " " + path + " is one of the frame files of --frames-dir");
+        if (file.key.parent_path() == folder && IsFrameFile(file.key.filename().string())) {
+            throw UsageError(what(file) + " is one of the frame files of --frames-dir");
         }
     }
-    for (const auto& [option, path] : inputs) {
-        if (Key(path) == folder) {
-            throw UsageError("--frames-dir " + outputs.framesDir + " names the " + option + " file");
+    for (const NamedFile& input : inputs) {
+        if (input.key == folder) {
+            throw UsageError("--frames-dir " + outputs.framesDir + " names the " + inputName(input));
+        }
+        if (input.key.parent_path() == folder && IsFrameFile(input.key.filename().string())) {
+            throw UsageError("--frames-dir " + outputs.framesDir + " would replace the " + inputName(input));
+        }
+    }
+    // A frame file of an earlier run (replaced with --force) may be a hard
+    // link to an input.
+    std::error_code error;
+    if (fs::is_directory(folder, error)) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+            if (!IsFrameFile(entry.path().filename().string())) {
+                continue;
+            }
+            const NamedFile frame = Named("--frames-dir", entry.path().string());
+            for (const NamedFile& input : inputs) {
+                if (Same(frame, input)) {
+                    throw UsageError("--frames-dir " + outputs.framesDir + ": its " +
+                                     entry.path().filename().string() + " is the " + inputName(input));
+                }
+            }
         }
     }
 }
@@ -436,7 +630,7 @@ std::int32_t Digits(std::int32_t value)
 std::string PreviewScript(const Options& options)
 {
     Plan plan;
-    MakePlan(options, plan);
+    MakePlan(options, plan, Reporter{});
     return PrintScript(plan.script.layers);
 }
 
@@ -452,7 +646,8 @@ struct Prepared {
 
 // Everything that can fail on the user's options and files fails here,
 // before the plug-in is loaded and before any output is touched.
-Prepared Prepare(const Options& options, Summary& summary, const Reporter& reporter)
+Prepared Prepare(const Options& options, Summary& summary, const Reporter& reporter, const std::string& pluginPath,
+                 const std::string& hostDir)
 {
     summary.fps = options.fps;
     summary.plannedFrames = FrameCount(options);
@@ -463,11 +658,11 @@ Prepared Prepare(const Options& options, Summary& summary, const Reporter& repor
     summary.outputs.framesDir = options.framesDir;
     summary.trace = options.trace;
 
-    CheckDistinct(options, summary.outputs, options.trace);
+    CheckDistinct(options, summary.outputs, options.trace, Inputs(options, pluginPath, hostDir));
     Prepared prepared;
     prepared.plan = std::make_unique<Plan>();
     Plan& plan = *prepared.plan;
-    MakePlan(options, plan);
+    MakePlan(options, plan, reporter);
     for (const std::string& note : plan.script.notes) {
         Note(reporter, "script: " + note);
     }
@@ -493,38 +688,42 @@ Prepared Prepare(const Options& options, Summary& summary, const Reporter& repor
     return prepared;
 }
 
-// Clears the frames an earlier run left (with --force) and opens the trace.
-std::ofstream OpenOutputs(const Options& options, const std::vector<fs::path>& oldFrames)
+// The trace, written as the frames are drawn and put in place at the end.
+std::unique_ptr<AtomicFile> OpenTrace(const Options& options)
 {
-    for (const fs::path& frame : oldFrames) {
-        std::error_code error;
-        if (!fs::remove(frame, error) && error) {
-            throw std::runtime_error("cannot remove the old frame " + frame.string() + ": " + error.message());
-        }
+    if (options.trace.empty()) {
+        return nullptr;
     }
-    std::ofstream trace;
-    if (!options.trace.empty()) {
-        trace.open(options.trace, std::ios::trunc);
-        if (!trace) {
-            throw std::runtime_error("cannot write the trace " + options.trace + ": " + Reason());
-        }
-        trace << "# every drawing call the host received, frame by frame\n";
-    }
+    auto trace = std::make_unique<AtomicFile>(options.trace);
+    trace->Write("# every drawing call the host received, frame by frame\n");
     return trace;
 }
 
 // One line of the trace for each drawing call the host receives.
-void TraceCall(std::ofstream& trace, const host::DrawCall& call)
+void TraceCall(AtomicFile& trace, const host::DrawCall& call)
 {
-    trace << call.operation << " dest=" << Name(call.dest) << " dx=" << call.dx << " dy=" << call.dy;
+    std::string line;
+    line.reserve(128);
+    const auto number = [&](const char* key, std::int64_t value) {
+        line += key;
+        line += std::to_string(value);
+    };
+    line += call.operation;
+    line += " dest=" + Name(call.dest);
+    number(" dx=", call.dx);
+    number(" dy=", call.dy);
     if (call.src) {
-        trace << " src=" << Name(call.src) << " sx=" << call.sx << " sy=" << call.sy;
+        line += " src=" + Name(call.src);
+        number(" sx=", call.sx);
+        number(" sy=", call.sy);
     }
-    trace << " w=" << call.width << " h=" << call.height;
+    number(" w=", call.width);
+    number(" h=", call.height);
     if (call.hasRate) {
-        trace << " rate=" << call.rate;
+        number(" rate=", call.rate);
     }
-    trace << (call.result == host::kDone ? "" : " refused") << "\n";
+    line += call.result == host::kDone ? "\n" : " refused\n";
+    trace.Write(line);
 }
 
 // The script's calls, run in an instant: every Init reads the seed, every
@@ -565,9 +764,9 @@ void ReplayScript(const Plan& plan, const PluginLibrary& library, const Options&
 class FrameLoop {
 public:
     FrameLoop(const Options& options, const Reporter& reporter, const Plan& plan, IDrawPlugin* plugin,
-              host::HostSurface& background, std::ofstream& trace, Summary& summary)
+              host::HostSurface& background, AtomicFile* trace, Summary& summary, std::exception_ptr& traceError)
         : options_(options), reporter_(reporter), plan_(plan), plugin_(plugin), background_(background),
-          trace_(trace), summary_(summary), destination_(plan.width, plan.height, "frame"),
+          trace_(trace), summary_(summary), traceError_(traceError), destination_(plan.width, plan.height, "frame"),
           wallStart_(RealMilliseconds())
     {
     }
@@ -593,11 +792,14 @@ public:
                 summary_.interrupted = true;
                 break;
             }
-            if (trace_.is_open()) {
-                trace_ << "frame " << frameIndex << "\n";
+            if (trace_) {
+                trace_->Write("frame " + std::to_string(frameIndex) + "\n");
             }
             const std::int64_t due = WarmupMs() + FrameTime(frameIndex + 1, options_.fps);
             const double drawn = Draw(due);
+            if (traceError_) {
+                std::rethrow_exception(traceError_);
+            }
             std::int32_t stamp = static_cast<std::int32_t>(FrameTime(frameIndex, options_.fps));
             if (options_.realtime) {
                 if (frameIndex == 0) {
@@ -623,6 +825,8 @@ public:
     }
 
     bool Capturing() const { return capturing_; }
+    // The frame drawn last.
+    host::HostSurface& LastFrame() { return destination_; }
     // Wall milliseconds from the start of the frames to the last one drawn.
     double LastDrawn() const { return lastDrawn_; }
 
@@ -645,8 +849,9 @@ private:
         host::Copy(&destination_, 0, 0, &background_, 0, 0, plan_.width, plan_.height);
         const double drawn = RealMilliseconds();
         for (const Layer& layer : plan_.script.layers) {
-            if (capturing_ && trace_.is_open()) {
-                trace_ << "draw handle " << layer.handle << " rate " << layer.rate << "\n";
+            if (capturing_ && trace_) {
+                trace_->Write("draw handle " + std::to_string(layer.handle) + " rate " + std::to_string(layer.rate) +
+                              "\n");
             }
             plugin_->Draw(layer.handle, &destination_, 0, 0, 0, 0, 0, 0, layer.rate);
         }
@@ -658,15 +863,37 @@ private:
     const Plan& plan_;
     IDrawPlugin* plugin_;
     host::HostSurface& background_;
-    std::ofstream& trace_;
+    AtomicFile* trace_;
     Summary& summary_;
+    std::exception_ptr& traceError_;
     host::HostSurface destination_;
     const double wallStart_;
     bool capturing_ = false;
     double lastDrawn_ = 0.0;
 };
 
+int StopSignal(const Reporter& reporter) { return reporter.stopSignal ? reporter.stopSignal() : SIGINT; }
+
+bool Abandoned(const Reporter& reporter) { return reporter.abandonRequested && reporter.abandonRequested(); }
+
+[[noreturn]] void ThrowAbandoned(const Reporter& reporter)
+{
+    const int signal = StopSignal(reporter);
+    throw Stopped(signal, "stopped by a second signal, " + SignalName(signal) +
+                              ", while writing the files: nothing written, every earlier file kept as it was");
+}
+
 }  // namespace
+
+std::string SignalName(int signal)
+{
+    switch (signal) {
+    case SIGINT: return "Ctrl+C (SIGINT)";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "signal " + std::to_string(signal);
+    }
+}
 
 Summary RunPreview(const Options& options, const Reporter& reporter)
 {
@@ -675,24 +902,33 @@ Summary RunPreview(const Options& options, const Reporter& reporter)
     const std::string hostDir = options.hostDir.empty() ? (folder / "host").string() : options.hostDir;
 
     Summary summary;
-    const Prepared prepared = Prepare(options, summary, reporter);
+    const Prepared prepared = Prepare(options, summary, reporter, pluginPath, hostDir);
     const Plan& plan = *prepared.plan;
 
     // The engine's order: host modules loaded, then the plug-in.
     const HostModules modules(hostDir);
     const PluginLibrary library(pluginPath);
-    host::HostDrawHost drawHost([&reporter](const std::string& line) { Note(reporter, "host: " + line); });
-    std::ofstream trace = OpenOutputs(options, prepared.oldFrames);
+    host::HostDrawHost drawHost([&reporter](const std::string& line) {
+        if (reporter.host) {
+            reporter.host("host: " + line);
+        }
+    });
+    const std::unique_ptr<AtomicFile> trace = OpenTrace(options);
 
     const Scope scope;
     const FrameLoop* loop = nullptr;  // warm-up frames are neither traced nor counted
+    std::exception_ptr traceError;    // kept here: nothing may be thrown through the plug-in
     host::SetDrawObserver([&](const host::DrawCall& call) {
         if (!loop || !loop->Capturing()) {
             return;
         }
         ++summary.drawCalls;
-        if (trace.is_open()) {
-            TraceCall(trace, call);
+        if (trace && !traceError) {
+            try {
+                TraceCall(*trace, call);
+            } catch (...) {
+                traceError = std::current_exception();
+            }
         }
     });
 
@@ -705,21 +941,34 @@ Summary RunPreview(const Options& options, const Reporter& reporter)
 
     summary.seed = options.seed.value_or(static_cast<std::uint32_t>(static_cast<std::uint64_t>(RealMilliseconds())));
     ReplayScript(plan, library, options, summary.seed);
-    FrameLoop frames(options, reporter, plan, plugin.object, *prepared.background, trace, summary);
+    FrameLoop frames(options, reporter, plan, plugin.object, *prepared.background, trace.get(), summary,
+                     traceError);
     loop = &frames;
     plugin.object->Update();
     frames.WarmUp();
 
     FrameSink sink(summary.outputs, plan.width, plan.height, summary.plannedFrames, options.sheetFrames,
-                   options.quality, options.lossless, std::max(4, Digits(summary.plannedFrames - 1)));
-    const std::int32_t endMs = frames.Capture(sink);
+                   options.quality, options.lossless, std::max(4, Digits(summary.plannedFrames - 1)),
+                   [&reporter] { return Abandoned(reporter); });
+    std::int32_t endMs = 0;
+    try {
+        endMs = frames.Capture(sink);
+    } catch (...) {
+        if (Abandoned(reporter)) {
+            ThrowAbandoned(reporter);
+        }
+        throw;
+    }
     for (const Layer& layer : plan.script.layers) {
         library.Release(layer.handle);
     }
     UseSystemClock();
+    if (summary.interrupted) {
+        summary.stopSignal = StopSignal(reporter);
+    }
     if (summary.frames == 0) {
         summary.interrupted = true;
-        return summary;  // nothing to write
+        return summary;  // nothing to write; the sink removes what it began
     }
     summary.seconds = endMs / 1000.0;
     if (options.realtime && summary.lateFrames > 0) {
@@ -732,7 +981,27 @@ Summary RunPreview(const Options& options, const Reporter& reporter)
     if (reporter.writing) {
         reporter.writing();
     }
-    sink.Finish(endMs);
+    try {
+        sink.Finish(endMs, frames.LastFrame(), reporter.writingProgress);
+        if (trace) {
+            trace->Close();
+        }
+        if (Abandoned(reporter)) {
+            ThrowAbandoned(reporter);
+        }
+        // Every file is complete: now they replace the earlier ones.
+        sink.Commit(prepared.oldFrames);
+        if (trace) {
+            trace->Commit();
+        }
+    } catch (const Stopped&) {
+        throw;
+    } catch (...) {
+        if (Abandoned(reporter)) {
+            ThrowAbandoned(reporter);
+        }
+        throw;
+    }
     return summary;
 }
 
@@ -742,7 +1011,8 @@ std::string SummaryLine(const Summary& summary)
     line.setf(std::ios::fixed);
     line.precision(1);
     if (summary.interrupted) {
-        line << "stopped by Ctrl+C after " << summary.frames << " of " << summary.plannedFrames << " frames; wrote ";
+        line << "stopped by " << SignalName(summary.stopSignal ? summary.stopSignal : SIGINT) << " after "
+             << summary.frames << " of " << summary.plannedFrames << " frames; wrote ";
     }
     line << summary.frames << (summary.frames == 1 ? " frame" : " frames") << " at " << summary.fps << " fps ("
          << summary.seconds << " s of " << (summary.realtime ? "real time" : "effect time");

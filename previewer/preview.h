@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "previewer/options.h"
 #include "previewer/outputs.h"
@@ -12,8 +14,11 @@
 namespace velora::preview {
 
 struct Reporter {
-    // Host messages, one line each, without a line feed.
+    // Things worth telling the user (about the script), one line each,
+    // without a line feed.
     std::function<void(const std::string&)> note;
+    // The host's messages, such as the plug-in's ReportRect at Update.
+    std::function<void(const std::string&)> host;
     // Warnings about settings that draw nothing or lose particles, and about
     // a real-time run that fell behind.
     std::function<void(const std::string&)> warn;
@@ -24,12 +29,34 @@ struct Reporter {
     // Asked after every frame: true stops the run, and the frames drawn so
     // far are written.
     std::function<bool()> stopRequested;
+    // Asked while the files are written: true abandons them, and every
+    // earlier file stays as it was.
+    std::function<bool()> abandonRequested;
+    // The latest signal that asked to stop (SIGINT, SIGTERM), for the messages.
+    std::function<int()> stopSignal;
+    // Now and then while the files are written: frames encoded of those drawn.
+    std::function<void(std::int32_t done, std::int32_t total)> writingProgress;
 };
+
+// A run ended by a signal with nothing written: while the script was read,
+// or by a second signal while the files were written.
+class Stopped : public std::runtime_error {
+public:
+    Stopped(int signal, const std::string& what) : std::runtime_error(what), signal_(signal) {}
+    int Signal() const { return signal_; }
+
+private:
+    int signal_;
+};
+
+// "Ctrl+C (SIGINT)", "SIGTERM", "signal 1".
+std::string SignalName(int signal);
 
 struct Summary {
     std::int32_t frames = 0;         // frames written
     std::int32_t plannedFrames = 0;  // frames asked for
     bool interrupted = false;        // stopped before plannedFrames
+    int stopSignal = 0;              // the signal that stopped it, when one did
     std::int32_t fps = 0;
     double seconds = 0.0;  // length of the animation
     std::uint32_t seed = 0;

@@ -38,7 +38,7 @@ TEST(Options, EveryOptionReachesItsSetting)
 {
     const Options o = ParseOptions({"--width", "320", "--height=200", "--type", "-7", "--numof", "0", "--maxamp",
                                     "-3", "--xspeed", "-0.5", "--yspeed=2.25", "--rate", "0", "--handle", "-2",
-                                    "--sprites", "s%02d.png", "--cell", "16", "--base", "500", "--sprite-count",
+                                    "--sprites", "sheet.png", "--cell", "16", "--base", "500", "--sprite-count",
                                     "8", "--rotation-frames", "2", "--seconds", "0.25", "--fps", "8",
                                     "--background", "#102030", "--output", "out/a.webp", "--sheet-frames", "3",
                                     "--frames-dir", "f", "--trace", "t.txt", "--quality", "50", "--lossless",
@@ -52,7 +52,7 @@ TEST(Options, EveryOptionReachesItsSetting)
     EXPECT_EQ(o.ySpeed, 2.25f);
     EXPECT_EQ(o.rate, 0);
     EXPECT_EQ(o.handle, -2);
-    EXPECT_EQ(o.sprites, "s%02d.png");
+    EXPECT_EQ(o.sprites, "sheet.png");
     EXPECT_EQ(o.cell, 16);
     EXPECT_EQ(o.base, 500);
     EXPECT_EQ(o.spriteCount, 8);

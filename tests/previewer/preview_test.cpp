@@ -2,7 +2,10 @@
 // modules, real files.
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <csignal>
@@ -34,6 +37,7 @@ using host::Rgba;
 struct Outcome {
     bool exited = false;  // false: killed by a signal
     int status = -1;
+    long peakKb = 0;  // the child's peak resident memory
     std::string out;
     std::string err;
 };
@@ -46,7 +50,7 @@ std::string Slurp(const std::string& path)
 
 // Runs the previewer; `whileRunning`, if given, is called with its process id.
 Outcome Preview(const testing::TempDir& dir, std::vector<std::string> arguments,
-                const std::function<void(pid_t)>& whileRunning = {})
+                const std::function<void(pid_t)>& whileRunning = {}, const std::string& input = {})
 {
     arguments.insert(arguments.begin(), VELORA_PREVIEW_PROGRAM);
     std::vector<char*> argv;
@@ -60,6 +64,9 @@ Outcome Preview(const testing::TempDir& dir, std::vector<std::string> arguments,
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!input.empty()) {
+        posix_spawn_file_actions_addopen(&files, 0, input.c_str(), O_RDWR, 0);
+    }
     pid_t child = 0;
     Outcome outcome;
     if (posix_spawn(&child, argv[0], &files, nullptr, argv.data(), environ) == 0) {
@@ -67,7 +74,9 @@ Outcome Preview(const testing::TempDir& dir, std::vector<std::string> arguments,
             whileRunning(child);
         }
         int status = 0;
-        waitpid(child, &status, 0);
+        struct rusage usage{};
+        wait4(child, &status, 0, &usage);
+        outcome.peakKb = usage.ru_maxrss;
         outcome.exited = WIFEXITED(status);
         outcome.status = outcome.exited ? WEXITSTATUS(status) : -1;
     }
@@ -147,7 +156,7 @@ TEST_P(EveryMode, FramesChangeOnlyWhereTheHostWasAskedToDraw)
                                         "--seconds", "0.3", "--fps", "20", "--numof", "30", "--background",
                                         "#406080", "--seed", "2024", "--output", dir / (name + ".webp"),
                                         "--frames-dir", dir / (name + "-frames"), "--trace",
-                                        dir / (name + "-trace.txt"), "--lossless"};
+                                        dir / (name + "-trace.txt"), "--lossless", "--verbose"};
     };
     const Outcome run = Preview(dir, options("out"));
     ASSERT_TRUE(run.exited && run.status == 0) << run.err;
@@ -273,7 +282,11 @@ TEST(Previewer, BadInputEndsWithAClearErrorAndNoOutput)
         {{"--sheet", dir / "folder.png"}, "cannot write the contact sheet " + dir / "folder.png: it is a folder"},
         {{"--trace", dir / "no/trace.txt"}, "cannot write the trace"},
         {{"--frames-dir", dir / "corrupt.png/frames"}, "cannot make the frames folder"},
+        {{"--cell", "8"}, "--cell cuts a sprite sheet into cells, but the built-in petals are whole sprites"},
+        {{"--background", dir / "out-sheet.png"},
+         "the contact sheet " + dir / "out-sheet.png (named after --output; --sheet names another"},
     };
+    std::ofstream(dir / "out-sheet.png") << "the user's picture";
     std::filesystem::create_directory(dir / "folder.png");
     for (const auto& [bad, message] : cases) {
         std::vector<std::string> arguments(std::begin(tiny), std::end(tiny));
@@ -433,7 +446,18 @@ TEST(Previewer, CtrlCWritesTheFramesDrawnSoFar)
     testing::TempDir dir;
     const Outcome run = Preview(dir, Small(dir, {"--seconds", "600", "--realtime", "--frames-dir", dir / "frames"}),
                                 [&](pid_t child) {
-                                    for (int wait = 0; wait < 500 && !std::filesystem::exists(dir / "frames/frame-00003.png"); ++wait) {
+                                    // The frames wait in a hidden folder until the end.
+                                    const auto drawn = [&] {
+                                        std::error_code error;
+                                        for (const auto& entry :
+                                             std::filesystem::recursive_directory_iterator(dir / "frames", error)) {
+                                            if (entry.path().filename() == "frame-00003.png") {
+                                                return true;
+                                            }
+                                        }
+                                        return false;
+                                    };
+                                    for (int wait = 0; wait < 500 && !drawn(); ++wait) {
                                         std::this_thread::sleep_for(std::chrono::milliseconds(20));
                                     }
                                     kill(child, SIGINT);
@@ -442,7 +466,7 @@ TEST(Previewer, CtrlCWritesTheFramesDrawnSoFar)
     EXPECT_EQ(run.status, 130);
     const Animation animation = Decode(dir / "out.webp");
     EXPECT_GE(animation.frames, 4);
-    EXPECT_NE(run.out.find("stopped by Ctrl+C after " + std::to_string(animation.frames) + " of 18000 frames"),
+    EXPECT_NE(run.out.find("stopped by Ctrl+C (SIGINT) after " + std::to_string(animation.frames) + " of 18000 frames"),
               std::string::npos) << run.out;
     EXPECT_TRUE(std::filesystem::exists(dir / "out-sheet.png"));
 }
@@ -542,6 +566,291 @@ TEST(Previewer, TheReadmeModesPictureIsWhatThePreviewerDraws)
     const auto keptPicture = host::LoadPng(kept);
     ASSERT_TRUE(keptPicture) << kept << " is missing";
     EXPECT_TRUE(PixelsOf(picture) == PixelsOf(*keptPicture)) << "docs/modes.png is out of date";
+}
+
+// Whatever path names it (a numbered pattern, a hard link), an input is
+// never replaced by an output: the run is refused before anything is drawn.
+TEST(Previewer, RefusesAnOutputThatIsAnInputUnderAnotherName)
+{
+    testing::TempDir dir;
+    HostSurface sprite(8, 8, "sprite");
+    sprite.Fill({200, 40, 40, 255});
+    for (const char* name : {"petal00.png", "petal01.png", "petal02.png"}) {
+        host::SavePng(sprite, dir / name);
+    }
+    std::filesystem::create_hard_link(dir / "petal01.png", dir / "hard.png");
+    std::ofstream(dir / "hl.txt") << "Init(1, 64, 48, 1, 16, 4);\nStart(1);\n";
+    std::filesystem::create_hard_link(dir / "hl.txt", dir / "hl2.txt");
+    const std::string spriteBytes = Slurp(dir / "petal02.png");
+    const std::string scriptBytes = Slurp(dir / "hl.txt");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--sprites", dir / "petal%02d.png", "--sheet", dir / "petal02.png"},
+         "--sheet " + dir / "petal02.png would overwrite the --sprites file " + dir / "petal02.png"},
+        {{"--sprites", dir / "petal01.png", "--sheet", dir / "hard.png"},
+         "--sheet " + dir / "hard.png would overwrite the --sprites file"},
+        {{"--script", dir / "hl.txt", "--trace", dir / "hl2.txt"},
+         "--trace " + dir / "hl2.txt would overwrite the --script file"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        std::vector<std::string> all = {"--seconds", "0.1", "--output", dir / "out.webp"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        const Outcome run = Preview(dir, all);
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(dir / "out.webp")) << "nothing drawn";
+    }
+    EXPECT_EQ(Slurp(dir / "petal02.png"), spriteBytes);
+    EXPECT_EQ(Slurp(dir / "petal01.png"), Slurp(dir / "hard.png"));
+    EXPECT_EQ(Slurp(dir / "hl.txt"), scriptBytes);
+}
+
+// A disk that fills up: the run fails naming the file and the reason, and
+// every file an earlier run left is as it was, with no temporary file left.
+TEST(Previewer, AFailedWriteKeepsTheEarlierFileAndSaysWhy)
+{
+    testing::TempDir dir;
+    const std::string disk = dir / "disk";
+    std::filesystem::create_directory(disk);
+    if (geteuid() != 0 || std::system(("mount -t tmpfs -o size=200k tmpfs " + disk + " 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "needs root and a tmpfs mount to fill a small disk";
+    }
+    struct Unmount {
+        std::string path;
+        ~Unmount() { [[maybe_unused]] const int ignored = std::system(("umount " + path).c_str()); }
+    } unmount{disk};
+    const Outcome earlier = Preview(dir, Small(dir, {"--seconds", "0.2", "--output", disk + "/keep.webp",
+                                                     "--sheet-frames", "0", "--quiet"}));
+    ASSERT_EQ(earlier.status, 0) << earlier.err;
+    std::ofstream(disk + "/trace.txt") << "an earlier trace";
+    const std::string kept = Slurp(disk + "/keep.webp");
+
+    // The trace of 3 s of 40 petals is larger than the disk.
+    const Outcome trace = Preview(dir, {"--seconds", "3", "--seed", "1", "--width", "160", "--height", "120",
+                                        "--output", dir / "out.webp", "--trace", disk + "/trace.txt", "--quiet"});
+    EXPECT_EQ(trace.status, 1);
+    EXPECT_NE(trace.err.find(disk + "/trace.txt: cannot write the file (No space left on device)"),
+              std::string::npos) << trace.err;
+    EXPECT_EQ(trace.out, "") << "no summary for a failed run";
+    EXPECT_EQ(Slurp(disk + "/trace.txt"), "an earlier trace");
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.webp")) << "no output of a failed run appears";
+
+    // A lossless animation of thousands of petals is too.
+    const Outcome animation = Preview(dir, {"--seconds", "1", "--seed", "1", "--width", "320", "--height", "240",
+                                            "--numof", "3000", "--lossless", "--output", disk + "/keep.webp",
+                                            "--sheet-frames", "0", "--quiet"});
+    EXPECT_EQ(animation.status, 1);
+    EXPECT_NE(animation.err.find(disk + "/keep.webp: cannot write the file (No space left on device)"),
+              std::string::npos) << animation.err;
+    EXPECT_EQ(Slurp(disk + "/keep.webp"), kept);
+    std::set<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(disk)) {
+        left.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, (std::set<std::string>{"keep.webp", "trace.txt"})) << "no temporary file is left";
+}
+
+// The animation is written as it is drawn: ten times the frames need no
+// more memory.
+TEST(Previewer, PeakMemoryDoesNotGrowWithTheLength)
+{
+    testing::TempDir dir;
+    const auto run = [&](const char* seconds) {
+        return Preview(dir, {"--seconds", seconds, "--seed", "3", "--width", "320", "--height", "240", "--output",
+                             dir / "long.webp", "--quiet"});
+    };
+    const Outcome brief = run("2");
+    const Outcome ten = run("20");
+    ASSERT_EQ(brief.status, 0) << brief.err;
+    ASSERT_EQ(ten.status, 0) << ten.err;
+    EXPECT_EQ(Decode(dir / "long.webp").frames, 600);
+    EXPECT_LT(ten.peakKb - brief.peakKb, 20 * 1024) << brief.peakKb << " KB for 2 s, " << ten.peakKb << " KB for 20 s";
+}
+
+// Every setting that draws nothing or loses particles is named, with what
+// to change, and the run still succeeds.
+TEST(Previewer, WarnsAboutEverySettingThatDrawsNothing)
+{
+    testing::TempDir dir;
+    std::ofstream(dir / "layers.txt") << "Init(1, 64, 48, 1, 16, 4);\nSetNumof(1, -40);\nStart(1);\n"
+                                         "Init(2, 64, 48, 1, 16, 4);\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--type", "4"}, "warning: --type 4: only modes 0 to 3 draw"},
+        {{"--rate", "0"}, "warning: --rate 0: mode 0 at rate 0 leaves the background as it is"},
+        {{"--rate", "0", "--type", "2"}, "warning: --rate 0: mode 2 darkens each sprite fully"},
+        {{"--numof", "0"}, "warning: --numof 0: Start spawns no particles"},
+        {{"--width", "1"}, "warning: the field of --width 1 x --height 48 is smaller than a sprite (32 x 32)"},
+        {{"--maxamp", "100000"}, "warning: --maxamp 100000: the sway moves a particle up to 1000 pixels a frame"},
+        {{"--rotation-frames", "3", "--sprite-count", "4"},
+         "warning: --rotation-frames 3 with 4 sprites: the run splits into 3 groups of 1, and the last 1 sprite of "
+         "the run is never drawn"},
+        {{"--script", dir / "layers.txt"}, "warning: handle 1: SetNumof(1, -40): Start spawns no particles"},
+        {{"--script", dir / "layers.txt"}, "warning: handle 2: Init without Start: the plug-in never draws"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        std::vector<std::string> all = {"--seconds", "0.05", "--seed", "1", "--output", dir / "out.webp", "--quiet"};
+        if (arguments[0] != "--script") {
+            all.insert(all.end(), {"--height", "48"});
+        }
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        const Outcome run = Preview(dir, all);
+        EXPECT_EQ(run.status, 0) << arguments[0] << ": " << run.err;
+        EXPECT_NE(run.err.find(message), std::string::npos) << arguments[0] << " gave: " << run.err;
+    }
+}
+
+// A script read from a pipe that never ends: SIGTERM ends the reading.
+TEST(Previewer, SigtermEndsTheReadingOfAScript)
+{
+    testing::TempDir dir;
+    const std::string pipe = dir / "pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const Outcome run = Preview(dir, {"--script", "-", "--output", dir / "out.webp"}, [](pid_t child) {
+        // Wait until it is blocked reading (system call 0 on x86-64, or any
+        // blocked call elsewhere), then stop it.
+        for (int wait = 0; wait < 1000; ++wait) {
+            std::ifstream call("/proc/" + std::to_string(child) + "/syscall");
+            std::string number;
+            call >> number;
+            if (number == "0") {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        kill(child, SIGTERM);
+    }, pipe);
+    ASSERT_TRUE(run.exited) << "killed instead of stopping";
+    EXPECT_EQ(run.status, 128 + SIGTERM);
+    EXPECT_NE(run.err.find("stopped by SIGTERM while reading the script -: nothing written"), std::string::npos)
+        << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.webp"));
+}
+
+// SIGTERM is named as such, and the contact sheet spreads its frames over
+// the frames drawn before it; a second signal while the files are written
+// abandons them and keeps the earlier ones.
+TEST(Previewer, SignalsAreNamedAndASecondOneKeepsTheEarlierFiles)
+{
+    testing::TempDir dir;
+    const auto afterFrames = [&](int frames, std::vector<int> signals) {
+        return [&dir, frames, signals](pid_t child) {
+            const std::string name =
+                "frame-" + std::string(frames < 10 ? "0000" : "000") + std::to_string(frames) + ".png";
+            const auto drawn = [&] {
+                std::error_code error;
+                for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "frames", error)) {
+                    // Drawn by this run: still in its hidden folder.
+                    if (entry.path().filename() == name && entry.path().parent_path() != dir / "frames") {
+                        return true;
+                    }
+                }
+                return false;
+            };
+            for (int wait = 0; wait < 1000 && !drawn(); ++wait) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            for (int signal : signals) {
+                kill(child, signal);
+            }
+        };
+    };
+    const auto options = Small(dir, {"--seconds", "600", "--realtime", "--frames-dir", dir / "frames", "--force"});
+    const Outcome term = Preview(dir, options, afterFrames(12, {SIGTERM}));
+    ASSERT_TRUE(term.exited);
+    EXPECT_EQ(term.status, 128 + SIGTERM);
+    const Animation animation = Decode(dir / "out.webp");
+    EXPECT_GE(animation.frames, 13);
+    EXPECT_NE(term.out.find("stopped by SIGTERM after " + std::to_string(animation.frames) + " of 18000 frames"),
+              std::string::npos) << term.out;
+    const auto sheet = host::LoadPng(dir / "out-sheet.png");
+    ASSERT_TRUE(sheet && sheet->Width() == 4 * 68 + 4 && sheet->Height() == 2 * 52 + 4);
+    for (int cell = 0; cell < 8; ++cell) {
+        const std::uint8_t* middle = sheet->Bytes() + (4 + (cell / 4) * 52 + 24) * sheet->Stride() +
+                                     static_cast<std::size_t>(4 + (cell % 4) * 68 + 32) * 4;
+        EXPECT_FALSE(middle[0] == 0x20 && middle[1] == 0x20 && middle[2] == 0x20) << "cell " << cell << " is empty";
+    }
+
+    const std::string earlier = Slurp(dir / "out.webp");
+    // Two different signals, as the same one twice may arrive as one; the
+    // later one, whichever it is, is named.
+    const Outcome twice = Preview(dir, options, afterFrames(3, {SIGINT, SIGTERM}));
+    ASSERT_TRUE(twice.exited);
+    const bool termLast = twice.status == 128 + SIGTERM;
+    EXPECT_TRUE(termLast || twice.status == 128 + SIGINT) << twice.status;
+    EXPECT_NE(twice.err.find(std::string("stopped by a second signal, ") + (termLast ? "SIGTERM" : "Ctrl+C (SIGINT)") +
+                             ", while writing the files: nothing written"),
+              std::string::npos) << twice.err;
+    EXPECT_EQ(Slurp(dir / "out.webp"), earlier);
+    EXPECT_TRUE(std::filesystem::exists(dir / "frames/frame-00012.png")) << "the earlier frames are kept";
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir / "frames")) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, static_cast<std::size_t>(animation.frames)) << "no temporary folder is left";
+}
+
+// Every example command in the README runs from the top of a fresh clone,
+// with the sample files it ships (shortened, and writing elsewhere).
+TEST(Previewer, TheReadmeExamplesRunFromTheRepository)
+{
+    testing::TempDir dir;
+    const std::filesystem::path root = std::filesystem::path(VELORA_README_PICTURES).parent_path();
+    std::istringstream readme(Slurp((root / "README.md").string()));
+    std::string line;
+    int examples = 0;
+    while (std::getline(readme, line)) {
+        if (line != "./preview" && line.rfind("./preview --", 0) != 0) {
+            continue;
+        }
+        // The words of the command, single quotes as the shell reads them.
+        std::vector<std::string> words;
+        std::string word;
+        bool quoted = false;
+        bool any = false;
+        for (const char c : line.substr(0, line.find(" #"))) {
+            if (c == '\'') {
+                quoted = !quoted;
+                any = true;
+            } else if (c == ' ' && !quoted) {
+                if (any) {
+                    words.push_back(word);
+                }
+                word.clear();
+                any = false;
+            } else {
+                word += c;
+                any = true;
+            }
+        }
+        if (any) {
+            words.push_back(word);
+        }
+        words[0] = VELORA_PREVIEW_PROGRAM;
+        for (const std::string& more : {std::string("--seconds"), std::string("0.1"), std::string("--output"),
+                                        dir / "example.webp", std::string("--quiet")}) {
+            words.push_back(more);
+        }
+        std::vector<char*> argv;
+        for (std::string& each : words) {
+            argv.push_back(each.data());
+        }
+        argv.push_back(nullptr);
+        const std::string err = dir / "stderr.txt";
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addchdir_np(&files, root.c_str());
+        pid_t child = 0;
+        int status = -1;
+        if (posix_spawn(&child, argv[0], &files, nullptr, argv.data(), environ) == 0) {
+            waitpid(child, &status, 0);
+        }
+        posix_spawn_file_actions_destroy(&files);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << line << ": " << Slurp(err);
+        EXPECT_EQ(Slurp(err), "") << line << ": no warning for the README's own examples";
+        ++examples;
+    }
+    EXPECT_GE(examples, 5) << "the README's examples were not found";
 }
 
 }  // namespace
