@@ -131,6 +131,15 @@ end_prefix() {
         server_ends_within "$grace" || echo "$me: the prefix's wineserver did not end after wineserver -k" >&2
     fi
     kill_leftovers
+    # Debian's Wine keeps the server's socket and lock in a folder of its own
+    # below TMPDIR (made for this prefix) and writes that folder's name into
+    # the prefix.
+    if [ -f "$prefix/wineserver" ]; then
+        socket_dir=$(cat "$prefix/wineserver")
+        case $socket_dir in
+        wine-?*) [ -d "${TMPDIR:-/tmp}/$socket_dir" ] && rm -rf "${TMPDIR:-/tmp}/$socket_dir" ;;
+        esac
+    fi
 }
 trap 'end_prefix; rm -rf "$work"; exit 1' HUP INT TERM
 
