@@ -155,9 +155,9 @@ TEST(SelectFrame, StaysInsideTheRunForAnyPhaseOrAngle)
     }
 }
 
-// Frame selection worked step by step as documented: the ratio rounded to
+// Frame selection worked step by step, one rounding at a time: the ratio rounded to
 // float, the group index truncated, folded, then the phase's offset.
-std::int32_t DocumentedFrame(std::int32_t spriteCount, std::int32_t R, float angle, float phase, bool forward)
+std::int32_t FrameStepByStep(std::int32_t spriteCount, std::int32_t R, float angle, float phase, bool forward)
 {
     const std::int32_t G = spriteCount / R;
     const float ratio = static_cast<float>(static_cast<double>(angle) / kTurn);
@@ -198,11 +198,11 @@ TEST(SelectFrame, EveryGroupCountOnEveryGroupBoundary)
                 Particle p{};
                 p.angle = angle;
                 p.forward = true;
-                EXPECT_EQ(SelectFrame(run, p), DocumentedFrame(3 * R, R, angle, 0.0f, true))
+                EXPECT_EQ(SelectFrame(run, p), FrameStepByStep(3 * R, R, angle, 0.0f, true))
                     << R << " groups, angle " << angle;
                 p.forward = false;
                 p.phase = 0.25f;
-                EXPECT_EQ(SelectFrame(run, p), DocumentedFrame(3 * R, R, angle, 0.25f, false))
+                EXPECT_EQ(SelectFrame(run, p), FrameStepByStep(3 * R, R, angle, 0.25f, false))
                     << R << " groups, angle " << angle << ", backward";
                 const double unrounded = static_cast<double>(angle) / kTurn * span;
                 const double rounded = static_cast<double>(static_cast<float>(angle / kTurn)) * span;

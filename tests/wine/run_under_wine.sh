@@ -167,11 +167,22 @@ if [ "$arch" = win64 ]; then
 "Debugger"=""
 EOF
 fi
+# Whether the run's time limit has passed.
+out_of_time() {
+    [ $(($(date +%s) - started)) -ge "$limit" ]
+}
 setup=
-if ! timeout -k 5 "$(remaining)" "$wine" wineboot --init >"$work/setup.log" 2>&1; then
-    setup="wineboot --init failed"
-elif ! timeout -k 5 "$(remaining)" "$wine" reg import "Z:$work/aedebug.reg" >>"$work/setup.log" 2>&1; then
-    setup="could not clear the prefix's automatic debugger (reg import)"
+timeout -k 5 "$(remaining)" "$wine" wineboot --init >"$work/setup.log" 2>&1
+status=$?
+if [ "$status" -ne 0 ]; then
+    setup="wineboot --init failed (status $status)"
+else
+    timeout -k 5 "$(remaining)" "$wine" reg import "Z:$work/aedebug.reg" >>"$work/setup.log" 2>&1
+    status=$?
+    [ "$status" -eq 0 ] || setup="could not clear the prefix's automatic debugger (reg import, status $status)"
+fi
+if [ -n "$setup" ] && out_of_time; then
+    setup="$setup: the prefix was not set up within $limit s"
 fi
 if [ -n "$setup" ]; then
     cat "$work/setup.log" >&2
@@ -229,7 +240,7 @@ describe_crash() {
     echo "${description:-$1}"
 }
 
-if [ "$status" -eq 124 ]; then
+if [ "$status" -eq 124 ] && out_of_time; then
     echo "$me: $program did not end within $limit s; it and the prefix were ended" >&2
     exit 1
 fi
