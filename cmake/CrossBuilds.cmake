@@ -106,9 +106,13 @@ set_tests_properties(windows.check_exports.rejects_other_format PROPERTIES
 
 # The 64-bit build driven end to end by the test host, in a fresh Wine prefix.
 # Wine takes Windows paths; its drive Z: is the Unix root.
+# run_under_wine.sh ends each run itself a little before the test's timeout,
+# so that nothing of the prefix outlives the test; a run passes only with its
+# summary line.
+set(host_summary "[0-9]+ passed, 0 failed")
 add_test(NAME windows.wine.end_to_end
-    COMMAND sh ${PROJECT_SOURCE_DIR}/tests/wine/run_under_wine.sh ${VELORA_WINE64}
-        ${VELORA_WINDOWS_X86_64_DIR}/tests/wine/wine_host.exe
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tests/wine/run_under_wine.sh --timeout 200 --summary "${host_summary}"
+        ${VELORA_WINE64} ${VELORA_WINDOWS_X86_64_DIR}/tests/wine/wine_host.exe
         Z:${VELORA_WINDOWS_X86_64_DIR}/DrawVelora.dll)
 # The host exits non-zero on any failed check; a FAILED line fails it too.
 set_tests_properties(windows.wine.end_to_end PROPERTIES
@@ -118,14 +122,25 @@ set_tests_properties(windows.wine.end_to_end PROPERTIES
 # The engine's own platform: the unit tests and the test host built for i686
 # and run against the i686 DLL under 32-bit Wine, in a fresh 32-bit prefix.
 # Where 32-bit Wine cannot be had, both are skipped (exit status 77).
-set(run_under_wine32 sh ${PROJECT_SOURCE_DIR}/tests/wine/run_under_wine.sh --win32 ${VELORA_WINE32})
+set(run_under_wine32 sh ${PROJECT_SOURCE_DIR}/tests/wine/run_under_wine.sh --win32 --timeout 540)
 add_test(NAME windows.i686.unit_tests
-    COMMAND ${run_under_wine32} ${VELORA_WINDOWS_I686_DIR}/tests/velora_tests.exe)
+    COMMAND ${run_under_wine32} --summary [=[^\[  PASSED  \] [0-9]+ tests?\.]=]
+        ${VELORA_WINE32} ${VELORA_WINDOWS_I686_DIR}/tests/velora_tests.exe)
 add_test(NAME windows.i686.end_to_end
-    COMMAND ${run_under_wine32} ${VELORA_WINDOWS_I686_DIR}/tests/wine/wine_host.exe
+    COMMAND ${run_under_wine32} --summary "${host_summary}"
+        ${VELORA_WINE32} ${VELORA_WINDOWS_I686_DIR}/tests/wine/wine_host.exe
         Z:${VELORA_SHIPPED_DLL})
+# A program that crashes under 32-bit Wine fails its run with the exception
+# code, at once, and starts no debugger.
+add_test(NAME windows.i686.crash_is_a_failure
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tests/wine/crash_is_a_failure.sh --win32
+        ${VELORA_WINE32} ${VELORA_WINDOWS_I686_DIR}/tests/wine/crash_probe.exe)
 set_tests_properties(windows.i686.unit_tests windows.i686.end_to_end PROPERTIES
     TIMEOUT 600
+    SKIP_RETURN_CODE 77
+    FAIL_REGULAR_EXPRESSION "FAILED")
+set_tests_properties(windows.i686.crash_is_a_failure PROPERTIES
+    TIMEOUT 300
     SKIP_RETURN_CODE 77
     FAIL_REGULAR_EXPRESSION "FAILED")
 
@@ -134,6 +149,7 @@ set_tests_properties(windows.i686.exports windows.x86_64.exports
     windows.check_exports.rejects_other_names windows.check_exports.rejects_other_imports
     windows.check_exports.rejects_missing_functions windows.check_exports.rejects_other_format
     windows.wine.end_to_end windows.i686.unit_tests windows.i686.end_to_end
+    windows.i686.crash_is_a_failure
     PROPERTIES LABELS windows)
 
 # The release zip (cmake/ReleasePackage.cmake, made by the i686 tree), checked

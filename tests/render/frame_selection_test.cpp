@@ -1,5 +1,6 @@
 #include "render/frame_selection.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -150,6 +151,68 @@ TEST(SelectFrame, StaysInsideTheRunForAnyPhaseOrAngle)
                     EXPECT_LT(f, run.spriteCount);
                 }
             }
+        }
+    }
+}
+
+// Frame selection worked step by step, one rounding at a time: the ratio rounded to
+// float, the group index truncated, folded, then the phase's offset.
+std::int32_t FrameStepByStep(std::int32_t spriteCount, std::int32_t R, float angle, float phase, bool forward)
+{
+    const std::int32_t G = spriteCount / R;
+    const float ratio = static_cast<float>(static_cast<double>(angle) / kTurn);
+    std::int32_t k = static_cast<std::int32_t>(static_cast<double>(ratio) * static_cast<double>(2 * R - 2));
+    if (k >= R) {
+        k = 2 * R - 2 - k;
+    }
+    const double phaseOfGroup = static_cast<double>(phase) * G;
+    const double offset = forward ? phaseOfGroup : G - phaseOfGroup;
+    std::int32_t f = static_cast<std::int32_t>(G * k + offset);
+    if (f < 0) {
+        f = 0;
+    }
+    if (f >= spriteCount) {
+        f = spriteCount - 1;
+    }
+    return f;
+}
+
+TEST(SelectFrame, EveryGroupCountOnEveryGroupBoundary)
+{
+    // For R groups the walk changes group where ratio * (2R - 2) crosses a
+    // whole number j: the floats nearest j / (2R - 2) of a turn and a few
+    // on either side. There, the ratio's rounding to float decides the group.
+    for (std::int32_t R = 1; R <= 16; ++R) {
+        const EffectInstance run = SpriteRun(3 * R, R);
+        const std::int32_t span = 2 * R - 2;
+        int decidedByRounding = 0;
+        for (std::int32_t j = 0; j <= span; ++j) {
+            const float boundary = static_cast<float>(span == 0 ? 0.0 : kTurn * j / span);
+            float below = boundary;
+            float above = boundary;
+            for (int step = 0; step < 3; ++step) {
+                below = std::nextafter(below, -1.0f);
+                above = std::nextafter(above, 7.0f);
+            }
+            for (float angle = std::max(below, 0.0f); angle <= above; angle = std::nextafter(angle, 7.0f)) {
+                Particle p{};
+                p.angle = angle;
+                p.forward = true;
+                EXPECT_EQ(SelectFrame(run, p), FrameStepByStep(3 * R, R, angle, 0.0f, true))
+                    << R << " groups, angle " << angle;
+                p.forward = false;
+                p.phase = 0.25f;
+                EXPECT_EQ(SelectFrame(run, p), FrameStepByStep(3 * R, R, angle, 0.25f, false))
+                    << R << " groups, angle " << angle << ", backward";
+                const double unrounded = static_cast<double>(angle) / kTurn * span;
+                const double rounded = static_cast<double>(static_cast<float>(angle / kTurn)) * span;
+                decidedByRounding += static_cast<std::int32_t>(unrounded) != static_cast<std::int32_t>(rounded);
+            }
+        }
+        // These counts of groups have boundary angles where leaving the
+        // rounding out picks another group: the cases above must hold them.
+        if (R == 5 || R == 8 || R == 9) {
+            EXPECT_GT(decidedByRounding, 0) << R << " groups";
         }
     }
 }
