@@ -36,10 +36,17 @@
 #include "host/services.h"
 #include "hostkit/services.h"
 #include "previewer/effect_clock.h"
+#include "hostkit/script.h"
 #include "previewer/plugin_library.h"
-#include "previewer/script.h"
 
 namespace velora::preview {
+
+using script::Call;
+using script::FloatText;
+using script::Layer;
+using script::Op;
+using script::Script;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -117,12 +124,18 @@ host::Sprites LoadSprites(const Options& options, std::int32_t& rotationFrames)
     }
 }
 
+// The script's text, read no further than one byte past the longest
+// script, so that a device that never ends (/dev/urandom) ends at once.
 std::string ReadScript(const std::string& path)
 {
-    std::string text;
-    if (path == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), {});
+    const auto readFrom = [](std::istream& in) {
+        std::string text(script::kMaxBytes + 1, '\0');
+        in.read(text.data(), static_cast<std::streamsize>(text.size()));
+        text.resize(static_cast<std::size_t>(in.gcount()));
         return text;
+    };
+    if (path == "-") {
+        return readFrom(std::cin);
     }
     std::error_code error;
     if (fs::is_directory(path, error)) {
@@ -134,7 +147,10 @@ std::string ReadScript(const std::string& path)
                          (fs::exists(path, error) ? std::string("cannot read it (") + std::strerror(errno) + ")"
                                                   : std::string("no such file")));
     }
-    text.assign(std::istreambuf_iterator<char>(file), {});
+    std::string text = readFrom(file);
+    if (file.bad()) {
+        throw UsageError("--script " + path + ": cannot read it (" + std::strerror(errno) + ")");
+    }
     return text;
 }
 
@@ -189,10 +205,15 @@ void MakePlan(const Options& options, Plan& plan)
     }
     plan.fromScript = true;
     try {
-        plan.script = ParseScript(ReadScript(options.script));
-    } catch (const UsageError& error) {
-        const std::string what = error.what();
-        throw UsageError(what.starts_with("--script") ? what : "--script " + options.script + " " + what);
+        plan.script = script::ParseScript(ReadScript(options.script));
+    } catch (const script::ScriptError& error) {
+        throw UsageError("--script " + options.script + ": " + error.what());
+    }
+    for (const Layer& layer : plan.script.layers) {
+        if (layer.hidden) {
+            plan.script.notes.push_back("handle " + std::to_string(layer.handle) +
+                                        " is hidden in the studio; the previewer draws it, as the engine does");
+        }
     }
     for (const Layer& layer : plan.script.layers) {
         plan.width = std::max(plan.width, layer.width);
@@ -437,7 +458,7 @@ std::string PreviewScript(const Options& options)
 {
     Plan plan;
     MakePlan(options, plan);
-    return PrintScript(plan.script.layers);
+    return script::PrintScript(plan.script.layers, plan.script.sheets);
 }
 
 namespace {
