@@ -4,6 +4,8 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -129,15 +131,58 @@ std::int32_t WholeNumber(int line, std::string_view text)
     return *value;
 }
 
-float Speed(int line, std::string_view text)
+// A decimal number as a float, rounded to nearest: an optional minus, digits
+// with an optional point (or a point and digits), an optional exponent.
+// Infinity, NaN, hexadecimal and values beyond a float are refused, and
+// so is a value too small for a float that is not written as zero.
+std::optional<float> ReadFloat(std::string_view text)
 {
-    float value = 0.0f;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value)) {
-        Fail(line, Quote(text) + " is not a number a float can hold");
+    std::size_t at = text.starts_with('-') ? 1 : 0;
+    bool nonzero = false;
+    const auto digits = [&]() {
+        const std::size_t first = at;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+            nonzero = nonzero || text[at] != '0';
+            ++at;
+        }
+        return at - first;
+    };
+    std::size_t mantissa = digits();
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        mantissa += digits();
+    }
+    if (mantissa == 0) {
+        return std::nullopt;
+    }
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        ++at;
+        if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+            ++at;
+        }
+        const bool mantissaNonzero = nonzero;
+        if (digits() == 0) {
+            return std::nullopt;
+        }
+        nonzero = mantissaNonzero;
+    }
+    if (at != text.size()) {
+        return std::nullopt;
+    }
+    const float value = std::strtof(std::string(text).c_str(), nullptr);
+    if (!std::isfinite(value) || (value == 0.0f && nonzero)) {
+        return std::nullopt;
     }
     return value;
+}
+
+float Speed(int line, std::string_view text)
+{
+    const auto value = ReadFloat(text);
+    if (!value) {
+        Fail(line, Quote(text) + " is not a number a float can hold");
+    }
+    return *value;
 }
 
 Call ParseCall(int line, std::string_view text)
@@ -567,10 +612,47 @@ Script ParseScript(std::string_view text)
 
 std::string FloatText(float value)
 {
+    // The fewest significant digits that read back as the value...
     char text[64];
-    const auto [end, error] = std::to_chars(text, text + sizeof text, value);
-    std::string result(text, error == std::errc() ? end : text);
-    if (result.find_first_of(".en") == std::string::npos) {
+    int precision = 1;
+    for (; precision < 9; ++precision) {
+        std::snprintf(text, sizeof text, "%.*e", precision - 1, static_cast<double>(value));
+        if (std::strtof(text, nullptr) == value) {
+            break;
+        }
+    }
+    std::snprintf(text, sizeof text, "%.*e", precision - 1, static_cast<double>(value));
+    const std::string scientific = text;  // [-]d[.ddd]e(+|-)XX
+    const std::size_t e = scientific.find('e');
+    const bool negative = scientific.starts_with('-');
+    std::string digits = scientific.substr(negative ? 1 : 0, e - (negative ? 1 : 0));
+    digits.erase(std::remove(digits.begin(), digits.end(), '.'), digits.end());
+    while (digits.size() > 1 && digits.back() == '0') {
+        digits.pop_back();
+    }
+    const int exponent = std::stoi(scientific.substr(e + 1));
+    // ...written out in full or with an exponent, whichever is shorter
+    // (in full when both are as long).
+    std::string sci = digits.substr(0, 1) + (digits.size() > 1 ? "." + digits.substr(1) : "") + "e" +
+                      (exponent < 0 ? "-" : "+") + (std::abs(exponent) < 10 ? "0" : "") +
+                      std::to_string(std::abs(exponent));
+    std::string fixed;
+    const auto length = static_cast<int>(digits.size());
+    if (exponent > length - 1) {
+        // A whole number past the digits: a float this large is whole, and
+        // its own digits are as short as the padded ones and nearer.
+        std::snprintf(text, sizeof text, "%.0f", std::fabs(static_cast<double>(value)));
+        fixed = text;
+    } else if (exponent == length - 1) {
+        fixed = digits;
+    } else if (exponent >= 0) {
+        fixed = digits.substr(0, static_cast<std::size_t>(exponent) + 1) + "." +
+                digits.substr(static_cast<std::size_t>(exponent) + 1);
+    } else {
+        fixed = "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+    }
+    std::string result = (negative ? "-" : "") + (sci.size() < fixed.size() ? sci : fixed);
+    if (result.find_first_of(".e") == std::string::npos) {
         result += ".0";
     }
     return result;
