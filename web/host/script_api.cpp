@@ -35,6 +35,10 @@ void AppendString(std::string& out, std::string_view text)
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
         } else if (byte < 0x20) {
             out += "\\u00";
             out += kHex[byte >> 4];
