@@ -410,9 +410,6 @@ struct Reading {
 
 void ReadComment(int line, std::string_view body, Reading& reading)
 {
-    if (body.starts_with("//")) {
-        return;  // a comment commented out
-    }
     if (StartsWithCaseless(Collapsed(body), "the engine draws")) {
         const RateNote note = ReadRateNote(line, body);
         const auto earlier = reading.rates.find(note.handle);
