@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 
 namespace velora::script {
@@ -401,6 +402,7 @@ struct Reading {
     Script script;
     std::map<std::int32_t, Layer> live;  // handles with an instance, as the calls so far leave them
     std::vector<std::int32_t> initOrder;
+    std::set<std::int32_t> initiated;  // the handles of initOrder
     std::vector<std::pair<std::int32_t, int>> drawOrder;  // handle, line
     std::map<std::int32_t, std::pair<std::int32_t, int>> rates;  // handle: rate, line
     std::map<std::int32_t, std::int32_t> spawned;  // by each handle's last Start
@@ -468,7 +470,7 @@ void RunCall(int line, const Call& call, Reading& reading)
             layer.rotation = call.args[4];
             layer.hidden = reading.heading && reading.heading->first == call.handle && reading.heading->second;
             reading.live[call.handle] = layer;
-            if (std::find(reading.initOrder.begin(), reading.initOrder.end(), call.handle) == reading.initOrder.end()) {
+            if (reading.initiated.insert(call.handle).second) {
                 reading.initOrder.push_back(call.handle);
             }
         }
@@ -501,19 +503,16 @@ void Finish(Reading& reading)
     if (script.calls.empty()) {
         Fail(0, "the script has no calls: Init, the setters, Start");
     }
-    const auto initiated = [&](std::int32_t handle) {
-        return std::find(reading.initOrder.begin(), reading.initOrder.end(), handle) != reading.initOrder.end();
-    };
     std::vector<std::int32_t> order;
     for (const auto& [handle, line] : reading.drawOrder) {
         if (!reading.live.contains(handle)) {
             Fail(line, "the engine draws handle " + std::to_string(handle) + ", which has no Init in the script" +
-                           (initiated(handle) ? " left (it is released)" : ""));
+                           (reading.initiated.contains(handle) ? " left (it is released)" : ""));
         }
         order.push_back(handle);
     }
     for (const std::int32_t handle : reading.initOrder) {
-        if (reading.live.contains(handle) && std::find(order.begin(), order.end(), handle) == order.end()) {
+        if (reading.live.contains(handle) && !reading.rates.contains(handle)) {
             script.notes.push_back("no comment says how the engine draws handle " + std::to_string(handle) +
                                    ": it is drawn after the others, with rate 255");
             order.push_back(handle);
