@@ -405,7 +405,9 @@ struct Reading {
     std::set<std::int32_t> initiated;  // the handles of initOrder
     std::vector<std::pair<std::int32_t, int>> drawOrder;  // handle, line
     std::map<std::int32_t, std::pair<std::int32_t, int>> rates;  // handle: rate, line
-    std::map<std::int32_t, std::int32_t> spawned;  // by each handle's last Start
+    std::map<std::int32_t, std::int32_t> spawned;  // by each live handle's last Start
+    std::int64_t particles = 0;                      // all of spawned
+    Limits limits;
     std::vector<int> sheetLines;
     std::optional<std::pair<std::int32_t, bool>> heading;  // the last Layer comment's handle and hidden flag
 };
@@ -461,6 +463,10 @@ void RunCall(int line, const Call& call, Reading& reading)
                 Fail(line, "the tools draw fields of 1 to " + std::to_string(kMaxSide) + " pixels a side, not " +
                                std::to_string(call.args[0]) + " x " + std::to_string(call.args[1]));
             }
+            if (static_cast<std::int64_t>(reading.live.size()) >= reading.limits.layers) {
+                Fail(line, "Init of handle " + std::to_string(call.handle) + " would make more than " +
+                               std::to_string(reading.limits.layers) + " layers at once, the most drawn");
+            }
             Layer layer;
             layer.handle = call.handle;
             layer.width = call.args[0];
@@ -485,11 +491,21 @@ void RunCall(int line, const Call& call, Reading& reading)
             Fail(line, "Start would spawn " + std::to_string(found->second.numof) + " particles; the tools draw at most " +
                            std::to_string(kMaxSpawned) + " per handle");
         }
+        reading.particles += std::max(0, found->second.numof) -
+                             (found->second.started ? std::max(0, reading.spawned[call.handle]) : 0);
+        if (reading.particles > reading.limits.particles) {
+            Fail(line, "Start brings the particles of all layers to " + std::to_string(reading.particles) +
+                           ", more than the " + std::to_string(reading.limits.particles) + " drawn at most");
+        }
         found->second.started = true;
         reading.spawned[call.handle] = found->second.numof;
         break;
     case Op::Release:
         if (found != reading.live.end()) {
+            if (found->second.started) {
+                reading.particles -= std::max(0, reading.spawned[call.handle]);
+                reading.spawned.erase(call.handle);
+            }
             reading.live.erase(found);
         }
         break;
@@ -575,7 +591,7 @@ std::string Quote(std::string_view text)
     return result;
 }
 
-Script ParseScript(std::string_view text)
+Script ParseScript(std::string_view text, const Limits& limits)
 {
     if (text.size() > kMaxBytes) {
         Fail(0, "the script is larger than " + std::to_string(kMaxBytes) + " bytes (1 MB), far beyond any real one");
@@ -584,6 +600,7 @@ Script ParseScript(std::string_view text)
         text.remove_prefix(3);  // the byte-order mark some editors write
     }
     Reading reading;
+    reading.limits = limits;
     int number = 0;
     for (std::size_t from = 0; from < text.size();) {
         const std::size_t end = std::min(text.find('\n', from), text.size());

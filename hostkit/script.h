@@ -105,9 +105,17 @@ private:
     std::string reason_;
 };
 
+// What a tool draws at most: handles with an instance at any one time, and
+// the particles their last Starts spawned, all together. The first call
+// that goes beyond is refused, by its line.
+struct Limits {
+    std::int64_t layers = INT64_MAX;
+    std::int64_t particles = INT64_MAX;
+};
+
 // Reads a script of at most kMaxBytes bytes; a leading UTF-8 byte-order
 // mark and CRLF line ends are taken. Throws ScriptError.
-Script ParseScript(std::string_view text);
+Script ParseScript(std::string_view text, const Limits& limits = {});
 
 // The calls of a script that sets up these layers, in drawing order, each
 // with the sheet that holds its base sprite. Throws ScriptError for a sheet

@@ -196,6 +196,35 @@ TEST(Script, DrawingOrderFollowsTheCommentsAndTheStateFollowsTheCalls)
     EXPECT_TRUE(headed.layers[1].hidden);
 }
 
+TEST(Script, LimitsRefuseTheFirstCallBeyondThem)
+{
+    const Limits limits{2, 100};
+    std::string reason;
+    const auto lineOf = [&](const std::string& text) {
+        try {
+            ParseScript(text, limits);
+        } catch (const ScriptError& error) {
+            reason = error.Reason();
+            return error.Line();
+        }
+        return 0;
+    };
+    const std::string layers = "Init(1, 8, 8, 0, 1, 1);\nInit(2, 8, 8, 0, 1, 1);\nRelease(1);\nInit(3, 8, 8, 0, 1, 1);\n";
+    EXPECT_EQ(lineOf(layers), 0) << "a released handle leaves room";
+    EXPECT_EQ(lineOf(layers + "Init(2, 8, 8, 0, 1, 1);\n"), 0) << "an Init of a live handle adds none";
+    EXPECT_EQ(lineOf(layers + "Init(4, 8, 8, 0, 1, 1);\n"), 5);
+    EXPECT_NE(reason.find("more than 2 layers at once"), std::string::npos) << reason;
+
+    // A restart replaces the handle's particles, a negative count spawns
+    // none, and a Release gives them back.
+    const std::string particles = "Init(1, 8, 8, 0, 1, 1);\nSetNumof(1, 60);\nStart(1);\nSetNumof(1, 80);\nStart(1);\n"
+                                  "Init(2, 8, 8, 0, 1, 1);\nSetNumof(2, -5);\nStart(2);\nSetNumof(2, 20);\nStart(2);\n";
+    EXPECT_EQ(lineOf(particles), 0);
+    EXPECT_EQ(lineOf(particles + "SetNumof(2, 21);\nStart(2);\n"), 12);
+    EXPECT_NE(reason.find("to 101, more than the 100"), std::string::npos) << reason;
+    EXPECT_EQ(lineOf(particles + "Release(1);\nSetNumof(2, 99);\nStart(2);\n"), 0);
+}
+
 TEST(Script, PrintingRefusesASheetNameThatCannotStandInAComment)
 {
     Layer layer;

@@ -2,7 +2,8 @@
 // same reader and printer the previewer uses, with JSON between them and the
 // page (web/page/grammar.js wraps both calls).
 //
-// velora_script_parse(text) answers
+// velora_script_parse(text), and velora_script_parse_within(text, maxLayers,
+// maxParticles) with the studio's limits, answer
 //   {"ok":true,"layers":[...],"sheets":[...],"calls":[...],"notes":[...]}
 // or {"ok":false,"line":N,"error":"line N: reason","reason":"reason"}.
 // velora_script_print(setup), setup being {"layers":[...],"sheets":[...]} in
@@ -518,11 +519,15 @@ std::string Print(std::string_view setupText)
 
 extern "C" {
 
-// Reads a script; the answer is JSON (see above).
-const char* velora_script_parse(const char* text)
+// Reads a script within the studio's limits (below 0: none); the answer is
+// JSON (see above).
+const char* velora_script_parse_within(const char* text, int maxLayers, int maxParticles)
 {
     try {
-        const velora::script::Script script = velora::script::ParseScript(text ? text : "");
+        velora::script::Limits limits;
+        limits.layers = maxLayers < 0 ? limits.layers : maxLayers;
+        limits.particles = maxParticles < 0 ? limits.particles : maxParticles;
+        const velora::script::Script script = velora::script::ParseScript(text ? text : "", limits);
         answer = "{\"ok\":true";
         AppendField(answer, "layers", List(script.layers, LayerJson));
         AppendField(answer, "sheets", List(script.sheets, SheetJson));
@@ -541,6 +546,9 @@ const char* velora_script_parse(const char* text)
     }
     return answer.c_str();
 }
+
+// Reads a script; the answer is JSON (see above).
+const char* velora_script_parse(const char* text) { return velora_script_parse_within(text, -1, -1); }
 
 // Prints the script of a setup; the answer is JSON (see above).
 const char* velora_script_print(const char* setupJson)

@@ -2,10 +2,13 @@
 // WebAssembly module, with the previewer's own reader and printer, so that
 // the two tools take and give one text.
 //
-//   parseScript(module, text) gives
+//   parseScript(module, text, limits) gives
 //     { ok: true, layers, sheets, calls, notes } or
 //     { ok: false, line, error, reason }  (error: "line N: reason"; line 0
-//                                          for the script as a whole)
+//                                          for the script as a whole);
+//     limits, if given, is { layers, particles }: the most handles with an
+//     instance at once, and the most particles of all their Starts; the
+//     first call beyond is refused by its line
 //   printScript(module, { layers, sheets }) gives the script text, or
 //     throws an Error saying what in the setup cannot be printed.
 //
@@ -47,7 +50,7 @@ function pick(object, keys) {
 
 // text: a string, or the bytes of a script file (a Uint8Array), which are
 // read exactly as the previewer reads the file.
-export function parseScript(module, text) {
+export function parseScript(module, text, limits = {}) {
   const isBytes = text instanceof Uint8Array;
   let source = isBytes ? text : String(text);
   if (source.length > MAX_BYTES) {
@@ -64,7 +67,9 @@ export function parseScript(module, text) {
       return { ok: false, line, error: `line ${line}: ${reason}`, reason };
     }
   }
-  return call(module, module._velora_script_parse, source);
+  const most = (value) => (Number.isInteger(value) && value >= 0 ? Math.min(value, 2147483647) : -1);
+  return call(module, (pointer) =>
+    module._velora_script_parse_within(pointer, most(limits.layers), most(limits.particles)), source);
 }
 
 export function printScript(module, setup) {

@@ -115,6 +115,16 @@ test("what a C string cannot carry is refused, not cut short", () => {
   }
 });
 
+test("the studio's limits refuse the first call beyond them, by its line", () => {
+  const lines = Array.from({ length: 65 }, (_, i) => `Init(${i + 1}, 8, 8, 0, 1, 1);`).join("\n");
+  assert.equal(parseScript(module, lines).layers.length, 65, "no limit unless asked");
+  const refused = parseScript(module, lines, { layers: 64, particles: 100000 });
+  assert.deepEqual([refused.ok, refused.line], [false, 65]);
+  assert.match(refused.reason, /more than 64 layers at once/);
+  const crowd = parseScript(module, "Init(1, 8, 8, 0, 1, 1);\nSetNumof(1, 100001);\nStart(1);\n", { particles: 100000 });
+  assert.deepEqual([crowd.ok, crowd.line], [false, 3]);
+});
+
 test("a setup prints as the studio's layers, and what cannot be printed is refused by name", () => {
   const layer = { handle: 3, width: 64, height: 48, base: 100, count: 8, rotation: 4, type: 1, numof: 9,
     maxAmp: -5, xSpeed: 0.1 + 0.2, ySpeed: 2, rate: 99, visible: false };
