@@ -138,19 +138,21 @@ struct Value {
     bool flag = false;
     double number = 0.0;
     std::string text;
-    std::vector<Value> items;
-    std::vector<std::pair<std::string, Value>> members;
+    std::vector<Value> items;         // an array's, or an object's values
+    std::vector<std::string> names;   // an object's names, one for each of items
 
-    const Value* Find(std::string_view key) const
-    {
-        for (const auto& [name, value] : members) {
-            if (name == key) {
-                return &value;
-            }
-        }
-        return nullptr;
-    }
+    const Value* Find(std::string_view key) const;
 };
+
+const Value* Value::Find(std::string_view key) const
+{
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == key) {
+            return &items[i];
+        }
+    }
+    return nullptr;
+}
 
 class JsonReader {
 public:
@@ -227,7 +229,8 @@ private:
                 if (!Take(':')) {
                     Wrong("a member without ':'");
                 }
-                value.members.emplace_back(std::move(name), Read(depth + 1));
+                value.names.push_back(std::move(name));
+                value.items.push_back(Read(depth + 1));
             } while (Take(','));
             if (!Take('}')) {
                 Wrong("an object without its '}'");
