@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -418,11 +419,16 @@ public:
         if (!value) {
             return otherwise;
         }
-        if (value->kind != Value::Kind::Number || !std::isfinite(value->number) ||
-            !std::isfinite(static_cast<float>(value->number))) {
+        // A double beyond the float's largest rounds to it up to half a unit
+        // past it (the shortest text of that float lies there); beyond that
+        // it would round to infinity. Neither may be converted as it is.
+        const double largest = std::numeric_limits<float>::max();
+        const double halfUnit = std::ldexp(1.0, 103);
+        if (value->kind != Value::Kind::Number || !(std::fabs(value->number) < largest + halfUnit)) {
             throw std::runtime_error(where_ + "." + key + " is not a number a float can hold");
         }
-        return static_cast<float>(value->number);
+        return std::fabs(value->number) <= largest ? static_cast<float>(value->number)
+                                                   : static_cast<float>(std::copysign(largest, value->number));
     }
 
     bool Flag(const char* key, bool otherwise) const

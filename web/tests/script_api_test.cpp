@@ -34,6 +34,8 @@ TEST(ScriptApi, ASetupPrintsAndEveryBrokenOneIsRefusedByItsReason)
         {R"({"layers":[{"handle":1e400}]})", "handle is not a whole number"},
         {R"({"layers":[{"handle":null}]})", "handle is not a whole number"},
         {R"({"layers":{}})", "layers is not a list"},
+        {R"({"layers":[{"handle":1,"width":1,"height":1,"base":0,"count":1,"rotation":1,"ySpeed":-3.4028236e38}]})",
+         "ySpeed is not a number a float can hold"},
         {R"({"sheets":[{"name":"\ud83c"}]})", "half a surrogate pair"},
         {R"({"sheets":[{"name":"\ud83c\u0041"}]})", "half a surrogate pair"},
         {R"({"sheets":[{"name":"\x"}]})", "unknown escape"},
