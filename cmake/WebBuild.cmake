@@ -13,6 +13,9 @@
 #                         Node.js: the same pinned digests as every build
 #   web.hostkit.conformance  the host kit's conformance suite as
 #                         WebAssembly in Node.js
+#   web.script.grammar    the page's script grammar (web/page/grammar.js over
+#                         the studio's module) in Node.js, held to the
+#                         fixtures the previewer's reader is held to
 include(ExternalProject)
 
 find_file(VELORA_EMSCRIPTEN_TOOLCHAIN Emscripten.cmake
@@ -61,3 +64,7 @@ add_test(NAME web.hostkit.conformance
     COMMAND ${VELORA_NODE} ${VELORA_WEB_DIR}/hostkit-conformance/velora_hostkit_conformance.js)
 set_tests_properties(web.hostkit.conformance PROPERTIES TIMEOUT 300
     PASS_REGULAR_EXPRESSION "every operation matches the oracle")
+
+add_test(NAME web.script.grammar COMMAND ${VELORA_NODE} --test ${PROJECT_SOURCE_DIR}/web/tests/grammar.test.mjs)
+set_tests_properties(web.script.grammar PROPERTIES TIMEOUT 120
+    ENVIRONMENT VELORA_STUDIO_DIR=${VELORA_WEB_DIR}/studio)

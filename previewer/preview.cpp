@@ -40,10 +40,17 @@
 #include "host/services.h"
 #include "hostkit/services.h"
 #include "previewer/effect_clock.h"
+#include "hostkit/script.h"
 #include "previewer/plugin_library.h"
-#include "previewer/script.h"
 
 namespace velora::preview {
+
+using script::Call;
+using script::FloatText;
+using script::Layer;
+using script::Op;
+using script::Script;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -147,15 +154,18 @@ std::string ReadScript(const std::string& path, const Reporter& reporter)
             }
         }
     } closer{fd};
+    // No further than one byte past the longest script, so that a device
+    // that never ends (/dev/urandom) ends at once.
     std::string text;
     char buffer[1 << 16];
-    for (;;) {
+    while (text.size() <= script::kMaxBytes) {
         if (reporter.stopRequested && reporter.stopRequested()) {
             const int signal = reporter.stopSignal ? reporter.stopSignal() : SIGINT;
             throw Stopped(signal, "stopped by " + SignalName(signal) + " while reading the script " + path +
                                       ": nothing written");
         }
-        const ssize_t got = read(fd, buffer, sizeof buffer);
+        const std::size_t wanted = std::min(sizeof buffer, script::kMaxBytes + 1 - text.size());
+        const ssize_t got = read(fd, buffer, wanted);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -167,6 +177,7 @@ std::string ReadScript(const std::string& path, const Reporter& reporter)
         }
         text.append(buffer, static_cast<std::size_t>(got));
     }
+    return text;
 }
 
 // The layer the effect options describe, with its calls.
@@ -220,10 +231,15 @@ void MakePlan(const Options& options, Plan& plan, const Reporter& reporter)
     }
     plan.fromScript = true;
     try {
-        plan.script = ParseScript(ReadScript(options.script, reporter));
-    } catch (const UsageError& error) {
-        const std::string what = error.what();
-        throw UsageError(what.starts_with("--script") ? what : "--script " + options.script + ": " + what);
+        plan.script = script::ParseScript(ReadScript(options.script, reporter));
+    } catch (const script::ScriptError& error) {
+        throw UsageError("--script " + options.script + ": " + error.what());
+    }
+    for (const Layer& layer : plan.script.layers) {
+        if (layer.hidden) {
+            plan.script.notes.push_back("handle " + std::to_string(layer.handle) +
+                                        " is hidden in the studio; the previewer draws it, as the engine does");
+        }
     }
     for (const Layer& layer : plan.script.layers) {
         plan.width = std::max(plan.width, layer.width);
@@ -631,7 +647,7 @@ std::string PreviewScript(const Options& options)
 {
     Plan plan;
     MakePlan(options, plan, Reporter{});
-    return PrintScript(plan.script.layers);
+    return script::PrintScript(plan.script.layers, plan.script.sheets);
 }
 
 namespace {

@@ -351,7 +351,7 @@ TEST(Previewer, TheStudiosScriptDrawsEveryHandleInOrderWithItsRate)
         "Init(4, 96, 64, 32, 32, 4);\nSetType(4, 0);\nSetNumof(4, 7);\nSetMaxAmp(4, 25);\n"
         "SetXSpeed(4, 0.6);\nSetYSpeed(4, 0.45);\nStart(4);\n"
         "// the engine draws handle 4 with rate 170 each frame\n\n"
-        "// Layer 2, handle 2 (drawn last, in front)\n"
+        "// Layer 2, handle 2 (drawn last, in front) (hidden in the studio)\n"
         "Init(2, 96, 64, 0, 32, 4);\nSetType(2, 1);\nSetNumof(2, 3);\nSetMaxAmp(2, 60);\n"
         "SetXSpeed(2, 1.5);\nSetYSpeed(2, 1.1);\nStart(2);\n"
         "// the engine draws handle 2 with rate 201 each frame\n";
@@ -360,6 +360,7 @@ TEST(Previewer, TheStudiosScriptDrawsEveryHandleInOrderWithItsRate)
                                       dir / "out.webp", "--trace", dir / "trace.txt"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("2 layers (handles 4, 2) with 10 particles"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("handle 2 is hidden in the studio; the previewer draws it"), std::string::npos) << run.err;
     EXPECT_EQ(Decode(dir / "out.webp").width, 96);
 
     // Per frame: handle 4's calls at rate 170, then handle 2's at 201.

@@ -1,0 +1,134 @@
+// The engine's script as the tools read and write it: the control calls one
+// per line, in the text the studio's Copy and the previewer's --print-script
+// give:
+//
+//   // DrawVelora: 2 layers, drawn in this order every frame
+//
+//   // Layer 1, handle 1 (drawn first, furthest back)
+//   // sprites 100-107: sheet "petals.png", 4 x 2 cells of 48 x 48 px, margin 10, spacing 2, row by row
+//   Init(1, 640, 480, 100, 8, 4);
+//   SetType(1, 0);   SetNumof, SetMaxAmp, SetXSpeed, SetYSpeed likewise
+//   Start(1);
+//   // the engine draws handle 1 with rate 170 each frame
+//
+// Release(handle) is read too. Blank lines and other "//" comments are
+// skipped; a call may end with a "//" comment and its ";" may be left out.
+// Three comments carry what the calls cannot say:
+//   - "Layer N, handle H ... (hidden in the studio)": the studio hides the
+//     layer of the next Init of H;
+//   - "sprites A-B: sheet ..., row by row": the sprite numbers A to B are
+//     the cells of that sheet (margin and spacing parts only when not 0);
+//   - "the engine draws handle H with rate R each frame": the drawing order
+//     and the rate passed to Draw. A comment that begins like this one must
+//     read exactly so, and names each handle once.
+// The layers are drawn in the order of their rate comments; a handle that no
+// such comment names is drawn after them, in the order of its first Init,
+// with rate 255.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velora::script {
+
+// Longest script read: a generous bound, far above any real one.
+inline constexpr std::size_t kMaxBytes = std::size_t{1} << 20;
+
+enum class Op { Init, SetType, SetNumof, SetMaxAmp, SetXSpeed, SetYSpeed, Start, Release };
+
+// The call's name as the script writes it ("Init", "SetXSpeed", ...).
+const char* OpName(Op op);
+
+struct Call {
+    Op op = Op::Init;
+    std::int32_t handle = 0;
+    std::int32_t args[5] = {};  // Init: width, height, baseSprite, spriteCount, rotationFrames; setters: [0]
+    float speed = 0.0f;         // SetXSpeed, SetYSpeed
+    int line = 0;               // 1-based line of the script; 0 when made otherwise
+};
+
+// One handle as the script leaves it: what Init and the setters gave it.
+struct Layer {
+    std::int32_t handle = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t base = 0;
+    std::int32_t count = 0;
+    std::int32_t rotation = 0;
+    std::int32_t type = 0;
+    std::int32_t numof = 40;  // the particles its last Start spawned, once started
+    std::int32_t maxAmp = 40;
+    float xSpeed = 1.0f;
+    float ySpeed = 1.0f;
+    std::int32_t rate = 255;  // passed to Draw
+    bool started = false;
+    bool hidden = false;  // hidden in the studio
+};
+
+// A sprite sheet that gave the sprite numbers base .. base + count - 1,
+// cut into columns x rows cells of cell x cell pixels, row by row, from a
+// margin round the sheet and with spacing between the cells.
+struct Sheet {
+    std::int32_t base = 0;
+    std::int32_t count = 0;
+    std::string name;
+    std::int32_t columns = 0;
+    std::int32_t rows = 0;
+    std::int32_t cell = 0;
+    std::int32_t margin = 0;
+    std::int32_t spacing = 0;
+
+    bool operator==(const Sheet&) const = default;
+};
+
+struct Script {
+    std::vector<Call> calls;         // in the order the engine makes them
+    std::vector<Layer> layers;       // in drawing order
+    std::vector<Sheet> sheets;       // in the order the script names them
+    std::vector<std::string> notes;  // things worth telling the user
+};
+
+// A script that cannot be read: the 1-based line (0 for the script as a
+// whole) and the reason. what() is "line N: reason", or the reason alone.
+class ScriptError : public std::runtime_error {
+public:
+    ScriptError(int line, const std::string& reason);
+    int Line() const { return line_; }
+    const std::string& Reason() const { return reason_; }
+
+private:
+    int line_;
+    std::string reason_;
+};
+
+// What a tool draws at most: handles with an instance at any one time, and
+// the particles their last Starts spawned, all together. The first call
+// that goes beyond is refused, by its line.
+struct Limits {
+    std::int64_t layers = INT64_MAX;
+    std::int64_t particles = INT64_MAX;
+};
+
+// Reads a script of at most kMaxBytes bytes; a leading UTF-8 byte-order
+// mark and CRLF line ends are taken. Throws ScriptError.
+Script ParseScript(std::string_view text, const Limits& limits = {});
+
+// The calls of a script that sets up these layers, in drawing order, each
+// with the sheet that holds its base sprite. Throws ScriptError for a sheet
+// name that cannot stand in the comment (a line break, a byte that is not
+// UTF-8).
+std::string PrintScript(const std::vector<Layer>& layers, const std::vector<Sheet>& sheets = {});
+
+// The shortest decimal text that reads back as this float, with ".0" on
+// whole numbers, as the scripts write SetXSpeed and SetYSpeed.
+std::string FloatText(float value);
+
+// At most 40 characters of text for a message, in single quotes: control
+// bytes and bytes that are not UTF-8 written \xNN, "..." where cut.
+std::string Quote(std::string_view text);
+
+}  // namespace velora::script

@@ -1,0 +1,82 @@
+// The engine's script as the studio reads and prints it: through its
+// WebAssembly module, with the previewer's own reader and printer, so that
+// the two tools take and give one text.
+//
+//   parseScript(module, text, limits) gives
+//     { ok: true, layers, sheets, calls, notes } or
+//     { ok: false, line, error, reason }  (error: "line N: reason"; line 0
+//                                          for the script as a whole);
+//     limits, if given, is { layers, particles }: the most handles with an
+//     instance at once, and the most particles of all their Starts; the
+//     first call beyond is refused by its line
+//   printScript(module, { layers, sheets }) gives the script text, or
+//     throws an Error saying what in the setup cannot be printed.
+//
+// A layer is { handle, width, height, base, count, rotation, type, numof,
+// maxAmp, xSpeed, ySpeed, rate, started, hidden }; a sheet is { base, count,
+// name, columns, rows, cell, margin, spacing }. The module is the one
+// createVeloraStudio gives.
+
+// The reader refuses a text longer than this many bytes; no more is copied
+// into the module (every character is at least one byte).
+const MAX_BYTES = 1 << 20;
+
+const LAYER_KEYS = ["handle", "width", "height", "base", "count", "rotation", "type", "numof", "maxAmp",
+  "xSpeed", "ySpeed", "rate", "started", "hidden"];
+const SHEET_KEYS = ["base", "count", "name", "columns", "rows", "cell", "margin", "spacing"];
+
+// Calls one of the module's script functions with a C string (the UTF-8
+// of a text, or bytes as they are) and reads its JSON answer.
+function call(module, fn, input) {
+  const bytes = typeof input === "string" ? module.lengthBytesUTF8(input) : input.length;
+  const pointer = module._malloc(bytes + 1);
+  if (!pointer) throw new Error("not enough memory for the script");
+  try {
+    if (typeof input === "string") {
+      module.stringToUTF8(input, pointer, bytes + 1);
+    } else {
+      module.HEAPU8.set(input, pointer);
+      module.HEAPU8[pointer + bytes] = 0;
+    }
+    return JSON.parse(module.UTF8ToString(fn(pointer)));
+  } finally {
+    module._free(pointer);
+  }
+}
+
+function pick(object, keys) {
+  return Object.fromEntries(keys.filter((key) => object[key] !== undefined).map((key) => [key, object[key]]));
+}
+
+// text: a string, or the bytes of a script file (a Uint8Array), which are
+// read exactly as the previewer reads the file.
+export function parseScript(module, text, limits = {}) {
+  const isBytes = text instanceof Uint8Array;
+  let source = isBytes ? text : String(text);
+  if (source.length > MAX_BYTES) {
+    // Too long whatever it holds: the reader says so.
+    source = source.slice(0, MAX_BYTES + 1);
+    source = isBytes ? source.map((byte) => byte || 32) : source.replaceAll("\0", " ");
+  } else {
+    // A C string ends at its first NUL, which would cut the script short.
+    const nul = source.indexOf(isBytes ? 0 : "\0");
+    if (nul >= 0) {
+      const head = source.slice(0, nul);
+      const line = 1 + (isBytes ? head.filter((byte) => byte === 10).length : head.split("\n").length - 1);
+      const reason = "the line holds a NUL character (\\x00)";
+      return { ok: false, line, error: `line ${line}: ${reason}`, reason };
+    }
+  }
+  const most = (value) => (Number.isInteger(value) && value >= 0 ? Math.min(value, 2147483647) : -1);
+  return call(module, (pointer) =>
+    module._velora_script_parse_within(pointer, most(limits.layers), most(limits.particles)), source);
+}
+
+export function printScript(module, setup) {
+  const layers = (setup.layers ?? []).map((layer) =>
+    pick({ ...layer, hidden: layer.hidden ?? layer.visible === false }, LAYER_KEYS));
+  const sheets = (setup.sheets ?? []).map((sheet) => pick(sheet, SHEET_KEYS));
+  const answer = call(module, module._velora_script_print, JSON.stringify({ layers, sheets }));
+  if (!answer.ok) throw new Error(answer.error);
+  return answer.text;
+}
