@@ -129,3 +129,20 @@ set_tests_properties(windows.i686.exports windows.x86_64.exports
     windows.check_exports.rejects_missing_functions windows.check_exports.rejects_other_format
     windows.wine.end_to_end windows.i686.unit_tests windows.i686.end_to_end
     PROPERTIES LABELS windows)
+
+# --- The i686 DLL proven as an engine uses it, under 32-bit Wine ------------
+# (skipped, exit status 77, where 32-bit Wine cannot run)
+set(velora_i686_wine_dir ${VELORA_WINDOWS_I686_DIR}/tests/wine)
+set(velora_i686_dll Z:${VELORA_WINDOWS_I686_DIR}/DrawVelora.dll)
+
+# Loaded, driven and unloaded 1 000 times: each load starts empty, does what
+# the first did, and leaves neither memory nor thread-local slots behind.
+add_test(NAME windows.i686.load_unload_soak
+    COMMAND ${run_under_wine32} ${velora_i686_wine_dir}/soak.exe ${velora_i686_dll} 1000)
+
+set(velora_i686_proofs windows.i686.load_unload_soak)
+set_tests_properties(${velora_i686_proofs} PROPERTIES
+    TIMEOUT 600
+    SKIP_RETURN_CODE 77
+    FAIL_REGULAR_EXPRESSION "FAILED"
+    LABELS windows)
