@@ -140,7 +140,23 @@ set(velora_i686_dll Z:${VELORA_WINDOWS_I686_DIR}/DrawVelora.dll)
 add_test(NAME windows.i686.load_unload_soak
     COMMAND ${run_under_wine32} ${velora_i686_wine_dir}/soak.exe ${velora_i686_dll} 1000)
 
-set(velora_i686_proofs windows.i686.load_unload_soak)
+# The floating-point state engines leave behind (x87 precision 24 bits;
+# flush-to-zero and denormals-are-zero): one seeded session through the DLL
+# compared with the default state, the end-to-end host and the seeded long run
+# with its pinned digests, each run whole under each state.
+add_test(NAME windows.i686.fp_state.session
+    COMMAND ${run_under_wine32} ${velora_i686_wine_dir}/fp_state.exe ${velora_i686_dll})
+set(velora_i686_proofs windows.i686.load_unload_soak windows.i686.fp_state.session)
+foreach(preset IN ITEMS 1 2)
+    add_test(NAME windows.i686.fp_state.end_to_end_${preset}
+        COMMAND ${run_under_wine32} ${velora_i686_wine_dir}/wine_host_fp${preset}.exe ${velora_i686_dll})
+    add_test(NAME windows.i686.fp_state.long_run_${preset}
+        COMMAND ${run_under_wine32} ${VELORA_WINDOWS_I686_DIR}/tests/velora_long_run_fp${preset}.exe)
+    set_tests_properties(windows.i686.fp_state.end_to_end_${preset} windows.i686.fp_state.long_run_${preset}
+        PROPERTIES PASS_REGULAR_EXPRESSION "floating-point state in force from start to exit")
+    list(APPEND velora_i686_proofs windows.i686.fp_state.end_to_end_${preset}
+        windows.i686.fp_state.long_run_${preset})
+endforeach()
 set_tests_properties(${velora_i686_proofs} PROPERTIES
     TIMEOUT 600
     SKIP_RETURN_CODE 77
