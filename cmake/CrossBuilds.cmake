@@ -157,6 +157,33 @@ foreach(preset IN ITEMS 1 2)
     list(APPEND velora_i686_proofs windows.i686.fp_state.end_to_end_${preset}
         windows.i686.fp_state.long_run_${preset})
 endforeach()
+# The validator's seeded hostile host, built for i686, against the DLL: a
+# crash inside the plug-in (an access violation, say) is reported as a fault
+# with its seed and call number and fails the run, as a broken rule does.
+set(VELORA_WINDOWS_VALIDATOR_CALLS 200000 CACHE STRING
+    "Calls of the i686 validator run under 32-bit Wine in the test suite")
+set(velora_i686_validator ${run_under_wine32} ${VELORA_WINDOWS_I686_DIR}/validator/velora_validator.exe)
+add_test(NAME windows.i686.validator.run
+    COMMAND ${velora_i686_validator} --seed 1 --calls ${VELORA_WINDOWS_VALIDATOR_CALLS}
+        --plugin ${velora_i686_dll}
+        --modules Z:${VELORA_WINDOWS_I686_DIR}/validator/modules
+        --bare-modules Z:${VELORA_WINDOWS_I686_DIR}/validator/bare-modules)
+set_tests_properties(windows.i686.validator.run PROPERTIES FAIL_REGULAR_EXPRESSION "FAULT")
+# Its reports, against a library that crashes or hangs on purpose.
+set(velora_i686_rogue --plugin Z:${VELORA_WINDOWS_I686_DIR}/validator/rogue.dll --calls 10)
+add_test(NAME windows.i686.validator.reports_an_access_violation
+    COMMAND ${velora_i686_validator} ${velora_i686_rogue})
+set_tests_properties(windows.i686.validator.reports_an_access_violation PROPERTIES
+    ENVIRONMENT VELORA_ROGUE=crash
+    PASS_REGULAR_EXPRESSION "FAULT: crash \\(access violation, code 0xC0000005 at 0x[0-9A-F]+, writing 0x00000000\\) in call 0 \\(Init\\); replay: velora_validator --seed 1 --calls 0")
+add_test(NAME windows.i686.validator.reports_a_hang
+    COMMAND ${velora_i686_validator} ${velora_i686_rogue} --call-limit 2)
+set_tests_properties(windows.i686.validator.reports_a_hang PROPERTIES
+    ENVIRONMENT VELORA_ROGUE=hang
+    PASS_REGULAR_EXPRESSION "FAULT: hang \\(no return within 2 s\\) in call 0 \\(Init\\)")
+list(APPEND velora_i686_proofs windows.i686.validator.run windows.i686.validator.reports_an_access_violation
+    windows.i686.validator.reports_a_hang)
+
 set_tests_properties(${velora_i686_proofs} PROPERTIES
     TIMEOUT 600
     SKIP_RETURN_CODE 77
