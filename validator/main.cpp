@@ -152,6 +152,7 @@ int Report(const Options& options, const Driver& driver, const Host& host)
     std::printf("velora_validator: seed %llu, %llu calls, %llu faults, plugin %s\n",
                 static_cast<unsigned long long>(options.seed), static_cast<unsigned long long>(driver.Calls()),
                 static_cast<unsigned long long>(faults), options.plugin.c_str());
+    std::fflush(stdout);  // before anything at exit could end the process
     if (faults > 0) {
         std::fprintf(stderr,
                      "velora_validator: first fault in call %llu (%s); replay: velora_validator --seed %llu "
