@@ -197,3 +197,57 @@ set_tests_properties(windows.i686.exports windows.i686.end_to_end windows.i686.r
 set_tests_properties(windows.i686.release.package windows.i686.release.imports
     windows.check_imports.rejects_unlisted windows.i686.release.addr2line
     windows.i686.release.reproducible PROPERTIES LABELS windows)
+
+# --- The i686 DLL proven as an engine uses it, under 32-bit Wine ------------
+# (skipped, exit status 77, where 32-bit Wine cannot run)
+set(velora_i686_wine_dir ${VELORA_WINDOWS_I686_DIR}/tests/wine)
+set(velora_i686_dll Z:${VELORA_SHIPPED_DLL})
+
+# Loaded, driven and unloaded 1 000 times: each load starts empty, does what
+# the first did, and leaves neither memory nor thread-local slots behind.
+add_test(NAME windows.i686.load_unload_soak
+    COMMAND ${run_under_wine32} ${VELORA_WINE32} ${velora_i686_wine_dir}/soak.exe ${velora_i686_dll} 1000)
+
+# Groups of short runs share one prefix through run_each.exe: under qemu
+# setting a prefix up takes far longer than the runs themselves.
+set(velora_i686_run_each ${run_under_wine32} ${VELORA_WINE32} ${velora_i686_wine_dir}/run_each.exe)
+
+# The floating-point state engines leave behind (x87 precision 24 bits;
+# flush-to-zero and denormals-are-zero): one seeded session through the DLL
+# compared with the default state, then the end-to-end host and the seeded
+# long run with its pinned digests, each whole under each state (they fail
+# when the state was not in force until their exit).
+add_test(NAME windows.i686.fp_state
+    COMMAND ${velora_i686_run_each} Z:${velora_i686_wine_dir}/fp_state.exe ${velora_i686_dll}
+        --then Z:${velora_i686_wine_dir}/wine_host_fp1.exe ${velora_i686_dll}
+        --then Z:${velora_i686_wine_dir}/wine_host_fp2.exe ${velora_i686_dll}
+        --then Z:${VELORA_WINDOWS_I686_DIR}/tests/velora_long_run_fp1.exe
+        --then Z:${VELORA_WINDOWS_I686_DIR}/tests/velora_long_run_fp2.exe)
+
+# The validator's seeded hostile host, built for i686, against the DLL; then
+# its reports against a library that misbehaves on purpose: an access
+# violation inside the plug-in is a crash (status 2) with its seed and call
+# number, a call that does not return a hang (status 3).
+set(VELORA_WINDOWS_VALIDATOR_CALLS 200000 CACHE STRING
+    "Calls of the i686 validator run under 32-bit Wine in the test suite")
+set(velora_i686_validator Z:${VELORA_WINDOWS_I686_DIR}/validator/velora_validator.exe)
+set(velora_i686_rogue --plugin Z:${VELORA_WINDOWS_I686_DIR}/validator/rogue.dll --calls 10)
+add_test(NAME windows.i686.validator
+    COMMAND ${velora_i686_run_each} ${velora_i686_validator} --seed 1 --calls ${VELORA_WINDOWS_VALIDATOR_CALLS}
+            --plugin ${velora_i686_dll}
+            --modules Z:${VELORA_WINDOWS_I686_DIR}/validator/modules
+            --bare-modules Z:${VELORA_WINDOWS_I686_DIR}/validator/bare-modules
+        --then --expect 2 --env VELORA_ROGUE=crash ${velora_i686_validator} ${velora_i686_rogue}
+        --then --expect 3 --env VELORA_ROGUE=hang ${velora_i686_validator} ${velora_i686_rogue} --call-limit 2)
+# (A pass pattern makes CTest ignore the exit status: run_each's verdict
+# lines carry it. No semicolon in it: CMake would split it into a list.)
+set_tests_properties(windows.i686.validator PROPERTIES PASS_REGULAR_EXPRESSION
+    "seed 1, [0-9]+ calls, 0 faults.*run_each: ok +[^\n]*with status 0\n.*FAULT: crash \\(access violation, code 0xC0000005 at 0x[0-9A-F]+, writing 0x00000000\\) in call 0 \\(Init\\). replay: velora_validator --seed 1 --calls 0.*run_each: ok +[^\n]*with status 2\n.*FAULT: hang \\(no return within 2 s\\) in call 0 \\(Init\\).*run_each: ok +[^\n]*with status 3\n")
+
+set(velora_i686_proofs windows.i686.load_unload_soak windows.i686.fp_state windows.i686.validator)
+set_tests_properties(${velora_i686_proofs} PROPERTIES
+    TIMEOUT 600
+    SKIP_RETURN_CODE 77
+    FAIL_REGULAR_EXPRESSION "FAILED"
+    LABELS windows
+    FIXTURES_REQUIRED velora_shipped_dll)

@@ -1,5 +1,5 @@
-// The plug-in as the engine sees it: a shared object loaded by path, its nine
-// exports, and the plug-in object's table of five operations, called by
+// The plug-in as the engine sees it: a shared object (a DLL on Windows)
+// loaded by path, its nine exports, and the plug-in object's table of five operations, called by
 // position. Also the two other things of the process the validator handles
 // at that level: the host modules it loads (MainSystem.so, Graph.so,
 // SurfaceFactory.so) and the standard error stream the plug-in writes its
@@ -36,6 +36,26 @@ private:
     std::string path_;
 };
 
+#if defined(_WIN32)
+// The operations of a plug-in object, called through the contract's class:
+// on 32-bit Windows they are __thiscall (the object travels in ECX), which
+// the class's declarations carry. The table's layout is the contract's.
+namespace operations {
+
+inline IDrawPlugin* Object(void* object) { return static_cast<IDrawPlugin*>(object); }
+inline std::int32_t Retain(void* object) { return Object(object)->Retain(); }
+inline std::int32_t Destroy(void* object) { return Object(object)->Destroy(); }
+inline void SetInterface(void* object, const Guid* iid, void* iface) { Object(object)->SetInterface(iid, iface); }
+inline std::int32_t Update(void* object) { return Object(object)->Update(); }
+inline std::int32_t Draw(void* object, std::int32_t handle, ISurface* destination, const std::int32_t (&ignored)[6],
+                         std::int32_t rate)
+{
+    return Object(object)->Draw(handle, destination, ignored[0], ignored[1], ignored[2], ignored[3], ignored[4],
+                                ignored[5], rate);
+}
+
+}  // namespace operations
+#else
 // The operations of a plug-in object, by their position in its table. The
 // object travels as the first argument, as in a member call on x86-64.
 namespace operations {
@@ -64,6 +84,7 @@ inline std::int32_t Draw(void* object, std::int32_t handle, ISurface* destinatio
 }
 
 }  // namespace operations
+#endif
 
 // The three host modules as loaded shared objects. Each is loaded from one of
 // two folders: one whose modules export their factory, one whose modules do
@@ -104,15 +125,25 @@ public:
     MessageCapture(const MessageCapture&) = delete;
     MessageCapture& operator=(const MessageCapture&) = delete;
 
+#if defined(_WIN32)
+    bool Ok() const { return handler_ != nullptr; }
+#else
     bool Ok() const { return stream_ != nullptr; }
+#endif
     void Begin();
     // What was written since Begin.
     std::string End();
 
 private:
+#if defined(_WIN32)
+    // On Windows the messages go through OutputDebugStringA, whose exception
+    // a vectored handler takes while a capture is on.
+    void* handler_ = nullptr;
+#else
     int file_ = -1;
     std::FILE* stream_ = nullptr;
     std::FILE* saved_ = nullptr;
+#endif
 };
 
 }  // namespace velora::validator

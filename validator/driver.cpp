@@ -611,7 +611,11 @@ void Driver::DoStart(Choices& c)
         return;
     }
     Instance& instance = it->second;
-    if (outcome.failures == 0) {
+    // A count beyond the largest meant to succeed cannot be had: its storage
+    // is refused, or, where the address space is smaller than that storage
+    // (32-bit Windows), it cannot even be asked for.
+    const bool storageRefused = outcome.failures > 0 || instance.numof > limits_.largestCount;
+    if (!storageRefused) {
         ExpectReads(outcome, "Start", 1);  // lastTime, after spawning
         instance.started = true;
         instance.particles = std::max(instance.numof, 0);

@@ -12,10 +12,6 @@
 // 1 (a broken rule), 2 (a crash) or 3 (a call that did not return in time).
 // Setup problems (the plug-in or a host module cannot be loaded, the clock
 // does not reach the plug-in) exit 4.
-#include <signal.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -27,15 +23,8 @@
 #include "validator/choices.h"
 #include "validator/controls.h"
 #include "validator/driver.h"
+#include "validator/fault_reports.h"
 #include "validator/host.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VELORA_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VELORA_SANITIZED 1
-#endif
-#endif
 
 namespace {
 
@@ -51,125 +40,6 @@ struct Options {
     bool trace = false;
     bool totals = false;
 };
-
-// --- reports that must work from a signal handler -------------------------
-
-const int reportFd = STDERR_FILENO;
-std::uint64_t reportSeed = 0;
-char reportPlugin[1024] = "";
-int callLimitSeconds = 60;
-
-void Write(const char* text)
-{
-    std::size_t length = std::strlen(text);
-    while (length > 0) {
-        const ssize_t written = write(reportFd, text, length);
-        if (written <= 0) {
-            return;
-        }
-        text += written;
-        length -= static_cast<std::size_t>(written);
-    }
-}
-
-void WriteNumber(std::uint64_t value)
-{
-    char digits[24];
-    int at = static_cast<int>(sizeof digits) - 1;
-    digits[at] = '\0';
-    do {
-        digits[--at] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0 && at > 0);
-    Write(&digits[at]);
-}
-
-// "in call N (Name); replay: velora_validator --seed S --calls N --plugin P"
-void WriteReplay()
-{
-    const Progress& progress = CurrentProgress();
-    const std::uint64_t call = progress.calls.load();
-    Write(" in call ");
-    WriteNumber(call);
-    Write(" (");
-    Write(progress.name.load());
-    Write("); replay: velora_validator --seed ");
-    WriteNumber(reportSeed);
-    Write(" --calls ");
-    WriteNumber(call);
-    Write(" --plugin ");
-    Write(reportPlugin);
-    Write("\n");
-}
-
-void OnCrash(int signal)
-{
-    Write("velora_validator: FAULT: crash (signal ");
-    WriteNumber(static_cast<std::uint64_t>(signal));
-    Write(")");
-    WriteReplay();
-    _exit(2);
-}
-
-void OnSanitizerDeath()
-{
-    Write("velora_validator: FAULT: sanitizer report above");
-    WriteReplay();
-}
-
-// Every second: a call that has been running for the limit is a hang.
-void OnTimer(int)
-{
-    static std::uint64_t lastCall = 0;
-    static int seconds = 0;
-    const Progress& progress = CurrentProgress();
-    const std::uint64_t call = progress.calls.load();
-    if (!progress.inCall.load() || call != lastCall) {
-        lastCall = call;
-        seconds = 0;
-        return;
-    }
-    if (++seconds >= callLimitSeconds) {
-        Write("velora_validator: FAULT: hang (no return within ");
-        WriteNumber(static_cast<std::uint64_t>(callLimitSeconds));
-        Write(" s)");
-        WriteReplay();
-        _exit(3);
-    }
-}
-
-void InstallHandlers()
-{
-    static char alternateStack[1 << 16];
-    stack_t stack{};
-    stack.ss_sp = alternateStack;
-    stack.ss_size = sizeof alternateStack;
-    sigaltstack(&stack, nullptr);
-
-    struct sigaction crash {};
-    crash.sa_handler = &OnCrash;
-    crash.sa_flags = SA_ONSTACK | SA_RESETHAND;
-    sigemptyset(&crash.sa_mask);
-#ifdef VELORA_SANITIZED
-    // The sanitizers report memory faults themselves (see main).
-    const int signals[] = {SIGABRT};
-#else
-    const int signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-#endif
-    for (int signal : signals) {
-        sigaction(signal, &crash, nullptr);
-    }
-
-    struct sigaction timer {};
-    timer.sa_handler = &OnTimer;
-    timer.sa_flags = SA_RESTART;
-    sigemptyset(&timer.sa_mask);
-    sigaction(SIGALRM, &timer, nullptr);
-    itimerval every{};
-    every.it_interval.tv_sec = 1;
-    every.it_value.tv_sec = 1;
-    setitimer(ITIMER_REAL, &every, nullptr);
-}
 
 bool ParseNumber(const char* text, std::uint64_t& value)
 {
@@ -235,11 +105,17 @@ bool ClockReachesThePlugin(PluginLibrary& plugin)
     progress.inCall = false;
     clock.active = false;
     if (clock.reads - readsBefore != 1) {
+#if defined(_WIN32)
+        const char* clockFunction = "GetTickCount";
+        const char* hint = "does the plug-in import it from KERNEL32.dll?";
+#else
+        const char* clockFunction = "clock_gettime";
+        const char* hint = "is the executable linked with its symbols exported?";
+#endif
         std::fprintf(stderr,
-                     "velora_validator: the plug-in's clock_gettime does not reach the validator's clock "
-                     "(%llu readings in Init instead of 1); is the executable linked with its symbols "
-                     "exported?\n",
-                     static_cast<unsigned long long>(clock.reads - readsBefore));
+                     "velora_validator: the plug-in's %s does not reach the validator's clock "
+                     "(%llu readings in Init instead of 1); %s\n",
+                     clockFunction, static_cast<unsigned long long>(clock.reads - readsBefore), hint);
         return false;
     }
     return true;
@@ -276,6 +152,7 @@ int Report(const Options& options, const Driver& driver, const Host& host)
     std::printf("velora_validator: seed %llu, %llu calls, %llu faults, plugin %s\n",
                 static_cast<unsigned long long>(options.seed), static_cast<unsigned long long>(driver.Calls()),
                 static_cast<unsigned long long>(faults), options.plugin.c_str());
+    std::fflush(stdout);  // before anything at exit could end the process
     if (faults > 0) {
         std::fprintf(stderr,
                      "velora_validator: first fault in call %llu (%s); replay: velora_validator --seed %llu "
@@ -303,12 +180,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "velora_validator: cannot capture standard error\n");
         return 4;
     }
-    reportSeed = options.seed;
-    callLimitSeconds = options.callLimitSeconds;
-    std::snprintf(reportPlugin, sizeof reportPlugin, "%s", options.plugin.c_str());
-    // A sanitizer that ends the process tells the replay first.
-    SetSanitizerDeathCallback(&OnSanitizerDeath);
-    InstallHandlers();
+    InstallFaultReports(options.seed, options.plugin.c_str(), options.callLimitSeconds);
 
     PluginLibrary plugin;
     std::string error;
