@@ -126,17 +126,29 @@ std::unique_ptr<HostSurface> LoadPng(const std::string& path)
     return surface;
 }
 
-void SavePng(const HostSurface& surface, const std::string& path)
+namespace {
+
+// The surface's pixels as libpng writes them: straight (not premultiplied)
+// RGBA, with the image's size and format set in png.
+std::vector<std::uint8_t> StraightPixels(const HostSurface& surface, const std::string& name, PngImage& png)
 {
     if (surface.IsEmpty()) {
-        Fail(path, "an image without pixels cannot be written");
+        Fail(name, "an image without pixels cannot be written");
     }
-    PngImage png;
     png.image.width = static_cast<png_uint_32>(surface.Width());
     png.image.height = static_cast<png_uint_32>(surface.Height());
     png.image.format = PNG_FORMAT_RGBA;
     std::vector<std::uint8_t> straight(surface.Bytes(), surface.Bytes() + surface.ByteCount());
     hostkit::Unpremultiply(straight.data(), straight.size() / 4);
+    return straight;
+}
+
+}  // namespace
+
+void SavePng(const HostSurface& surface, const std::string& path)
+{
+    PngImage png;
+    const std::vector<std::uint8_t> straight = StraightPixels(surface, path, png);
     if (!png_image_write_to_file(&png.image, path.c_str(), 0, straight.data(),
                                  static_cast<png_int_32>(surface.Stride()), nullptr)) {
         Fail(path, "cannot write the PNG image (" + Reason(png.image, "unknown error") + ")");
@@ -145,15 +157,8 @@ void SavePng(const HostSurface& surface, const std::string& path)
 
 std::vector<std::uint8_t> EncodePng(const HostSurface& surface, const std::string& name)
 {
-    if (surface.IsEmpty()) {
-        Fail(name, "an image without pixels cannot be written");
-    }
     PngImage png;
-    png.image.width = static_cast<png_uint_32>(surface.Width());
-    png.image.height = static_cast<png_uint_32>(surface.Height());
-    png.image.format = PNG_FORMAT_RGBA;
-    std::vector<std::uint8_t> straight(surface.Bytes(), surface.Bytes() + surface.ByteCount());
-    hostkit::Unpremultiply(straight.data(), straight.size() / 4);
+    const std::vector<std::uint8_t> straight = StraightPixels(surface, name, png);
     const auto stride = static_cast<png_int_32>(surface.Stride());
     png_alloc_size_t size = 0;
     if (!png_image_write_to_memory(&png.image, nullptr, &size, 0, straight.data(), stride, nullptr)) {
