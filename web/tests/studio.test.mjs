@@ -760,8 +760,9 @@ test("the previewer's script pasted comes back on Copy, and Copy read by the pre
       assert.equal(previewScript(["--script", path.join(folder, "copy.txt")]), copied);
     } finally {
       rmSync(folder, { recursive: true, force: true });
+      // The layers as they were, for the tests after, whatever happened.
+      assert.match(await pasteScript(before), /^Rebuilt/);
     }
-    assert.match(await pasteScript(before), /^Rebuilt/);
     assert.equal(await scriptText(), before);
   });
 
@@ -845,6 +846,18 @@ test("a link the studio cannot read keeps its address and says what is wrong", a
     assert.ok((await other.textContent("#script")).includes("Init(5, 640, 480, 64, 8, 1);"));
     await other.fill("#layer-numof", "21");
     await other.waitForFunction(() => location.hash.endsWith("1,21,30,0.4,0.6,255"));
+  });
+});
+
+test("a sheet name no script comment can hold is said so, and Copy copies nothing", async () => {
+  const hash = "v=2&bg=000000,000000&layer=5,1,640,480,100,8,1,1,20,30,0.4,0.6,255&sheet=100,8,16,4,2,0,0,two%0Alines.png";
+  await withPage(`${url}#${hash}`, async (other) => {
+    const reason = "the sheet name 'two\\x0Alines.png' cannot stand in a script";
+    const script = await other.textContent("#script");
+    assert.ok(script.startsWith(`// The script cannot be written: ${reason}`), script);
+    await other.click("#copy-script");
+    const status = await other.textContent("#copy-status");
+    assert.ok(status.startsWith(`Not copied: ${reason}`), status);
   });
 });
 
