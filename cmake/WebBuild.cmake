@@ -45,7 +45,15 @@ add_subdirectory(${PROJECT_SOURCE_DIR}/web/tests ${CMAKE_BINARY_DIR}/web-host-te
 
 add_test(NAME web.studio.units
     COMMAND ${VELORA_NODE} --test ${PROJECT_SOURCE_DIR}/web/tests/pure_modules.test.mjs)
-set_tests_properties(web.studio.units PROPERTIES TIMEOUT 120)
+set_tests_properties(web.studio.units PROPERTIES TIMEOUT 120
+    ENVIRONMENT VELORA_STUDIO_DIR=${VELORA_WEB_DIR}/studio)
+
+# The page's script and the previewer's must round-trip: the browser tests
+# run the previewer when it is built.
+set(velora_preview_argument)
+if(TARGET velora-preview)
+    set(velora_preview_argument --preview $<TARGET_FILE:velora-preview>)
+endif()
 
 add_test(NAME web.studio.browser
     COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/web/tests/run_browser_tests.py
@@ -54,7 +62,8 @@ add_test(NAME web.studio.browser
         --work ${CMAKE_BINARY_DIR}/web-tests
         --node ${VELORA_NODE}
         --npm ${VELORA_NPM}
-        --chromium ${VELORA_CHROMIUM})
+        --chromium ${VELORA_CHROMIUM}
+        ${velora_preview_argument})
 set_tests_properties(web.studio.browser PROPERTIES TIMEOUT 600)
 
 add_test(NAME web.long_run COMMAND ${VELORA_NODE} ${VELORA_WEB_DIR}/long-run/velora_long_run.js)

@@ -30,6 +30,15 @@ function loadScript(src) {
   });
 }
 
+// The studio's WebAssembly module (velora_studio.js), its script loaded on
+// the page once; each call makes an instance of its own.
+let factory = null;
+
+export async function createModule(options = {}) {
+  factory ??= loadScript(new URL("velora_studio.js", import.meta.url).href).then(() => globalThis.createVeloraStudio);
+  return (await factory)(options);
+}
+
 // Starts the engine on canvas. listeners: { frame, opened, debug, error };
 // resolves with where it runs ("worker" or "page"), rejects when the
 // plug-in does not load.
@@ -56,11 +65,10 @@ export async function start(canvas, on) {
     send = (message, transfer) => worker.postMessage(message, transfer ?? []);
     return "worker";
   }
-  await loadScript(moduleScript);
-  await loadScript(new URL("effect.js", base).href);
-  const module = await globalThis.createVeloraStudio({
+  const module = await createModule({
     onDebugMessage: (text, raw) => queueMicrotask(() => receive({ type: "debug", text, raw })),
   });
+  await loadScript(new URL("effect.js", base).href);
   // Replies come a moment later, as from a worker.
   const engine = globalThis.createVeloraEngine(module, canvas, (message) => setTimeout(() => receive(message)));
   send = (message) => setTimeout(() => engine.handle(message));

@@ -8,6 +8,7 @@ import { showLayer, showRuns, wireControls } from "./controls.js";
 import { showTabs, wireTabs } from "./tabs.js";
 import { putSheets, showSheets, wireSheets } from "./sheet_panel.js";
 import { showScript, wireScript } from "./script_panel.js";
+import { useGrammar } from "./script.js";
 import { readStartAddress, restoredText, scheduleAddress, wireSetup } from "./setup_panel.js";
 import { addDebugMessage, describeStage, frameDrawn, holdClock, showWarnings, wireStage } from "./view.js";
 import { wireRecording } from "./recording.js";
@@ -31,7 +32,9 @@ function wirePage() {
 
 async function startStudio() {
   try {
-    await bridge.start($("stage"), {
+    // The page reads and prints scripts with a module instance of its own,
+    // made while the engine starts.
+    const [, grammar] = await Promise.all([bridge.start($("stage"), {
       frame: frameDrawn,
       debug: addDebugMessage,
       opened: ({ ok, runs }) => {
@@ -41,7 +44,8 @@ async function startStudio() {
         showWarnings();
       },
       error: ({ message }) => console.error(`The effect's engine: ${message}`),
-    });
+    }), bridge.createModule()]);
+    useGrammar(grammar);
   } catch (error) {
     fail(`The plug-in failed to load (${error.message}): build the studio with \`cmake --workflow --preset web\`.`);
     return;

@@ -1,15 +1,29 @@
 // The script: the engine's calls that make the studio's layers, written out
-// (Copy) and read back (a pasted script). Pure: the layers and sheets come
-// in and go out as plain values.
+// (Copy) and read back (a pasted script), through the script grammar the
+// previewer reads and prints too (grammar.js over the studio's WebAssembly
+// module). The layers and sheets come in and go out as plain values.
+import { parseScript, printScript as printWith } from "./grammar.js";
 import { floatText, readNumber } from "./numbers.js";
-import { DEFAULTS, INIT_FIELDS, LAYER_LIMITS, overLimits } from "./state.js";
+import { DEFAULTS, INIT_FIELDS, LAYER_LIMITS, MAX_LAYERS, MAX_PARTICLES, overLimits } from "./state.js";
 import { checkSheet } from "./setup.js";
-import { parseCalls } from "./script_reader.js";
 
-// The grammar's reader: the text to { ok, layers, sheets, calls } or
-// { ok: false, line, error }. The one place that knows which reader it is.
-export async function parseGrammar(text) {
-  return parseCalls(text);
+// The module instance the page reads and prints with (useGrammar).
+let pageModule = null;
+
+export function useGrammar(module) {
+  pageModule = module;
+}
+
+function loadedModule() {
+  if (!pageModule) throw new Error("the script grammar is not loaded yet");
+  return pageModule;
+}
+
+// A reader of the grammar over module, refusing a script beyond the
+// studio's limits at the call that goes past them: the text to
+// { ok, layers, sheets, calls } or { ok: false, error: "line N: reason" }.
+export function grammarReader(module) {
+  return (text) => parseScript(module, text, { layers: MAX_LAYERS, particles: MAX_PARTICLES });
 }
 
 // The sheet whose numbers hold a layer's base sprite, if any.
@@ -17,40 +31,16 @@ export function sheetOf(sheets, layer) {
   return sheets.find((sheet) => layer.base >= sheet.base && layer.base < sheet.base + sheet.count);
 }
 
-// A sheet named in the script: a comment line, which a script runner skips.
-export function sheetComment(sheet) {
-  const grid = (sheet.margin ? `, margin ${sheet.margin}` : "") + (sheet.spacing ? `, spacing ${sheet.spacing}` : "");
-  return `// sprites ${sheet.base}-${sheet.base + sheet.count - 1}: sheet "${sheet.name}", ` +
-    `${sheet.columns} x ${sheet.rows} cells of ${sheet.cell} x ${sheet.cell} px${grid}, row by row`;
-}
-
+// The script that makes the layers in their order, as Copy gives it. Only
+// the sheets that hold a layer's sprites are named (a sheet still being
+// cut may hold none yet).
 export function printScript({ layers, sheets }) {
-  const lines = [
-    `// DrawVelora: ${layers.length} layer${layers.length === 1 ? "" : "s"}, drawn in this order every frame`,
-  ];
-  layers.forEach((layer, index) => {
-    const h = layer.handle;
-    const place = layers.length === 1 ? "" : index === 0 ? " (drawn first, furthest back)"
-      : index === layers.length - 1 ? " (drawn last, in front)" : "";
-    lines.push("");
-    lines.push(`// Layer ${index + 1}, handle ${h}${place}${layer.visible ? "" : " (hidden in the studio)"}`);
-    const sheet = sheetOf(sheets, layer);
-    if (sheet) lines.push(sheetComment(sheet));
-    lines.push(`Init(${h}, ${layer.width}, ${layer.height}, ${layer.base}, ${layer.count}, ${layer.rotation});`);
-    lines.push(`SetType(${h}, ${layer.type});`);
-    lines.push(`SetNumof(${h}, ${layer.numof});`);
-    lines.push(`SetMaxAmp(${h}, ${layer.maxAmp});`);
-    lines.push(`SetXSpeed(${h}, ${floatText(layer.xSpeed)});`);
-    lines.push(`SetYSpeed(${h}, ${floatText(layer.ySpeed)});`);
-    lines.push(`Start(${h});`);
-    lines.push(`// the engine draws handle ${h} with rate ${layer.rate} each frame`);
-  });
-  return lines.join("\n") + "\n";
+  const named = sheets.filter((sheet) => layers.some((layer) => sheetOf([sheet], layer)));
+  return printWith(loadedModule(), { layers, sheets: named });
 }
 
 // The value a call sets, by the call's name.
-const SETTERS = { SetType: "type", SetNumof: "numof", SetMaxAmp: "maxAmp", SetXSpeed: "xSpeed", SetYSpeed: "ySpeed",
-  Draw: "rate" };
+const SETTERS = { SetType: "type", SetNumof: "numof", SetMaxAmp: "maxAmp", SetXSpeed: "xSpeed", SetYSpeed: "ySpeed" };
 
 // One number of a call, checked as the controls check it.
 function checked(value, key, line) {
@@ -63,23 +53,22 @@ function checked(value, key, line) {
   return limits.float ? Number(floatText(result.value)) : result.value;
 }
 
-// A script back into layers and sheets: one layer per handle, in the order
-// of the first Init of each, with the setters' last values; Release forgets
-// a handle. Every value is checked against the studio's ranges, and the
-// whole against its limits. Throws an Error ("line N: reason") otherwise.
-export async function readScript(text, parse = parseGrammar) {
+// A script back into layers and sheets, read by parse (the page's reader
+// by default): one layer per handle, in drawing order, with the setters'
+// last values; Release forgets a handle. Every value of every call is
+// checked against the studio's ranges by its line, and the whole against
+// its limits. Throws an Error ("line N: reason") otherwise.
+export async function readScript(text, parse = grammarReader(loadedModule())) {
   const parsed = await parse(text);
-  if (!parsed.ok) throw new Error(`line ${parsed.line}: ${parsed.error}`);
+  if (!parsed.ok) throw new Error(parsed.error);
   const initLine = new Map();
   for (const call of parsed.calls) {
     checked(call.handle, "handle", call.line);
-    // The values after the handle (a reader may list the handle first).
-    const values = call.args.length > (call.op === "Init" ? INIT_FIELDS.length : 1) ? call.args.slice(1) : call.args;
     if (call.op === "Init") {
-      INIT_FIELDS.forEach((field, i) => checked(values[i], field.key, call.line));
-      if (!initLine.has(call.handle)) initLine.set(call.handle, call.line);
+      INIT_FIELDS.forEach((field, i) => checked(call.args[i], field.key, call.line));
+      initLine.set(call.handle, call.line);
     } else if (SETTERS[call.op]) {
-      checked(values[0], SETTERS[call.op], call.line);
+      checked(call.args[0], SETTERS[call.op], call.line);
     }
   }
   if (parsed.layers.length === 0) throw new Error("no Init in the script: nothing to rebuild");
@@ -87,7 +76,7 @@ export async function readScript(text, parse = parseGrammar) {
     const layer = { ...DEFAULTS, handle: found.handle, visible: !found.hidden };
     for (const key of Object.keys(LAYER_LIMITS)) {
       if (key !== "visible" && found[key] !== undefined) {
-        layer[key] = checked(found[key], key, initLine.get(found.handle) ?? 1);
+        layer[key] = checked(found[key], key, initLine.get(found.handle));
       }
     }
     return layer;

@@ -11,8 +11,25 @@ export function scriptText() {
   return printScript(state);
 }
 
+// The script, or why it cannot be written (a sheet's name that no comment
+// can hold, such as one with a line break).
 export function showScript() {
-  $("script").textContent = scriptText();
+  try {
+    $("script").textContent = scriptText();
+  } catch (error) {
+    $("script").textContent = `// The script cannot be written: ${error.message}.`;
+  }
+}
+
+function copyScript() {
+  let text;
+  try {
+    text = scriptText();
+  } catch (error) {
+    $("copy-status").textContent = `Not copied: ${error.message}.`;
+    return;
+  }
+  copyText(text, $("copy-status"), $("script"));
 }
 
 // Copies text. Without the clipboard (a page served from another machine
@@ -61,6 +78,6 @@ async function pasteScript() {
 }
 
 export function wireScript() {
-  $("copy-script").addEventListener("click", () => copyText(scriptText(), $("copy-status"), $("script")));
+  $("copy-script").addEventListener("click", copyScript);
   $("paste-apply").addEventListener("click", pasteScript);
 }

@@ -1,8 +1,13 @@
 // Unit tests of the studio's pure modules (script, sheets, setup and link,
-// warnings), run in Node.js: `node --test web/tests/pure_modules.test.mjs`.
-import { test } from "node:test";
+// warnings), run in Node.js; the script is read and printed by the studio's
+// WebAssembly module, loaded here as the page loads it:
+//   VELORA_STUDIO_DIR=build/.../studio node --test web/tests/pure_modules.test.mjs
+import { before, test } from "node:test";
 import assert from "node:assert/strict";
-import { printScript, readScript } from "../page/script.js";
+import { readFileSync } from "node:fs";
+import { createRequire } from "node:module";
+import path from "node:path";
+import { grammarReader, printScript, readScript, useGrammar } from "../page/script.js";
 import { cutGeometry, detectGrid, packCells } from "../page/sheets.js";
 import { readAddress, readSetupFile, setupAddress, setupValue } from "../page/setup.js";
 import { layerWarnings } from "../page/warnings.js";
@@ -12,6 +17,17 @@ const BACKGROUNDS = ["141a3c,6a4c78", "000000,000000"];
 const layer = (settings) => ({ ...DEFAULTS, handle: 1, visible: true, width: 640, height: 480, ...settings });
 const OPENING = OPENING_LAYERS.map((settings, i) => layer({ ...settings, handle: i + 1 }));
 const GRID = { name: "petals, big.png", base: 200, count: 8, cell: 48, margin: 10, spacing: 2, columns: 4, rows: 2 };
+
+let parse;
+
+before(async () => {
+  assert.ok(process.env.VELORA_STUDIO_DIR, "VELORA_STUDIO_DIR names the built studio folder");
+  const studio = path.resolve(process.env.VELORA_STUDIO_DIR);
+  const createVeloraStudio = createRequire(import.meta.url)(path.join(studio, "velora_studio.js"));
+  const module = await createVeloraStudio({ wasmBinary: readFileSync(path.join(studio, "velora_studio.wasm")) });
+  parse = grammarReader(module);
+  useGrammar(module);
+});
 
 // An RGBA sheet: columns x rows cells of cell px after margin, spacing apart;
 // each cell filled (or a disc) with alpha 255, the rest transparent.
@@ -37,22 +53,29 @@ test("the script: Copy's text reads back to the same layers and sheets, margin a
   const layers = [OPENING[0], { ...OPENING[1], base: 200, count: 8, rotation: 2, visible: false }];
   const text = printScript({ layers, sheets: [GRID] });
   assert.ok(text.includes('// sprites 200-207: sheet "petals, big.png", 4 x 2 cells of 48 x 48 px, margin 10, spacing 2, row by row\n'));
-  const read = await readScript(text);
+  const read = await readScript(text, parse);
   assert.equal(printScript(read), text);
   assert.deepEqual(read.sheets, [{ name: GRID.name, base: 200, count: 8, cell: 48, columns: 4, rows: 2, margin: 10, spacing: 2 }]);
 });
 
 test("the script: bad values are refused with their line and reason, and the limits are named", async () => {
-  const refused = async (text, message) => assert.rejects(readScript(text), { message });
+  const refused = async (text, message) => assert.rejects(readScript(text, parse), { message });
+  // The studio's own ranges, by the line of the call.
   await refused("Init(1, 640, 480, 0, 32, 4);\nSetType(1, 9);", /^line 2: type 9 is outside 0 to 4$/);
-  await refused("Init(1, 640, 480, 0, 32, 4);\n// the engine draws handle 1 with rate 256 each frame", /^line 2: rate 256 is outside 0 to 255$/);
-  await refused("Init(1, 640, 0, 0, 32, 4);", /^line 1: height 0 is outside 1 to 4096$/);
-  await refused("SetNumof(7, 3);", /^line 1: SetNumof for handle 7 before its Init$/);
-  await refused("// nothing", /no Init in the script/);
+  await refused("Init(1, 640, 480, 0, 32, 4);\nSetXSpeed(1, 150);", /^line 2: xSpeed 150 is outside the studio's -100 to 100$/);
+  // The grammar's reasons.
+  await refused("Init(1, 640, 480, 0, 32, 4);\n// the engine draws handle 1 with rate 256 each frame",
+    /^line 2: the rate is a whole number from 0 to 255, not '256'$/);
+  await refused("SetNumof(7, 3);", /^line 1: handle 7 has no Init before this call$/);
+  await refused("// nothing", /^the script has no calls/);
+  await refused("Init(1, 64, 64, 0, 32, 4);\nRelease(1);", /^no Init in the script: nothing to rebuild$/);
+  // The limits: the grammar refuses the call past them; particles set but
+  // never started are counted by the studio.
   const many = Array.from({ length: 10000 }, (_, i) => `Init(${i + 1}, 64, 64, 0, 32, 4);`).join("\n");
-  await refused(many, /^the script makes 10 000 layers, more than the studio's limit of 64$/);
+  await refused(many, /^line 65: Init of handle 65 would make more than 64 layers at once/);
   const heavy = ["Init(1, 64, 64, 0, 32, 4);", "SetNumof(1, 60000);", "Init(2, 64, 64, 0, 32, 4);", "SetNumof(2, 50000);"];
-  await refused(heavy.join("\n"), /110 000 particles in all, more than the studio's limit of 100 000/);
+  await refused(heavy.join("\n"), /^the script makes 110 000 particles in all, more than the studio's limit of 100 000$/);
+  await refused([...heavy, "Start(1);", "Start(2);"].join("\n"), /^line 6: Start brings the particles of all layers to 110000/);
 });
 
 test("sheets: margin, spacing and cell size are found, and the cells are packed for the host", () => {

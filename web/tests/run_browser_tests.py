@@ -63,6 +63,7 @@ def main():
     parser.add_argument("--node", default="node")
     parser.add_argument("--npm", default="npm")
     parser.add_argument("--chromium", default="/usr/bin/chromium")
+    parser.add_argument("--preview", help="the previewer (velora-preview), for the script's round trip")
     parser.add_argument("--timeout", type=float, default=600, help="seconds the tests may take in all")
     args = parser.parse_args()
 
@@ -95,6 +96,8 @@ def main():
             "STUDIO_WORK": os.path.abspath(args.work),
             "CHROMIUM": args.chromium,
         })
+        if args.preview:
+            env["VELORA_PREVIEW"] = os.path.abspath(args.preview)
         test = os.path.join(args.web, "tests", "studio.test.mjs")
         return run_ended([args.node, "--test", test], env, timeout=args.timeout)
     finally:

@@ -8,7 +8,8 @@
 // paste a script, use a phone-sized window and the keyboard, record.
 import { after, before, test } from "node:test";
 import assert from "node:assert/strict";
-import { mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { execFileSync } from "node:child_process";
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { createRequire } from "node:module";
 import { tmpdir } from "node:os";
 import path from "node:path";
@@ -16,6 +17,8 @@ import path from "node:path";
 const url = process.env.STUDIO_URL;
 const work = process.env.STUDIO_WORK;
 const chromiumPath = process.env.CHROMIUM || "/usr/bin/chromium";
+const preview = process.env.VELORA_PREVIEW;  // the previewer, when it is built
+const sources = path.join(path.dirname(new URL(import.meta.url).pathname), "..", "..");
 if (!url || !work) throw new Error("run through run_browser_tests.py (STUDIO_URL and STUDIO_WORK unset)");
 const { chromium } = createRequire(path.join(work, "package.json"))("playwright-core");
 
@@ -705,7 +708,7 @@ test("a pasted script rebuilds the layers; a wrong one changes nothing", async (
 
   await page.fill("#paste-script", "Init(1, 640, 480, 0, 32, 4);\nSetNumof(7, 3);");
   await page.click("#paste-apply");
-  assert.match(await page.textContent("#paste-status"), /^Not rebuilt: line 2: SetNumof for handle 7 before its Init/);
+  assert.match(await page.textContent("#paste-status"), /^Not rebuilt: line 2: handle 7 has no Init before this call/);
   assert.equal(await scriptText(), script);
 
   // Copy's own text comes back unchanged.
@@ -714,6 +717,55 @@ test("a pasted script rebuilds the layers; a wrong one changes nothing", async (
   assert.equal(await scriptText(), script);
 });
 
+// Pastes a script and says how the page took it.
+async function pasteScript(text) {
+  await page.evaluate(() => { document.getElementById("paste-box").open = true; });
+  await page.fill("#paste-script", text);
+  await page.click("#paste-apply");
+  await page.waitForFunction(() => !document.getElementById("paste-status").textContent.startsWith("Reading"));
+  return page.textContent("#paste-status");
+}
+
+// The script the previewer prints for these options.
+function previewScript(args) {
+  return execFileSync(preview, [...args, "--print-script"], { encoding: "utf8", timeout: 60000 });
+}
+
+test("the previewer's script pasted comes back on Copy, and Copy read by the previewer prints back the same",
+  { skip: preview ? false : "the previewer was not built" }, async () => {
+    const before = await scriptText();
+    const folder = mkdtempSync(path.join(tmpdir(), "velora-round-trip-"));
+    try {
+      // A hidden layer and two sheets, one with a margin and spacing (moved
+      // past the sprites of the sheets dropped before, which the page keeps).
+      let copy = readFileSync(path.join(sources, "tests", "scripts", "valid", "studio-copy.txt"), "utf8");
+      for (const [from, to] of [["3.4028235e+38", "2.5"], ["100-107", "5100-5107"], ["240, 100,", "240, 5100,"],
+        ["200-215", "5200-5215"], ["480, 200,", "480, 5200,"]]) copy = copy.replace(from, to);
+      const studioCopy = path.join(folder, "studio-copy.txt");
+      writeFileSync(studioCopy, copy);
+      for (const args of [["--script", path.join(sources, "docs", "examples", "studio.txt")], ["--script", studioCopy],
+        ["--type", "3", "--numof", "250", "--maxamp", "-7", "--xspeed", "-0.3", "--yspeed", "2.75", "--rate", "64",
+          "--handle", "7", "--base", "8", "--sprite-count", "8", "--rotation-frames", "2"]]) {
+        const printed = previewScript(args);
+        assert.match(await pasteScript(printed), /^Rebuilt/, args.join(" "));
+        assert.equal(await scriptText(), printed, args.join(" "));
+      }
+      // The studio's own changes, printed by the previewer as Copy gives them.
+      await page.uncheck("#layer-visible");
+      await typeNumber("layer-xspeed", 0.1);
+      await typeNumber("layer-rate", 3);
+      const copied = await scriptText();
+      assert.match(copied, /hidden in the studio[^]*SetXSpeed\(7, 0\.1\);[^]*with rate 3 each/);
+      writeFileSync(path.join(folder, "copy.txt"), copied);
+      assert.equal(previewScript(["--script", path.join(folder, "copy.txt")]), copied);
+    } finally {
+      rmSync(folder, { recursive: true, force: true });
+      // The layers as they were, for the tests after, whatever happened.
+      assert.match(await pasteScript(before), /^Rebuilt/);
+    }
+    assert.equal(await scriptText(), before);
+  });
+
 test("a script past the limits changes nothing, and the page answers while 100 000 particles draw in mode 3", async () => {
   const before = await scriptText();
   await page.evaluate(() => { document.getElementById("paste-box").open = true; });
@@ -721,8 +773,8 @@ test("a script past the limits changes nothing, and the page answers while 100 0
   await page.$eval("#paste-script", (area, text) => { area.value = text; }, lines.join("\n"));
   await page.click("#paste-apply");
   await page.waitForFunction(() => document.getElementById("paste-status").textContent.startsWith("Not rebuilt"));
-  assert.equal(await page.textContent("#paste-status"),
-    "Not rebuilt: the script makes 10 000 layers, more than the studio's limit of 64. The layers are unchanged.");
+  assert.equal(await page.textContent("#paste-status"), "Not rebuilt: line 65: Init of handle 65 would make more " +
+    "than 64 layers at once, the most drawn. The layers are unchanged.");
   assert.equal(await scriptText(), before);
 
   // One layer of 100 000 particles in mode 3: each frame takes seconds.
@@ -794,6 +846,18 @@ test("a link the studio cannot read keeps its address and says what is wrong", a
     assert.ok((await other.textContent("#script")).includes("Init(5, 640, 480, 64, 8, 1);"));
     await other.fill("#layer-numof", "21");
     await other.waitForFunction(() => location.hash.endsWith("1,21,30,0.4,0.6,255"));
+  });
+});
+
+test("a sheet name no script comment can hold is said so, and Copy copies nothing", async () => {
+  const hash = "v=2&bg=000000,000000&layer=5,1,640,480,100,8,1,1,20,30,0.4,0.6,255&sheet=100,8,16,4,2,0,0,two%0Alines.png";
+  await withPage(`${url}#${hash}`, async (other) => {
+    const reason = "the sheet name 'two\\x0Alines.png' cannot stand in a script";
+    const script = await other.textContent("#script");
+    assert.ok(script.startsWith(`// The script cannot be written: ${reason}`), script);
+    await other.click("#copy-script");
+    const status = await other.textContent("#copy-status");
+    assert.ok(status.startsWith(`Not copied: ${reason}`), status);
   });
 });
 
