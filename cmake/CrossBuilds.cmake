@@ -232,8 +232,14 @@ set(VELORA_WINDOWS_VALIDATOR_CALLS 200000 CACHE STRING
     "Calls of the i686 validator run under 32-bit Wine in the test suite")
 set(velora_i686_validator Z:${VELORA_WINDOWS_I686_DIR}/validator/velora_validator.exe)
 set(velora_i686_rogue --plugin Z:${VELORA_WINDOWS_I686_DIR}/validator/rogue.dll --calls 10)
+# Under qemu-i386 Wine's own signals arrive wrongly now and then (a fault
+# Wine would handle becomes a fatal illegal instruction), which a run of
+# 200 000 calls with fault handlers of its own meets: there it is skipped.
+set(velora_i686_run_each_native ${run_under_wine32}
+    --not-under-qemu "its fault handlers need the exceptions Wine raises, which qemu-i386 does not always deliver"
+    ${VELORA_WINE32} ${velora_i686_wine_dir}/run_each.exe)
 add_test(NAME windows.i686.validator
-    COMMAND ${velora_i686_run_each} ${velora_i686_validator} --seed 1 --calls ${VELORA_WINDOWS_VALIDATOR_CALLS}
+    COMMAND ${velora_i686_run_each_native} ${velora_i686_validator} --seed 1 --calls ${VELORA_WINDOWS_VALIDATOR_CALLS}
             --plugin ${velora_i686_dll}
             --modules Z:${VELORA_WINDOWS_I686_DIR}/validator/modules
             --bare-modules Z:${VELORA_WINDOWS_I686_DIR}/validator/bare-modules

@@ -3,7 +3,7 @@
 # the program's own: its exit status and, with --summary, its summary line.
 #
 # usage: run_under_wine.sh [--win32] [--timeout SECONDS] [--summary PATTERN]
-#                          WINE_LOADER PROGRAM [ARGUMENT...]
+#                          [--not-under-qemu REASON] WINE_LOADER PROGRAM [ARGUMENT...]
 #
 # --win32      the prefix is a 32-bit one and WINE_LOADER is 32-bit Wine's
 #              loader (Debian: /usr/lib/wine/wine from wine32:i386). Where
@@ -18,6 +18,10 @@
 # --summary    an extended regular expression (grep -E) for the line that a
 #              complete run prints; a run that ends with status 0 without it
 #              fails.
+# --not-under-qemu  where 32-bit programs run through qemu-i386 (its
+#              binfmt_misc entry is enabled), the run is skipped with this
+#              reason: for a program that qemu's emulation of Wine's signals
+#              and threads cannot run faithfully.
 #
 # Exit status: 0 when the program ended with status 0 (and printed its
 # summary line), 77 when skipped, otherwise 1 or the program's own non-zero
@@ -43,8 +47,9 @@ me=run_under_wine.sh
 arch=win64
 limit=600
 summary=
+not_under_qemu=
 usage() {
-    echo "usage: $me [--win32] [--timeout SECONDS] [--summary PATTERN] WINE_LOADER PROGRAM [ARGUMENT...]" >&2
+    echo "usage: $me [--win32] [--timeout SECONDS] [--summary PATTERN] [--not-under-qemu REASON] WINE_LOADER PROGRAM [ARGUMENT...]" >&2
     exit 2
 }
 while [ $# -gt 0 ]; do
@@ -52,6 +57,7 @@ while [ $# -gt 0 ]; do
     --win32) arch=win32; shift ;;
     --timeout) [ $# -ge 2 ] || usage; limit=$2; shift 2 ;;
     --summary) [ $# -ge 2 ] || usage; summary=$2; shift 2 ;;
+    --not-under-qemu) [ $# -ge 2 ] || usage; not_under_qemu=$2; shift 2 ;;
     *) break ;;
     esac
 done
@@ -73,6 +79,11 @@ if [ "$arch" = win32 ]; then
         echo "SKIPPED: this machine cannot run the 32-bit Wine loader $wine ($version); $how"
         exit 77
     fi
+fi
+if [ -n "$not_under_qemu" ] && [ "$arch" = win32 ] &&
+    grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null; then
+    echo "SKIPPED: 32-bit programs run through qemu-i386 here; $not_under_qemu"
+    exit 77
 fi
 
 # The prefix's wineserver: the one beside the loader, else the one on PATH.
@@ -171,16 +182,43 @@ fi
 out_of_time() {
     [ $(($(date +%s) - started)) -ge "$limit" ]
 }
-setup=
-timeout -k 5 "$(remaining)" "$wine" wineboot --init >"$work/setup.log" 2>&1
-status=$?
-if [ "$status" -ne 0 ]; then
-    setup="wineboot --init failed (status $status)"
-else
-    timeout -k 5 "$(remaining)" "$wine" reg import "Z:$work/aedebug.reg" >>"$work/setup.log" 2>&1
+# Sets the prefix up; true when it is ready. Under qemu-i386 wineboot now
+# and then stops midway (its processes wait on each other and use no time,
+# then fail to load kernel32), so each attempt gets at most $setup_limit
+# seconds (RUN_UNDER_WINE_SETUP_LIMIT, default 120; a set-up takes about 20 s
+# under qemu), and a prefix that was not ready by then is ended and made
+# again, up to three times in all.
+setup_limit=${RUN_UNDER_WINE_SETUP_LIMIT:-120}
+case $setup_limit in '' | *[!0-9]* | 0) setup_limit=120 ;; esac
+attempt_limit() {
+    left=$(remaining)
+    [ "$left" -lt "$setup_limit" ] || left=$setup_limit
+    echo "$left"
+}
+set_up_prefix() {
+    setup=
+    timeout -k 5 "$(attempt_limit)" "$wine" wineboot --init >"$work/setup.log" 2>&1
     status=$?
-    [ "$status" -eq 0 ] || setup="could not clear the prefix's automatic debugger (reg import, status $status)"
-fi
+    if [ "$status" -ne 0 ]; then
+        setup="wineboot --init failed (status $status)"
+        return 1
+    fi
+    timeout -k 5 "$(attempt_limit)" "$wine" reg import "Z:$work/aedebug.reg" >>"$work/setup.log" 2>&1
+    status=$?
+    [ "$status" -eq 0 ] && return 0
+    setup="could not clear the prefix's automatic debugger (reg import, status $status)"
+    return 1
+}
+attempt=1
+while ! set_up_prefix; do
+    if [ "$attempt" -ge 3 ] || out_of_time; then
+        break
+    fi
+    echo "$me: $setup; making the prefix again (attempt $((attempt + 1)) of 3)" >&2
+    end_prefix
+    rm -rf "$prefix" && mkdir "$prefix" || break
+    attempt=$((attempt + 1))
+done
 if [ -n "$setup" ] && out_of_time; then
     setup="$setup: the prefix was not set up within $limit s"
 fi

@@ -29,6 +29,10 @@ status_77_is_not_a_skip)
     behaviour=exit77 expect_status=1 expect='exited with status 77' ;;
 a_program_that_never_ends_is_ended_at_the_timeout)
     behaviour=hang options='--timeout 3' expect_status=1 expect='did not end within 3 s' ;;
+a_set_up_that_stalls_is_made_again)
+    behaviour=pass expect='making the prefix again \(attempt 2 of 3\)'
+    STANDIN_WINEBOOT_STALLS=1 RUN_UNDER_WINE_SETUP_LIMIT=2
+    export STANDIN_WINEBOOT_STALLS RUN_UNDER_WINE_SETUP_LIMIT ;;
 *)
     echo "usage: $0 CASE (see the file for the cases)" >&2
     exit 2 ;;
