@@ -13,10 +13,6 @@ find_program(VELORA_X86_64_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
 # Debian's wine64 package keeps its launcher out of PATH.
 find_program(VELORA_WINE64 NAMES wine64 PATHS /usr/lib/wine /usr/lib64/wine /opt/wine-stable/bin
     REQUIRED)
-# 32-bit Wine's own loader (Debian's wine32:i386; /usr/bin/wine would pick the
-# 64-bit one). Not required: where it is missing or cannot run, the 32-bit
-# runs are reported as skipped, with the reason.
-set(VELORA_WINE32 /usr/lib/wine/wine CACHE FILEPATH "The loader of 32-bit Wine")
 
 set(VELORA_WINDOWS_I686_DIR ${CMAKE_BINARY_DIR}/windows-i686)
 set(VELORA_WINDOWS_X86_64_DIR ${CMAKE_BINARY_DIR}/windows-x86_64)
@@ -49,7 +45,7 @@ velora_cross_build(velora_windows_i686 i686-w64-mingw32 ${VELORA_WINDOWS_I686_DI
 velora_cross_build(velora_windows_x86_64 x86_64-w64-mingw32 ${VELORA_WINDOWS_X86_64_DIR}
     -DVELORA_BUILD_TESTS=OFF -DVELORA_WINE_HOST=ON)
 
-set(check_exports ${PROJECT_SOURCE_DIR}/tests/plugin/check_exports.cmake)
+set(check_exports ${PROJECT_SOURCE_DIR}/tests/dll/plugin/check_exports.cmake)
 # Only the system's own DLLs may be imported: no MinGW runtime DLL, no
 # api-ms-win-crt forwarders.
 set(system_imports "KERNEL32.DLL,WINMM.DLL,MSVCRT.DLL")
@@ -76,7 +72,7 @@ add_test(NAME windows.x86_64.exports
 add_test(NAME windows.check_exports.rejects_other_names
     COMMAND ${CMAKE_COMMAND}
         -DMODE=objdump -DTOOL=${VELORA_X86_64_OBJDUMP} -DFORMAT=pei-x86-64
-        -DLIBRARY=${VELORA_WINDOWS_X86_64_DIR}/tests/wine/MainSystem.dll
+        -DLIBRARY=${VELORA_WINDOWS_X86_64_DIR}/windows-host/MainSystem.dll
         -P ${check_exports})
 set_tests_properties(windows.check_exports.rejects_other_names PROPERTIES
     PASS_REGULAR_EXPRESSION "exported names differ")
@@ -112,7 +108,7 @@ set_tests_properties(windows.check_exports.rejects_other_format PROPERTIES
 set(host_summary "[0-9]+ passed, 0 failed")
 add_test(NAME windows.wine.end_to_end
     COMMAND sh ${PROJECT_SOURCE_DIR}/tests/wine/run_under_wine.sh --timeout 200 --summary "${host_summary}"
-        ${VELORA_WINE64} ${VELORA_WINDOWS_X86_64_DIR}/tests/wine/wine_host.exe
+        ${VELORA_WINE64} ${VELORA_WINDOWS_X86_64_DIR}/windows-host/wine_host.exe
         Z:${VELORA_WINDOWS_X86_64_DIR}/DrawVelora.dll)
 # The host exits non-zero on any failed check; a FAILED line fails it too.
 set_tests_properties(windows.wine.end_to_end PROPERTIES
@@ -128,13 +124,13 @@ add_test(NAME windows.i686.unit_tests
         ${VELORA_WINE32} ${VELORA_WINDOWS_I686_DIR}/tests/velora_tests.exe)
 add_test(NAME windows.i686.end_to_end
     COMMAND ${run_under_wine32} --summary "${host_summary}"
-        ${VELORA_WINE32} ${VELORA_WINDOWS_I686_DIR}/tests/wine/wine_host.exe
+        ${VELORA_WINE32} ${VELORA_WINDOWS_I686_DIR}/windows-host/wine_host.exe
         Z:${VELORA_SHIPPED_DLL})
 # A program that crashes under 32-bit Wine fails its run with the exception
 # code, at once, and starts no debugger.
 add_test(NAME windows.i686.crash_is_a_failure
     COMMAND sh ${PROJECT_SOURCE_DIR}/tests/wine/crash_is_a_failure.sh --win32
-        ${VELORA_WINE32} ${VELORA_WINDOWS_I686_DIR}/tests/wine/crash_probe.exe)
+        ${VELORA_WINE32} ${VELORA_WINDOWS_I686_DIR}/windows-host/crash_probe.exe)
 set_tests_properties(windows.i686.unit_tests windows.i686.end_to_end PROPERTIES
     TIMEOUT 600
     SKIP_RETURN_CODE 77
@@ -182,7 +178,7 @@ set_tests_properties(windows.check_imports.rejects_unlisted PROPERTIES
 # function and line by addr2line through the DLL's .gnu_debuglink.
 add_test(NAME windows.i686.release.addr2line
     COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${VELORA_I686_OBJDUMP} -DADDR2LINE=${VELORA_I686_ADDR2LINE}
-        -DLIBRARY=${VELORA_SHIPPED_DLL} -DEXPORT=Start -DSOURCE=plugin/control_exports.cpp
+        -DLIBRARY=${VELORA_SHIPPED_DLL} -DEXPORT=Start -DSOURCE=dll/plugin/control_exports.cpp
         -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -P ${PROJECT_SOURCE_DIR}/tests/release/addr2line.cmake)
 
 # The same sources copied to another folder and built and packed again give
@@ -200,7 +196,7 @@ set_tests_properties(windows.i686.release.package windows.i686.release.imports
 
 # --- The i686 DLL proven as an engine uses it, under 32-bit Wine ------------
 # (skipped, exit status 77, where 32-bit Wine cannot run)
-set(velora_i686_wine_dir ${VELORA_WINDOWS_I686_DIR}/tests/wine)
+set(velora_i686_wine_dir ${VELORA_WINDOWS_I686_DIR}/windows-host)
 set(velora_i686_dll Z:${VELORA_SHIPPED_DLL})
 
 # Loaded, driven and unloaded 1 000 times: each load starts empty, does what
@@ -228,8 +224,6 @@ add_test(NAME windows.i686.fp_state
 # its reports against a library that misbehaves on purpose: an access
 # violation inside the plug-in is a crash (status 2) with its seed and call
 # number, a call that does not return a hang (status 3).
-set(VELORA_WINDOWS_VALIDATOR_CALLS 200000 CACHE STRING
-    "Calls of the i686 validator run under 32-bit Wine in the test suite")
 set(velora_i686_validator Z:${VELORA_WINDOWS_I686_DIR}/validator/velora_validator.exe)
 set(velora_i686_rogue --plugin Z:${VELORA_WINDOWS_I686_DIR}/validator/rogue.dll --calls 10)
 # Under qemu-i386 Wine's own signals arrive wrongly now and then (a fault

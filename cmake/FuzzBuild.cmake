@@ -10,7 +10,6 @@ include(ExternalProject)
 find_program(VELORA_CLANGXX NAMES clang++ clang++-14 REQUIRED)
 
 set(VELORA_FUZZ_DIR ${CMAKE_BINARY_DIR}/fuzz)
-set(VELORA_FUZZ_SECONDS 60 CACHE STRING "Seconds of the bounded fuzzer run in the test suite")
 
 ExternalProject_Add(velora_fuzz_build
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
@@ -36,6 +35,7 @@ add_test(NAME fuzz.bounded_run
         -print_final_stats=1 -artifact_prefix=${VELORA_FUZZ_DIR}/artifacts/
         ${VELORA_FUZZ_DIR}/corpus)
 set_tests_properties(fuzz.bounded_run PROPERTIES
+    LABELS fuzz
     TIMEOUT 600
     PASS_REGULAR_EXPRESSION "Done [0-9]+ runs in"
     FAIL_REGULAR_EXPRESSION "ERROR: |FAULT: |runtime error:|deadly signal")

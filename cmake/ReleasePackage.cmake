@@ -6,7 +6,6 @@
 # The workflow preset "release" makes it in dist/ of the checkout.
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 
-set(VELORA_DIST_DIR ${CMAKE_BINARY_DIR}/dist CACHE PATH "Where the release zip is written")
 set(VELORA_RELEASE_NAME DrawVelora-${PROJECT_VERSION})
 set(VELORA_RELEASE_ZIP ${VELORA_DIST_DIR}/${VELORA_RELEASE_NAME}-win32.zip)
 

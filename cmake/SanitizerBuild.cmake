@@ -7,8 +7,6 @@
 include(ExternalProject)
 
 set(VELORA_SANITIZE_DIR ${CMAKE_BINARY_DIR}/sanitize)
-set(VELORA_SANITIZE_VALIDATOR_CALLS 1000000 CACHE STRING
-    "Calls of the validator run against the sanitized plug-in")
 
 ExternalProject_Add(velora_sanitize
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
@@ -36,6 +34,7 @@ add_test(NAME sanitize.tests
     COMMAND ${CMAKE_CTEST_COMMAND} --test-dir ${VELORA_SANITIZE_DIR}
         --output-on-failure --parallel 2 --exclude-regex "^validator\\.run$")
 set_tests_properties(sanitize.tests PROPERTIES
+    LABELS sanitize
     TIMEOUT 1200
     ENVIRONMENT "${sanitizer_environment}"
     FAIL_REGULAR_EXPRESSION "[1-9][0-9]* tests? failed|No tests were found")
@@ -44,6 +43,7 @@ add_test(NAME sanitize.validator
     COMMAND ${VELORA_SANITIZE_DIR}/validator/velora_validator
         --seed 20240601 --calls ${VELORA_SANITIZE_VALIDATOR_CALLS})
 set_tests_properties(sanitize.validator PROPERTIES
+    LABELS sanitize
     TIMEOUT 1200
     ENVIRONMENT "${sanitizer_environment}"
     PASS_REGULAR_EXPRESSION "seed 20240601, [0-9]+ calls, 0 faults")

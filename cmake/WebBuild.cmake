@@ -1,7 +1,7 @@
 # The effect studio, made and checked from the native build.
 #
 # The WebAssembly build of the same sources goes into a tree of its own below
-# this build's folder (web/, with the page in web/studio/), configured with
+# this build's folder (web/, with the page in web/studio/; sources in studio/), configured with
 # Emscripten's toolchain as the "web" preset configures build/web. Then:
 #   web.host.*            the studio host's pixel work and the plug-in driven
 #                         through it, natively, under AddressSanitizer
@@ -13,7 +13,7 @@
 #                         Node.js: the same pinned digests as every build
 #   web.hostkit.conformance  the host kit's conformance suite as
 #                         WebAssembly in Node.js
-#   web.script.grammar    the page's script grammar (web/page/grammar.js over
+#   web.script.grammar    the page's script grammar (studio/page/grammar.js over
 #                         the studio's module) in Node.js, held to the
 #                         fixtures the previewer's reader is held to
 include(ExternalProject)
@@ -35,17 +35,16 @@ ExternalProject_Add(velora_web
     CMAKE_ARGS
         -DCMAKE_TOOLCHAIN_FILE=${VELORA_EMSCRIPTEN_TOOLCHAIN}
         -DCMAKE_BUILD_TYPE=Release
-        -DVELORA_BUILD_TESTS=OFF
-        -DVELORA_WEB_LONG_RUN=ON
-        -DVELORA_WEB_CONFORMANCE=ON
+        # (in this tree: the long run and the kit's conformance suite for Node.js)
+        -DVELORA_BUILD_TESTS=ON
     BUILD_ALWAYS ON
     INSTALL_COMMAND "")
 
-add_subdirectory(${PROJECT_SOURCE_DIR}/web/tests ${CMAKE_BINARY_DIR}/web-host-tests)
+add_subdirectory(${PROJECT_SOURCE_DIR}/tests/studio ${CMAKE_BINARY_DIR}/web-host-tests)
 
 add_test(NAME web.studio.units
-    COMMAND ${VELORA_NODE} --test ${PROJECT_SOURCE_DIR}/web/tests/pure_modules.test.mjs)
-set_tests_properties(web.studio.units PROPERTIES TIMEOUT 120
+    COMMAND ${VELORA_NODE} --test ${PROJECT_SOURCE_DIR}/tests/studio/pure_modules.test.mjs)
+set_tests_properties(web.studio.units PROPERTIES LABELS web TIMEOUT 120
     ENVIRONMENT VELORA_STUDIO_DIR=${VELORA_WEB_DIR}/studio)
 
 # The page's script and the previewer's must round-trip: the browser tests
@@ -56,24 +55,24 @@ if(TARGET velora-preview)
 endif()
 
 add_test(NAME web.studio.browser
-    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/web/tests/run_browser_tests.py
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/studio/run_browser_tests.py
         --studio ${VELORA_WEB_DIR}/studio
-        --web ${PROJECT_SOURCE_DIR}/web
+        --web ${PROJECT_SOURCE_DIR}/studio
         --work ${CMAKE_BINARY_DIR}/web-tests
         --node ${VELORA_NODE}
         --npm ${VELORA_NPM}
         --chromium ${VELORA_CHROMIUM}
         ${velora_preview_argument})
-set_tests_properties(web.studio.browser PROPERTIES TIMEOUT 600)
+set_tests_properties(web.studio.browser PROPERTIES LABELS web TIMEOUT 600)
 
 add_test(NAME web.long_run COMMAND ${VELORA_NODE} ${VELORA_WEB_DIR}/long-run/velora_long_run.js)
-set_tests_properties(web.long_run PROPERTIES TIMEOUT 300 PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] 1 test")
+set_tests_properties(web.long_run PROPERTIES LABELS web TIMEOUT 300 PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] 1 test")
 
 add_test(NAME web.hostkit.conformance
     COMMAND ${VELORA_NODE} ${VELORA_WEB_DIR}/hostkit-conformance/velora_hostkit_conformance.js)
-set_tests_properties(web.hostkit.conformance PROPERTIES TIMEOUT 300
+set_tests_properties(web.hostkit.conformance PROPERTIES LABELS web TIMEOUT 300
     PASS_REGULAR_EXPRESSION "every operation matches the oracle")
 
-add_test(NAME web.script.grammar COMMAND ${VELORA_NODE} --test ${PROJECT_SOURCE_DIR}/web/tests/grammar.test.mjs)
-set_tests_properties(web.script.grammar PROPERTIES TIMEOUT 120
+add_test(NAME web.script.grammar COMMAND ${VELORA_NODE} --test ${PROJECT_SOURCE_DIR}/tests/studio/grammar.test.mjs)
+set_tests_properties(web.script.grammar PROPERTIES LABELS web TIMEOUT 120
     ENVIRONMENT VELORA_STUDIO_DIR=${VELORA_WEB_DIR}/studio)

@@ -22,8 +22,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/velora-reproducible.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 copy="$work/another checkout of DrawVelora"
 mkdir -p "$copy/docs"
-# What the DLL and the zip are made of, and nothing else.
-for item in CMakeLists.txt cmake contract platform effect render plugin hostkit; do
+# What the DLL and the zip are made of (with the folders the top level adds).
+for item in CMakeLists.txt cmake dll hosts tools; do
     cp -R "$source_dir/$item" "$copy/"
 done
 cp "$source_dir/docs/GUIDE.md" "$source_dir/docs/modes.png" "$copy/docs/"

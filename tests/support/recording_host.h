@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "contract/host_interfaces.h"
-#include "hostkit/clip.h"
+#include "kit/clip.h"
 
 namespace velora::testing {
 

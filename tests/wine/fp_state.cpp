@@ -31,8 +31,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/wine/import_patch.h"
-#include "tests/wine/session.h"
+#include "windows/import_patch.h"
+#include "windows/session.h"
 
 namespace {
 

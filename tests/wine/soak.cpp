@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/wine/session.h"
+#include "windows/session.h"
 
 namespace {
 

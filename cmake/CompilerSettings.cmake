@@ -1,0 +1,70 @@
+# The compiler settings every target shares.
+
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+set(CMAKE_CXX_VISIBILITY_PRESET hidden)
+set(CMAKE_VISIBILITY_INLINES_HIDDEN ON)
+
+# Particle state is part of the observable behaviour: no fused multiply-add,
+# no value-changing optimisations, IEEE double for double.
+add_compile_options(-ffp-contract=off -fno-fast-math)
+
+# AddressSanitizer (with LeakSanitizer) and UndefinedBehaviorSanitizer over
+# every target: the sanitize preset, and the tree cmake/SanitizerBuild.cmake
+# makes for the test suite. GCC leaves float-to-integer overflow out of
+# "undefined". The fuzzing build (clang) adds libFuzzer's coverage as well.
+if(VELORA_SANITIZE OR VELORA_FUZZ)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+        $<$<CXX_COMPILER_ID:GNU>:-fsanitize=float-cast-overflow>)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+if(VELORA_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link)
+    add_link_options(-fsanitize=fuzzer-no-link)
+endif()
+
+# Warnings are errors everywhere; the plug-in's own sources and the hosts also
+# get the conversion warnings, since every narrowing there must be deliberate.
+add_library(velora_warnings INTERFACE)
+target_compile_options(velora_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Werror)
+add_library(velora_strict INTERFACE)
+target_compile_options(velora_strict INTERFACE -Wconversion -Wsign-conversion -Wold-style-cast)
+target_link_libraries(velora_strict INTERFACE velora_warnings)
+
+# velora_include_view(<target> <PUBLIC|PRIVATE|INTERFACE> <folder>...)
+# Gives a target an include folder that holds the named folders of the
+# checkout and nothing else, each under its own name: an include of any other
+# folder does not compile. (Symbolic links in the build tree.)
+function(velora_include_view target scope)
+    set(view ${CMAKE_BINARY_DIR}/include-views/${target})
+    file(REMOVE_RECURSE ${view})
+    file(MAKE_DIRECTORY ${view})
+    foreach(folder IN LISTS ARGN)
+        get_filename_component(name ${folder} NAME)
+        file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${view}/${name} SYMBOLIC)
+    endforeach()
+    target_include_directories(${target} ${scope} ${view})
+endfunction()
+
+# Every test carries one label, its tier, given where the test is added, so
+# that a tier runs by itself (ctest -L unit): unit (under a minute in all),
+# e2e (the built plug-in driven from outside), windows (cross builds, Wine),
+# web (the studio), sanitize, fuzz and bench. Called at the end of each file
+# that adds tests: a test without a tier stops the configuration.
+function(velora_check_tiers)
+    get_property(tests DIRECTORY PROPERTY TESTS)
+    foreach(test IN LISTS tests)
+        get_property(label TEST ${test} PROPERTY LABELS)
+        if(NOT label MATCHES "^(unit|e2e|windows|web|sanitize|fuzz|bench)$")
+            message(FATAL_ERROR "test ${test}: give it one tier (LABELS) where it is added")
+        endif()
+    endforeach()
+endfunction()
+
+# Debian's emcc runs its JavaScript optimiser under Node.js at link time, and
+# Node finds Debian's acorn module only through NODE_PATH.
+if(EMSCRIPTEN)
+    set(CMAKE_CXX_LINKER_LAUNCHER ${CMAKE_COMMAND} -E env NODE_PATH=${VELORA_NODE_PATH})
+endif()

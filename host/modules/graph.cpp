@@ -1,8 +1,0 @@
-// Graph.so: the engine's drawing module. CreateInterface answers
-// IID_GraphBlend and IID_GraphFilter; anything else, or no GUID, gives null.
-#include "host/services.h"
-
-extern "C" VELORA_HOST_API void* CreateInterface(const velora::Guid* iid)
-{
-    return velora::host::QueryGraph(iid);
-}

@@ -1,0 +1,722 @@
+#include "kit/script.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+
+namespace velora::script {
+namespace {
+
+struct Signature {
+    const char* name;
+    Op op;
+    int arguments;  // after the handle
+};
+
+constexpr Signature kCalls[] = {
+    {"Init", Op::Init, 5},         {"SetType", Op::SetType, 1},     {"SetNumof", Op::SetNumof, 1},
+    {"SetMaxAmp", Op::SetMaxAmp, 1}, {"SetXSpeed", Op::SetXSpeed, 1}, {"SetYSpeed", Op::SetYSpeed, 1},
+    {"Start", Op::Start, 0},       {"Release", Op::Release, 0},
+};
+
+constexpr std::int32_t kMaxSide = 4096;           // a field's width and height
+constexpr std::int32_t kMaxSpawned = 100000;      // particles one Start spawns
+constexpr std::string_view kRateForm = "// the engine draws handle H with rate R each frame";
+constexpr std::string_view kSheetForm =
+    "// sprites A-B: sheet \"NAME\", C x R cells of S x S px[, margin M][, spacing P], row by row";
+
+// The length of the UTF-8 sequence at text[at], or 0 where it is not one
+// (overlong forms, surrogates and values past U+10FFFF included).
+std::size_t Utf8Length(std::string_view text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead < 0x80) {
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+// Text that can stand in a one-line comment and in JSON as it is.
+bool PlainText(std::string_view text)
+{
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = Utf8Length(text, at);
+        if (length == 0 || static_cast<unsigned char>(text[at]) < 0x20 || text[at] == 0x7F) {
+            return false;
+        }
+        at += length;
+    }
+    return true;
+}
+
+std::string_view Trim(std::string_view text)
+{
+    const auto begin = text.find_first_not_of(" \t\r");
+    if (begin == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
+}
+
+bool StartsWithCaseless(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+// The text with every run of spaces and tabs made one space.
+std::string Collapsed(std::string_view text)
+{
+    std::string result;
+    for (const char c : text) {
+        const bool blank = c == ' ' || c == '\t';
+        if (!blank || result.empty() || result.back() != ' ') {
+            result += blank ? ' ' : c;
+        }
+    }
+    return result;
+}
+
+[[noreturn]] void Fail(int line, const std::string& why) { throw ScriptError(line, why); }
+
+std::optional<std::int32_t> ReadWhole(std::string_view text)
+{
+    std::int64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end || value < INT32_MIN || value > INT32_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+std::int32_t WholeNumber(int line, std::string_view text)
+{
+    const auto value = ReadWhole(text);
+    if (!value) {
+        Fail(line, Quote(text) + " is not a 32-bit whole number");
+    }
+    return *value;
+}
+
+// A decimal number as a float, rounded to nearest: an optional minus, digits
+// with an optional point (or a point and digits), an optional exponent.
+// Infinity, NaN, hexadecimal and values beyond a float are refused, and
+// so is a value too small for a float that is not written as zero.
+std::optional<float> ReadFloat(std::string_view text)
+{
+    std::size_t at = text.starts_with('-') ? 1 : 0;
+    bool nonzero = false;
+    const auto digits = [&]() {
+        const std::size_t first = at;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+            nonzero = nonzero || text[at] != '0';
+            ++at;
+        }
+        return at - first;
+    };
+    std::size_t mantissa = digits();
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        mantissa += digits();
+    }
+    if (mantissa == 0) {
+        return std::nullopt;
+    }
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        ++at;
+        if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+            ++at;
+        }
+        const bool mantissaNonzero = nonzero;
+        if (digits() == 0) {
+            return std::nullopt;
+        }
+        nonzero = mantissaNonzero;
+    }
+    if (at != text.size()) {
+        return std::nullopt;
+    }
+    const float value = std::strtof(std::string(text).c_str(), nullptr);
+    if (!std::isfinite(value) || (value == 0.0f && nonzero)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+float Speed(int line, std::string_view text)
+{
+    const auto value = ReadFloat(text);
+    if (!value) {
+        Fail(line, Quote(text) + " is not a number a float can hold");
+    }
+    return *value;
+}
+
+Call ParseCall(int line, std::string_view text)
+{
+    // Name(arguments) with an optional semicolon: letters, then one pair of
+    // brackets holding no bracket.
+    std::size_t nameEnd = 0;
+    while (nameEnd < text.size() && std::isalpha(static_cast<unsigned char>(text[nameEnd]))) {
+        ++nameEnd;
+    }
+    const std::size_t open = text.find_first_not_of(" \t", nameEnd);
+    const std::size_t close = text.find(')', open == std::string_view::npos ? 0 : open);
+    const std::string_view after = close == std::string_view::npos ? std::string_view() : Trim(text.substr(close + 1));
+    if (nameEnd == 0 || open == std::string_view::npos || text[open] != '(' || close == std::string_view::npos ||
+        text.find('(', open + 1) < close || !(after.empty() || after == ";")) {
+        Fail(line, "expected a call such as Start(1); not " + Quote(text));
+    }
+    const std::string_view name = text.substr(0, nameEnd);
+    const std::string_view argumentText = text.substr(open + 1, close - open - 1);
+    const auto signature = std::find_if(std::begin(kCalls), std::end(kCalls),
+                                        [&](const Signature& s) { return name == s.name; });
+    if (signature == std::end(kCalls)) {
+        Fail(line, "unknown call " + Quote(name) + " (the script's calls are Init, SetType, SetNumof, SetMaxAmp, "
+                   "SetXSpeed, SetYSpeed, Start and Release)");
+    }
+    std::vector<std::string_view> arguments;
+    for (std::size_t from = 0;;) {
+        const std::size_t comma = argumentText.find(',', from);
+        arguments.push_back(Trim(argumentText.substr(from, comma == std::string_view::npos ? comma : comma - from)));
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        from = comma + 1;
+    }
+    if (arguments.size() == 1 && arguments[0].empty()) {
+        arguments.clear();
+    }
+    if (static_cast<int>(arguments.size()) != signature->arguments + 1) {
+        Fail(line, std::string(name) + " takes " + std::to_string(signature->arguments + 1) + " argument" +
+                       (signature->arguments ? "s" : "") + ", not " + std::to_string(arguments.size()));
+    }
+    Call call;
+    call.op = signature->op;
+    call.line = line;
+    call.handle = WholeNumber(line, arguments[0]);
+    if (call.op == Op::SetXSpeed || call.op == Op::SetYSpeed) {
+        call.speed = Speed(line, arguments[1]);
+    } else {
+        for (int i = 0; i < signature->arguments; ++i) {
+            call.args[i] = WholeNumber(line, arguments[static_cast<std::size_t>(i) + 1]);
+        }
+    }
+    return call;
+}
+
+// Reads the text from a cursor, one expected piece after another.
+class Reader {
+public:
+    explicit Reader(std::string_view text) : text_(text) {}
+
+    bool Literal(std::string_view piece)
+    {
+        if (text_.substr(at_).starts_with(piece)) {
+            at_ += piece.size();
+            return true;
+        }
+        return false;
+    }
+
+    // The text up to the next character in stops (or the end), which may
+    // not be empty.
+    std::optional<std::string_view> Token(std::string_view stops)
+    {
+        const std::size_t end = std::min(text_.find_first_of(stops, at_), text_.size());
+        if (end == at_) {
+            return std::nullopt;
+        }
+        const std::string_view token = text_.substr(at_, end - at_);
+        at_ = end;
+        return token;
+    }
+
+    std::string_view Rest() const { return text_.substr(at_); }
+    bool AtEnd() const { return at_ == text_.size(); }
+
+private:
+    std::string_view text_;
+    std::size_t at_ = 0;
+};
+
+struct RateNote {
+    std::int32_t handle;
+    std::int32_t rate;
+};
+
+// "the engine draws handle H with rate R[ each frame]", then nothing or a
+// further "//" comment.
+RateNote ReadRateNote(int line, std::string_view body)
+{
+    Reader reader(body);
+    std::optional<std::string_view> handle;
+    std::optional<std::string_view> rate;
+    bool exact = reader.Literal("the engine draws handle ") && (handle = reader.Token(" ")) &&
+                 reader.Literal(" with rate ") && (rate = reader.Token(" "));
+    if (exact) {
+        reader.Literal(" each frame");
+        const std::string_view rest = Trim(reader.Rest());
+        exact = rest.empty() || rest.starts_with("//");
+    }
+    if (!exact) {
+        Fail(line, "a rate comment reads '" + std::string(kRateForm) + "', not " + Quote("// " + std::string(body)));
+    }
+    const auto value = ReadWhole(*rate);
+    if (!value || *value < 0 || *value > 255) {
+        Fail(line, "the rate is a whole number from 0 to 255, not " + Quote(*rate));
+    }
+    return {WholeNumber(line, *handle), *value};
+}
+
+std::int32_t SheetNumber(int line, std::string_view text, std::int32_t least, const char* what)
+{
+    const auto value = ReadWhole(text);
+    if (!value || *value < least) {
+        Fail(line, std::string("the sheet's ") + what + " is a whole number from " + std::to_string(least) +
+                       ", not " + Quote(text));
+    }
+    return *value;
+}
+
+// "sprites A-B: sheet "NAME", C x R cells of S x S px[, margin M][, spacing
+// P], row by row".
+Sheet ReadSheetNote(int line, std::string_view body)
+{
+    const auto wrong = [&]() {
+        Fail(line, "a sheet comment reads '" + std::string(kSheetForm) + "', not " + Quote("// " + std::string(body)));
+    };
+    Reader reader(body);
+    std::optional<std::string_view> first;
+    std::optional<std::string_view> last;
+    if (!(reader.Literal("sprites ") && (first = reader.Token("-")) && reader.Literal("-") &&
+          (last = reader.Token(":")) && reader.Literal(": sheet \""))) {
+        wrong();
+    }
+    // The name runs to the last quote: the rest holds none.
+    const std::string_view afterOpen = reader.Rest();
+    const std::size_t close = afterOpen.rfind('"');
+    if (close == std::string_view::npos || close == 0) {
+        wrong();
+    }
+    Sheet sheet;
+    sheet.name = std::string(afterOpen.substr(0, close));
+    if (!PlainText(sheet.name)) {
+        Fail(line, "the sheet's name " + Quote(sheet.name) + " holds a control character or a byte that is not UTF-8");
+    }
+    Reader tail(afterOpen.substr(close + 1));
+    std::optional<std::string_view> columns;
+    std::optional<std::string_view> rows;
+    std::optional<std::string_view> cell;
+    std::optional<std::string_view> cellHigh;
+    std::optional<std::string_view> margin;
+    std::optional<std::string_view> spacing;
+    if (!(tail.Literal(", ") && (columns = tail.Token(" ")) && tail.Literal(" x ") && (rows = tail.Token(" ")) &&
+          tail.Literal(" cells of ") && (cell = tail.Token(" ")) && tail.Literal(" x ") &&
+          (cellHigh = tail.Token(" ")) && tail.Literal(" px"))) {
+        wrong();
+    }
+    if (tail.Literal(", margin ") && !(margin = tail.Token(","))) {
+        wrong();
+    }
+    if (tail.Literal(", spacing ") && !(spacing = tail.Token(","))) {
+        wrong();
+    }
+    if (!tail.Literal(", row by row") || !Trim(tail.Rest()).empty()) {
+        wrong();
+    }
+    sheet.base = SheetNumber(line, *first, 0, "first sprite number");
+    const std::int32_t end = SheetNumber(line, *last, sheet.base, "last sprite number");
+    if (std::int64_t{end} - sheet.base + 1 > INT32_MAX) {
+        Fail(line, "the sheet's sprites " + std::string(*first) + "-" + std::string(*last) + " are too many to count");
+    }
+    sheet.count = end - sheet.base + 1;
+    sheet.columns = SheetNumber(line, *columns, 1, "column count");
+    sheet.rows = SheetNumber(line, *rows, 1, "row count");
+    sheet.cell = SheetNumber(line, *cell, 1, "cell size");
+    if (*cellHigh != *cell) {
+        Fail(line, "the sheet's cells are square (S x S px), not " + Quote(std::string(*cell) + " x " +
+                                                                            std::string(*cellHigh)));
+    }
+    sheet.margin = margin ? SheetNumber(line, *margin, 0, "margin") : 0;
+    sheet.spacing = spacing ? SheetNumber(line, *spacing, 0, "spacing") : 0;
+    return sheet;
+}
+
+// "Layer N, handle H ...": the studio's heading of a layer, which ends
+// "(hidden in the studio)" for a hidden one. Any other comment that begins
+// "Layer" is just a comment.
+std::optional<std::pair<std::int32_t, bool>> ReadLayerNote(std::string_view body)
+{
+    Reader reader(body);
+    std::optional<std::string_view> index;
+    std::optional<std::string_view> handle;
+    if (!(reader.Literal("Layer ") && (index = reader.Token(",")) && reader.Literal(", handle ") &&
+          (handle = reader.Token(" ")))) {
+        return std::nullopt;
+    }
+    const auto position = ReadWhole(*index);
+    const auto number = ReadWhole(*handle);
+    if (!position || *position < 1 || !number) {
+        return std::nullopt;
+    }
+    return std::pair{*number, body.ends_with("(hidden in the studio)")};
+}
+
+// Everything the lines so far have said.
+struct Reading {
+    Script script;
+    std::map<std::int32_t, Layer> live;  // handles with an instance, as the calls so far leave them
+    std::vector<std::int32_t> initOrder;
+    std::set<std::int32_t> initiated;  // the handles of initOrder
+    std::vector<std::pair<std::int32_t, int>> drawOrder;  // handle, line
+    std::map<std::int32_t, std::pair<std::int32_t, int>> rates;  // handle: rate, line
+    std::map<std::int32_t, std::int32_t> spawned;  // by each live handle's last Start
+    std::int64_t particles = 0;                      // all of spawned
+    Limits limits;
+    std::vector<int> sheetLines;
+    std::optional<std::pair<std::int32_t, bool>> heading;  // the last Layer comment's handle and hidden flag
+};
+
+void ReadComment(int line, std::string_view body, Reading& reading)
+{
+    if (StartsWithCaseless(Collapsed(body), "the engine draws")) {
+        const RateNote note = ReadRateNote(line, body);
+        const auto earlier = reading.rates.find(note.handle);
+        if (earlier != reading.rates.end()) {
+            Fail(line, "a second rate comment for handle " + std::to_string(note.handle) + " (the first is on line " +
+                           std::to_string(earlier->second.second) + ")");
+        }
+        reading.rates[note.handle] = {note.rate, line};
+        reading.drawOrder.emplace_back(note.handle, line);
+        return;
+    }
+    if (body.starts_with("sprites ") && body.size() > 8 && std::isdigit(static_cast<unsigned char>(body[8])) &&
+        body.find(": sheet ") != std::string_view::npos) {
+        const Sheet sheet = ReadSheetNote(line, body);
+        auto& sheets = reading.script.sheets;
+        for (std::size_t i = 0; i < sheets.size(); ++i) {
+            if (sheets[i] == sheet) {
+                return;  // the same sheet again, above another layer
+            }
+            if (std::int64_t{sheet.base} < std::int64_t{sheets[i].base} + sheets[i].count &&
+                std::int64_t{sheets[i].base} < std::int64_t{sheet.base} + sheet.count) {
+                Fail(line, "the sheet's sprites " + std::to_string(sheet.base) + "-" +
+                               std::to_string(std::int64_t{sheet.base} + sheet.count - 1) +
+                               " overlap those of the sheet on line " + std::to_string(reading.sheetLines[i]));
+            }
+        }
+        sheets.push_back(sheet);
+        reading.sheetLines.push_back(line);
+        return;
+    }
+    if (const auto heading = ReadLayerNote(body)) {
+        reading.heading = heading;
+    }
+}
+
+void RunCall(int line, const Call& call, Reading& reading)
+{
+    const auto found = reading.live.find(call.handle);
+    if (call.op != Op::Init && call.op != Op::Release && found == reading.live.end()) {
+        Fail(line, "handle " + std::to_string(call.handle) + " has no Init before this call");
+    }
+    switch (call.op) {
+    case Op::Init:
+        if (found == reading.live.end()) {
+            // The plug-in keeps an instance that already exists; a new one starts from defaults.
+            if (call.args[0] < 1 || call.args[0] > kMaxSide || call.args[1] < 1 || call.args[1] > kMaxSide) {
+                Fail(line, "the tools draw fields of 1 to " + std::to_string(kMaxSide) + " pixels a side, not " +
+                               std::to_string(call.args[0]) + " x " + std::to_string(call.args[1]));
+            }
+            if (static_cast<std::int64_t>(reading.live.size()) >= reading.limits.layers) {
+                Fail(line, "Init of handle " + std::to_string(call.handle) + " would make more than " +
+                               std::to_string(reading.limits.layers) + " layers at once, the most drawn");
+            }
+            Layer layer;
+            layer.handle = call.handle;
+            layer.width = call.args[0];
+            layer.height = call.args[1];
+            layer.base = call.args[2];
+            layer.count = call.args[3];
+            layer.rotation = call.args[4];
+            layer.hidden = reading.heading && reading.heading->first == call.handle && reading.heading->second;
+            reading.live[call.handle] = layer;
+            if (reading.initiated.insert(call.handle).second) {
+                reading.initOrder.push_back(call.handle);
+            }
+        }
+        break;
+    case Op::SetType: found->second.type = call.args[0]; break;
+    case Op::SetNumof: found->second.numof = call.args[0]; break;
+    case Op::SetMaxAmp: found->second.maxAmp = call.args[0]; break;
+    case Op::SetXSpeed: found->second.xSpeed = call.speed; break;
+    case Op::SetYSpeed: found->second.ySpeed = call.speed; break;
+    case Op::Start:
+        if (found->second.numof > kMaxSpawned) {
+            Fail(line, "Start would spawn " + std::to_string(found->second.numof) + " particles; the tools draw at most " +
+                           std::to_string(kMaxSpawned) + " per handle");
+        }
+        reading.particles += std::max(0, found->second.numof) -
+                             (found->second.started ? std::max(0, reading.spawned[call.handle]) : 0);
+        if (reading.particles > reading.limits.particles) {
+            Fail(line, "Start brings the particles of all layers to " + std::to_string(reading.particles) +
+                           ", more than the " + std::to_string(reading.limits.particles) + " drawn at most");
+        }
+        found->second.started = true;
+        reading.spawned[call.handle] = found->second.numof;
+        break;
+    case Op::Release:
+        if (found != reading.live.end()) {
+            if (found->second.started) {
+                reading.particles -= std::max(0, reading.spawned[call.handle]);
+                reading.spawned.erase(call.handle);
+            }
+            reading.live.erase(found);
+        }
+        break;
+    }
+}
+
+// The layers in drawing order, with what the user should hear about them.
+void Finish(Reading& reading)
+{
+    Script& script = reading.script;
+    if (script.calls.empty()) {
+        Fail(0, "the script has no calls: Init, the setters, Start");
+    }
+    std::vector<std::int32_t> order;
+    for (const auto& [handle, line] : reading.drawOrder) {
+        if (!reading.live.contains(handle)) {
+            Fail(line, "the engine draws handle " + std::to_string(handle) + ", which has no Init in the script" +
+                           (reading.initiated.contains(handle) ? " left (it is released)" : ""));
+        }
+        order.push_back(handle);
+    }
+    for (const std::int32_t handle : reading.initOrder) {
+        if (reading.live.contains(handle) && !reading.rates.contains(handle)) {
+            script.notes.push_back("no comment says how the engine draws handle " + std::to_string(handle) +
+                                   ": it is drawn after the others, with rate 255");
+            order.push_back(handle);
+        }
+    }
+    for (const std::int32_t handle : order) {
+        Layer layer = reading.live.at(handle);
+        if (layer.started) {
+            layer.numof = reading.spawned.at(handle);  // a later SetNumof waits for a Start that never comes
+        }
+        const auto rate = reading.rates.find(handle);
+        layer.rate = rate != reading.rates.end() ? rate->second.first : 255;
+        if (!layer.started) {
+            script.notes.push_back("handle " + std::to_string(handle) + " is never started: it draws nothing");
+        }
+        script.layers.push_back(layer);
+    }
+}
+
+}  // namespace
+
+ScriptError::ScriptError(int line, const std::string& reason)
+    : std::runtime_error(line > 0 ? "line " + std::to_string(line) + ": " + reason : reason),
+      line_(line),
+      reason_(reason)
+{
+}
+
+const char* OpName(Op op)
+{
+    for (const Signature& signature : kCalls) {
+        if (signature.op == op) {
+            return signature.name;
+        }
+    }
+    return "?";
+}
+
+std::string Quote(std::string_view text)
+{
+    constexpr int kMaxCharacters = 40;
+    std::string result = "'";
+    int characters = 0;
+    std::size_t at = 0;
+    for (; at < text.size() && characters < kMaxCharacters; ++characters) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        const std::size_t length = Utf8Length(text, at);
+        if (length == 0 || byte < 0x20 || byte == 0x7F) {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            result += "\\x";
+            result += kHex[byte >> 4];
+            result += kHex[byte & 0xF];
+            ++at;
+        } else {
+            result.append(text.substr(at, length));
+            at += length;
+        }
+    }
+    result += at < text.size() ? "...'" : "'";
+    return result;
+}
+
+Script ParseScript(std::string_view text, const Limits& limits)
+{
+    if (text.size() > kMaxBytes) {
+        Fail(0, "the script is larger than " + std::to_string(kMaxBytes) + " bytes (1 MB), far beyond any real one");
+    }
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3);  // the byte-order mark some editors write
+    }
+    Reading reading;
+    reading.limits = limits;
+    int number = 0;
+    for (std::size_t from = 0; from < text.size();) {
+        const std::size_t end = std::min(text.find('\n', from), text.size());
+        ++number;
+        std::string_view line = Trim(text.substr(from, end - from));
+        from = end + 1;
+        const auto comment = line.find("//");
+        if (comment != std::string_view::npos) {
+            ReadComment(number, Trim(line.substr(comment + 2)), reading);
+            line = Trim(line.substr(0, comment));
+        }
+        if (line.empty()) {
+            continue;
+        }
+        const Call call = ParseCall(number, line);
+        RunCall(number, call, reading);
+        reading.script.calls.push_back(call);
+    }
+    Finish(reading);
+    return std::move(reading.script);
+}
+
+std::string FloatText(float value)
+{
+    // The fewest significant digits that read back as the value...
+    char text[64];
+    int precision = 1;
+    for (; precision < 9; ++precision) {
+        std::snprintf(text, sizeof text, "%.*e", precision - 1, static_cast<double>(value));
+        if (std::strtof(text, nullptr) == value) {
+            break;
+        }
+    }
+    std::snprintf(text, sizeof text, "%.*e", precision - 1, static_cast<double>(value));
+    const std::string scientific = text;  // [-]d[.ddd]e(+|-)XX
+    const std::size_t e = scientific.find('e');
+    const bool negative = scientific.starts_with('-');
+    std::string digits = scientific.substr(negative ? 1 : 0, e - (negative ? 1 : 0));
+    digits.erase(std::remove(digits.begin(), digits.end(), '.'), digits.end());
+    while (digits.size() > 1 && digits.back() == '0') {
+        digits.pop_back();
+    }
+    const int exponent = std::stoi(scientific.substr(e + 1));
+    // ...written out in full or with an exponent, whichever is shorter
+    // (in full when both are as long).
+    std::string sci = digits.substr(0, 1) + (digits.size() > 1 ? "." + digits.substr(1) : "") + "e" +
+                      (exponent < 0 ? "-" : "+") + (std::abs(exponent) < 10 ? "0" : "") +
+                      std::to_string(std::abs(exponent));
+    std::string fixed;
+    const auto length = static_cast<int>(digits.size());
+    if (exponent > length - 1) {
+        // A whole number past the digits: a float this large is whole, and
+        // its own digits are as short as the padded ones and nearer.
+        std::snprintf(text, sizeof text, "%.0f", std::fabs(static_cast<double>(value)));
+        fixed = text;
+    } else if (exponent == length - 1) {
+        fixed = digits;
+    } else if (exponent >= 0) {
+        fixed = digits.substr(0, static_cast<std::size_t>(exponent) + 1) + "." +
+                digits.substr(static_cast<std::size_t>(exponent) + 1);
+    } else {
+        fixed = "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+    }
+    std::string result = (negative ? "-" : "") + (sci.size() < fixed.size() ? sci : fixed);
+    if (result.find_first_of(".e") == std::string::npos) {
+        result += ".0";
+    }
+    return result;
+}
+
+std::string PrintScript(const std::vector<Layer>& layers, const std::vector<Sheet>& sheets)
+{
+    for (const Sheet& sheet : sheets) {
+        if (sheet.name.empty() || !PlainText(sheet.name)) {
+            Fail(0, "the sheet name " + Quote(sheet.name) +
+                        " cannot stand in a script: it is empty, holds a control character or is not UTF-8");
+        }
+    }
+    std::ostringstream out;
+    const std::size_t count = layers.size();
+    out << "// DrawVelora: " << count << " layer" << (count == 1 ? "" : "s") << ", drawn in this order every frame\n";
+    for (std::size_t index = 0; index < count; ++index) {
+        const Layer& layer = layers[index];
+        const std::int32_t h = layer.handle;
+        const char* place = count == 1 ? "" : index == 0 ? " (drawn first, furthest back)"
+                                          : index == count - 1 ? " (drawn last, in front)" : "";
+        out << "\n// Layer " << index + 1 << ", handle " << h << place << (layer.hidden ? " (hidden in the studio)" : "")
+            << "\n";
+        const auto sheet = std::find_if(sheets.begin(), sheets.end(), [&](const Sheet& s) {
+            return layer.base >= s.base && std::int64_t{layer.base} < std::int64_t{s.base} + s.count;
+        });
+        if (sheet != sheets.end()) {
+            out << "// sprites " << sheet->base << "-" << std::int64_t{sheet->base} + sheet->count - 1 << ": sheet \""
+                << sheet->name << "\", " << sheet->columns << " x " << sheet->rows << " cells of " << sheet->cell
+                << " x " << sheet->cell << " px";
+            if (sheet->margin != 0) {
+                out << ", margin " << sheet->margin;
+            }
+            if (sheet->spacing != 0) {
+                out << ", spacing " << sheet->spacing;
+            }
+            out << ", row by row\n";
+        }
+        out << "Init(" << h << ", " << layer.width << ", " << layer.height << ", " << layer.base << ", " << layer.count
+            << ", " << layer.rotation << ");\n"
+            << "SetType(" << h << ", " << layer.type << ");\n"
+            << "SetNumof(" << h << ", " << layer.numof << ");\n"
+            << "SetMaxAmp(" << h << ", " << layer.maxAmp << ");\n"
+            << "SetXSpeed(" << h << ", " << FloatText(layer.xSpeed) << ");\n"
+            << "SetYSpeed(" << h << ", " << FloatText(layer.ySpeed) << ");\n";
+        if (layer.started) {
+            out << "Start(" << h << ");\n";
+        }
+        out << "// the engine draws handle " << h << " with rate " << layer.rate << " each frame\n";
+    }
+    return out.str();
+}
+
+}  // namespace velora::script

@@ -1,0 +1,28 @@
+#include "web/host_services.h"
+
+#include <string_view>
+
+namespace velora::web {
+namespace {
+
+void Count(const hostkit::DrawCall& call, void* tally)
+{
+    const std::string_view operation = call.operation;
+    if (operation != "CopyRect" && operation != "FilterRect") {
+        ++static_cast<DrawTally*>(tally)->drawingCalls;
+    }
+}
+
+}  // namespace
+
+hostkit::GraphHooks StudioGraphHooks(DrawTally& tally) { return {nullptr, &Count, &tally}; }
+
+std::int32_t VELORA_METHOD StudioDrawHost::ReportRect(std::int32_t handle, std::int32_t x, std::int32_t y,
+                                                      std::int32_t width, std::int32_t height)
+{
+    last = {handle, x, y, width, height};
+    ++reports;
+    return 0;
+}
+
+}  // namespace velora::web

@@ -1,0 +1,302 @@
+// The engine's script as the tools read and print it: the shared fixtures
+// (which the studio's Node.js tests read too), then what they cannot hold.
+#include "kit/script.h"
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <vector>
+
+namespace velora::script {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::string ErrorOf(std::string_view text)
+{
+    try {
+        ParseScript(text);
+    } catch (const ScriptError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+// "key=value key=value ...": the last value may hold spaces when its key is name.
+std::map<std::string, std::string> Fields(const std::string& text)
+{
+    std::map<std::string, std::string> fields;
+    std::istringstream words(text);
+    for (std::string word; words >> word;) {
+        const auto equals = word.find('=');
+        std::string value = word.substr(equals + 1);
+        if (word.starts_with("name=")) {
+            std::string rest;
+            std::getline(words, rest);
+            value += rest;
+        }
+        fields[word.substr(0, equals)] = value;
+    }
+    return fields;
+}
+
+void ExpectLayer(const Layer& layer, const std::map<std::string, std::string>& expected, const std::string& where)
+{
+    const std::map<std::string, std::int32_t> whole = {
+        {"handle", layer.handle}, {"width", layer.width},   {"height", layer.height}, {"base", layer.base},
+        {"count", layer.count},   {"rotation", layer.rotation}, {"type", layer.type}, {"numof", layer.numof},
+        {"maxAmp", layer.maxAmp}, {"rate", layer.rate},     {"started", layer.started}, {"hidden", layer.hidden},
+    };
+    EXPECT_EQ(expected.size(), whole.size() + 2) << where << ": every field is given";
+    for (const auto& [key, value] : expected) {
+        if (key == "xSpeed" || key == "ySpeed") {
+            float want = 0.0f;
+            std::from_chars(value.data(), value.data() + value.size(), want);
+            EXPECT_EQ(key == "xSpeed" ? layer.xSpeed : layer.ySpeed, want) << where << " " << key;
+        } else {
+            ASSERT_TRUE(whole.contains(key)) << where << ": unknown key " << key;
+            EXPECT_EQ(std::to_string(whole.at(key)), value) << where << " " << key;
+        }
+    }
+}
+
+TEST(Script, EveryValidFixtureGivesItsLayersAndSheets)
+{
+    int fixtures = 0;
+    for (const auto& entry : fs::directory_iterator(fs::path(VELORA_SCRIPT_FIXTURES) / "valid")) {
+        if (entry.path().extension() != ".txt") {
+            continue;
+        }
+        ++fixtures;
+        const std::string where = entry.path().filename().string();
+        const std::string text = Slurp(entry.path());
+        Script script;
+        ASSERT_NO_THROW(script = ParseScript(text)) << where << ": " << ErrorOf(text);
+        std::istringstream expected(Slurp(fs::path(entry.path()).replace_extension(".layers")));
+        std::size_t layers = 0;
+        std::size_t sheets = 0;
+        for (std::string line; std::getline(expected, line);) {
+            const std::string kind = line.substr(0, line.find(' '));
+            const std::string rest = line.substr(std::min(line.size(), kind.size() + 1));
+            if (kind == "layer") {
+                ASSERT_LT(layers, script.layers.size()) << where;
+                ExpectLayer(script.layers[layers], Fields(rest), where + " layer " + std::to_string(layers + 1));
+                ++layers;
+            } else if (kind == "sheet") {
+                ASSERT_LT(sheets, script.sheets.size()) << where;
+                const Sheet& sheet = script.sheets[sheets++];
+                auto fields = Fields(rest);
+                const Sheet want{std::stoi(fields["base"]),    std::stoi(fields["count"]), fields["name"],
+                                 std::stoi(fields["columns"]), std::stoi(fields["rows"]),  std::stoi(fields["cell"]),
+                                 std::stoi(fields["margin"]),  std::stoi(fields["spacing"])};
+                EXPECT_EQ(sheet, want) << where << " sheet " << sheets << " (" << sheet.name << ")";
+            } else if (kind == "calls") {
+                EXPECT_EQ(script.calls.size(), std::stoul(rest)) << where;
+            } else if (kind == "notes") {
+                EXPECT_EQ(script.notes.size(), std::stoul(rest)) << where;
+            } else if (kind == "printed") {
+                EXPECT_EQ(PrintScript(script.layers, script.sheets), text) << where << ": printed back unchanged";
+            }
+        }
+        EXPECT_EQ(layers, script.layers.size()) << where;
+        EXPECT_EQ(sheets, script.sheets.size()) << where;
+        // Whatever the text, the printed form reads back as the same setup.
+        const Script again = ParseScript(PrintScript(script.layers, script.sheets));
+        ASSERT_EQ(again.layers.size(), script.layers.size()) << where;
+        for (std::size_t i = 0; i < again.layers.size(); ++i) {
+            EXPECT_EQ(PrintScript({again.layers[i]}), PrintScript({script.layers[i]})) << where;
+        }
+    }
+    EXPECT_GE(fixtures, 3);
+}
+
+TEST(Script, EveryBrokenFixtureIsRefusedWithItsLineAndReason)
+{
+    int fixtures = 0;
+    for (const auto& entry : fs::directory_iterator(fs::path(VELORA_SCRIPT_FIXTURES) / "broken")) {
+        if (entry.path().extension() != ".txt") {
+            continue;
+        }
+        ++fixtures;
+        const std::string where = entry.path().filename().string();
+        std::istringstream expected(Slurp(fs::path(entry.path()).replace_extension(".error")));
+        std::string line;
+        std::string reason;
+        std::getline(expected, line);
+        std::getline(expected, reason);
+        try {
+            ParseScript(Slurp(entry.path()));
+            ADD_FAILURE() << where << " was read";
+        } catch (const ScriptError& error) {
+            EXPECT_EQ(error.Line(), std::stoi(line)) << where << ": " << error.what();
+            EXPECT_NE(error.Reason().find(reason), std::string::npos) << where << ": " << error.what();
+            EXPECT_EQ(std::string(error.what()).starts_with("line " + line + ": "), error.Line() > 0) << where;
+        }
+    }
+    EXPECT_GE(fixtures, 20);
+}
+
+TEST(Script, SizeIsBoundedAndMessagesQuoteLittle)
+{
+    const std::string call = "Init(1, 8, 8, 0, 1, 1);\n";
+    std::string largest(kMaxBytes - call.size(), ' ');
+    largest += call;
+    EXPECT_EQ(ParseScript(largest).calls.size(), 1u) << "a script of exactly the limit reads";
+    largest.insert(0, " ");
+    EXPECT_NE(ErrorOf(largest).find("larger than 1048576 bytes"), std::string::npos);
+
+    // A quote never cuts a character in two, and counts an escaped byte as one.
+    EXPECT_EQ(Quote(std::string(39, 'a') + "\xC3\xA9" + "b"), "'" + std::string(39, 'a') + "\xC3\xA9...'");
+    EXPECT_EQ(Quote("\xC3(\x7F\xED\xA0\x80"), "'\\xC3(\\x7F\\xED\\xA0\\x80'");
+    EXPECT_EQ(Quote("\xF0\x9F\x8C\xB8"), "'\xF0\x9F\x8C\xB8'");
+}
+
+TEST(Script, DrawingOrderFollowsTheCommentsAndTheStateFollowsTheCalls)
+{
+    const Script script = ParseScript(
+        "Init(5, 64, 32, 1, 16, 4)\n"
+        "  SetNumof( 5 , 9 ) ; // trailing comment\n"
+        "Start(5);\n"
+        "SetNumof(5, 3);\n"  // waits for a Start that never comes
+        "Init(7, 100, 50, 1, 16, 4);\n"
+        "Start(7);\n"
+        "Init(8, 64, 32, 1, 16, 4);\n"
+        "Release(8);\n"
+        "// the engine draws handle 7 with rate 40 each frame\n"
+        "// the engine draws handle 5 with rate 90 each frame\n");
+    ASSERT_EQ(script.layers.size(), 2u) << "a released handle is no layer";
+    EXPECT_EQ(script.layers[0].handle, 7);
+    EXPECT_EQ(script.layers[0].rate, 40);
+    EXPECT_EQ(script.layers[1].handle, 5);
+    EXPECT_EQ(script.layers[1].numof, 9) << "the particles Start spawned";
+    EXPECT_EQ(script.calls[3].op, Op::SetNumof);
+    EXPECT_EQ(script.calls[3].line, 4);
+
+    const Script unnamed = ParseScript("Init(3, 8, 8, 0, 1, 1);\nStart(3);\n");
+    ASSERT_EQ(unnamed.layers.size(), 1u);
+    EXPECT_EQ(unnamed.layers[0].rate, 255);
+    EXPECT_EQ(unnamed.notes.size(), 1u) << "the user hears that no comment gave its rate";
+    EXPECT_EQ(ParseScript("Init(3, 8, 8, 0, 1, 1);\n").notes.size(), 2u) << "and that it never starts";
+
+    // The hidden flag belongs to the Init that follows its heading, and only
+    // to the handle the heading names.
+    const Script headed = ParseScript(
+        "// Layer 1, handle 2 (hidden in the studio)\nInit(1, 8, 8, 0, 1, 1);\nInit(2, 8, 8, 0, 1, 1);\n");
+    ASSERT_EQ(headed.layers.size(), 2u);
+    EXPECT_FALSE(headed.layers[0].hidden);
+    EXPECT_TRUE(headed.layers[1].hidden);
+}
+
+TEST(Script, LimitsRefuseTheFirstCallBeyondThem)
+{
+    const Limits limits{2, 100};
+    std::string reason;
+    const auto lineOf = [&](const std::string& text) {
+        try {
+            ParseScript(text, limits);
+        } catch (const ScriptError& error) {
+            reason = error.Reason();
+            return error.Line();
+        }
+        return 0;
+    };
+    const std::string layers = "Init(1, 8, 8, 0, 1, 1);\nInit(2, 8, 8, 0, 1, 1);\nRelease(1);\nInit(3, 8, 8, 0, 1, 1);\n";
+    EXPECT_EQ(lineOf(layers), 0) << "a released handle leaves room";
+    EXPECT_EQ(lineOf(layers + "Init(2, 8, 8, 0, 1, 1);\n"), 0) << "an Init of a live handle adds none";
+    EXPECT_EQ(lineOf(layers + "Init(4, 8, 8, 0, 1, 1);\n"), 5);
+    EXPECT_NE(reason.find("more than 2 layers at once"), std::string::npos) << reason;
+
+    // A restart replaces the handle's particles, a negative count spawns
+    // none, and a Release gives them back.
+    const std::string particles = "Init(1, 8, 8, 0, 1, 1);\nSetNumof(1, 60);\nStart(1);\nSetNumof(1, 80);\nStart(1);\n"
+                                  "Init(2, 8, 8, 0, 1, 1);\nSetNumof(2, -5);\nStart(2);\nSetNumof(2, 20);\nStart(2);\n";
+    EXPECT_EQ(lineOf(particles), 0);
+    EXPECT_EQ(lineOf(particles + "SetNumof(2, 21);\nStart(2);\n"), 12);
+    EXPECT_NE(reason.find("to 101, more than the 100"), std::string::npos) << reason;
+    EXPECT_EQ(lineOf(particles + "Release(1);\nSetNumof(2, 99);\nStart(2);\n"), 0);
+}
+
+TEST(Script, PrintingRefusesASheetNameThatCannotStandInAComment)
+{
+    Layer layer;
+    layer.base = 100;
+    for (const char* name : {"two\nlines.png", "latin\xE9.png", ""}) {
+        EXPECT_THROW(PrintScript({layer}, {{100, 8, name, 4, 2, 48, 0, 0}}), ScriptError) << name;
+    }
+}
+
+TEST(Script, SpeedsPrintAsTheShortestTextOfTheirFloat)
+{
+    EXPECT_EQ(FloatText(1.0f), "1.0");
+    EXPECT_EQ(FloatText(-0.45f), "-0.45");
+    EXPECT_EQ(FloatText(0.1f + 0.2f), "0.3");
+    EXPECT_EQ(FloatText(3.4028235e38f), "3.4028235e+38");
+    for (const float value : {0.1f, 1.0f / 3.0f, 123456.79f, -2.5e-7f}) {
+        const Script script = ParseScript("Init(1, 8, 8, 0, 1, 1);\nSetXSpeed(1, " + FloatText(value) + ");\n");
+        EXPECT_EQ(script.layers[0].xSpeed, value) << FloatText(value);
+    }
+}
+
+}  // namespace
+// The guide for script authors shows its three worked setups (petals, snow,
+// two layers for depth) in this text: each must read back as the layers its
+// prose describes, so that pasting it into the studio or the previewer works.
+TEST(Script, TheGuidesWorkedSetupsReadAsTheLayersTheyDescribe)
+{
+    std::ifstream file(VELORA_GUIDE);
+    ASSERT_TRUE(file) << VELORA_GUIDE;
+    std::stringstream stream;
+    stream << file.rdbuf();
+    const std::string guide = stream.str();
+    std::vector<Script> setups;  // the code blocks that make layers, in order
+    for (std::size_t open = guide.find("```\n"); open != std::string::npos;) {
+        const std::size_t close = guide.find("```", open + 4);
+        ASSERT_NE(close, std::string::npos) << "an unclosed code block";
+        const std::string block = guide.substr(open + 4, close - open - 4);
+        if (block.find("Init(") != std::string::npos) {
+            setups.push_back(ParseScript(block));
+        }
+        open = guide.find("```\n", close + 3);
+    }
+    ASSERT_EQ(setups.size(), 3u);
+
+    ASSERT_EQ(setups[0].layers.size(), 1u);
+    const Layer& petals = setups[0].layers[0];
+    EXPECT_EQ(petals.base, 100);
+    EXPECT_EQ(petals.count, 16);
+    EXPECT_EQ(petals.rotation, 4);
+    EXPECT_EQ(petals.numof, 40);
+    EXPECT_TRUE(petals.started);
+
+    ASSERT_EQ(setups[1].layers.size(), 1u);
+    const Layer& snow = setups[1].layers[0];
+    EXPECT_EQ(snow.type, 1);
+    EXPECT_EQ(snow.rotation, 1);
+    EXPECT_EQ(snow.numof, 150);
+    EXPECT_LT(snow.xSpeed, 0.0f);  // blown to the left
+    EXPECT_TRUE(snow.started);
+
+    ASSERT_EQ(setups[2].layers.size(), 2u);
+    const Layer& back = setups[2].layers[0];
+    const Layer& front = setups[2].layers[1];
+    EXPECT_EQ(back.handle, 1);
+    EXPECT_EQ(front.handle, 2);
+    // Far away: more, slower, fainter; in front: full strength.
+    EXPECT_GT(back.numof, front.numof);
+    EXPECT_LT(back.ySpeed, front.ySpeed);
+    EXPECT_LT(back.rate, front.rate);
+    EXPECT_EQ(front.rate, 255);
+    EXPECT_TRUE(back.started && front.started);
+}
+
+}  // namespace velora::script

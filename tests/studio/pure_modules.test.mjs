@@ -1,0 +1,149 @@
+// Unit tests of the studio's pure modules (script, sheets, setup and link,
+// warnings), run in Node.js; the script is read and printed by the studio's
+// WebAssembly module, loaded here as the page loads it:
+//   VELORA_STUDIO_DIR=build/.../studio node --test tests/studio/pure_modules.test.mjs
+import { before, test } from "node:test";
+import assert from "node:assert/strict";
+import { readFileSync } from "node:fs";
+import { createRequire } from "node:module";
+import path from "node:path";
+import { grammarReader, printScript, readScript, useGrammar } from "../../studio/page/script.js";
+import { cutGeometry, detectGrid, packCells } from "../../studio/page/sheets.js";
+import { readAddress, readSetupFile, setupAddress, setupValue } from "../../studio/page/setup.js";
+import { layerWarnings } from "../../studio/page/warnings.js";
+import { DEFAULTS, OPENING_LAYERS } from "../../studio/page/state.js";
+
+const BACKGROUNDS = ["141a3c,6a4c78", "000000,000000"];
+const layer = (settings) => ({ ...DEFAULTS, handle: 1, visible: true, width: 640, height: 480, ...settings });
+const OPENING = OPENING_LAYERS.map((settings, i) => layer({ ...settings, handle: i + 1 }));
+const GRID = { name: "petals, big.png", base: 200, count: 8, cell: 48, margin: 10, spacing: 2, columns: 4, rows: 2 };
+
+let parse;
+
+before(async () => {
+  assert.ok(process.env.VELORA_STUDIO_DIR, "VELORA_STUDIO_DIR names the built studio folder");
+  const studio = path.resolve(process.env.VELORA_STUDIO_DIR);
+  const createVeloraStudio = createRequire(import.meta.url)(path.join(studio, "velora_studio.js"));
+  const module = await createVeloraStudio({ wasmBinary: readFileSync(path.join(studio, "velora_studio.wasm")) });
+  parse = grammarReader(module);
+  useGrammar(module);
+});
+
+// An RGBA sheet: columns x rows cells of cell px after margin, spacing apart;
+// each cell filled (or a disc) with alpha 255, the rest transparent.
+function sheet({ cell, columns, rows, margin = 0, spacing = 0, disc = false }) {
+  const width = 2 * margin + columns * cell + (columns - 1) * spacing;
+  const height = 2 * margin + rows * cell + (rows - 1) * spacing;
+  const rgba = new Uint8ClampedArray(width * height * 4);
+  for (let r = 0; r < rows; ++r) {
+    for (let c = 0; c < columns; ++c) {
+      for (let y = 0; y < cell; ++y) {
+        for (let x = 0; x < cell; ++x) {
+          if (disc && (x - cell / 2 + 0.5) ** 2 + (y - cell / 2 + 0.5) ** 2 > (cell * 0.4) ** 2) continue;
+          const at = ((margin + r * (cell + spacing) + y) * width + margin + c * (cell + spacing) + x) * 4;
+          rgba.set([r * columns + c + 1, 0, 0, 255], at);
+        }
+      }
+    }
+  }
+  return { rgba, width, height };
+}
+
+test("the script: Copy's text reads back to the same layers and sheets, margin and spacing included", async () => {
+  const layers = [OPENING[0], { ...OPENING[1], base: 200, count: 8, rotation: 2, visible: false }];
+  const text = printScript({ layers, sheets: [GRID] });
+  assert.ok(text.includes('// sprites 200-207: sheet "petals, big.png", 4 x 2 cells of 48 x 48 px, margin 10, spacing 2, row by row\n'));
+  const read = await readScript(text, parse);
+  assert.equal(printScript(read), text);
+  assert.deepEqual(read.sheets, [{ name: GRID.name, base: 200, count: 8, cell: 48, columns: 4, rows: 2, margin: 10, spacing: 2 }]);
+});
+
+test("the script: bad values are refused with their line and reason, and the limits are named", async () => {
+  const refused = async (text, message) => assert.rejects(readScript(text, parse), { message });
+  // The studio's own ranges, by the line of the call.
+  await refused("Init(1, 640, 480, 0, 32, 4);\nSetType(1, 9);", /^line 2: type 9 is outside 0 to 4$/);
+  await refused("Init(1, 640, 480, 0, 32, 4);\nSetXSpeed(1, 150);", /^line 2: xSpeed 150 is outside the studio's -100 to 100$/);
+  // The grammar's reasons.
+  await refused("Init(1, 640, 480, 0, 32, 4);\n// the engine draws handle 1 with rate 256 each frame",
+    /^line 2: the rate is a whole number from 0 to 255, not '256'$/);
+  await refused("SetNumof(7, 3);", /^line 1: handle 7 has no Init before this call$/);
+  await refused("// nothing", /^the script has no calls/);
+  await refused("Init(1, 64, 64, 0, 32, 4);\nRelease(1);", /^no Init in the script: nothing to rebuild$/);
+  // The limits: the grammar refuses the call past them; particles set but
+  // never started are counted by the studio.
+  const many = Array.from({ length: 10000 }, (_, i) => `Init(${i + 1}, 64, 64, 0, 32, 4);`).join("\n");
+  await refused(many, /^line 65: Init of handle 65 would make more than 64 layers at once/);
+  const heavy = ["Init(1, 64, 64, 0, 32, 4);", "SetNumof(1, 60000);", "Init(2, 64, 64, 0, 32, 4);", "SetNumof(2, 50000);"];
+  await refused(heavy.join("\n"), /^the script makes 110 000 particles in all, more than the studio's limit of 100 000$/);
+  await refused([...heavy, "Start(1);", "Start(2);"].join("\n"), /^line 6: Start brings the particles of all layers to 110000/);
+});
+
+test("sheets: margin, spacing and cell size are found, and the cells are packed for the host", () => {
+  const cases = [
+    [{ cell: 48, columns: 4, rows: 2, margin: 10, spacing: 2 }, { cell: 48, margin: 10, spacing: 2 }],
+    [{ cell: 48, columns: 4, rows: 2, margin: 10, disc: true }, { cell: 48, margin: 10, spacing: 0 }],
+    [{ cell: 48, columns: 4, rows: 2, disc: true }, { cell: 48, margin: 0, spacing: 0 }],
+    [{ cell: 24, columns: 3, rows: 1 }, { cell: 24, margin: 0, spacing: 0 }],
+  ];
+  for (const [made, grid] of cases) {
+    const { rgba, width, height } = sheet(made);
+    assert.deepEqual(detectGrid(rgba, width, height), grid, JSON.stringify(made));
+  }
+  // Spacing and margin look alike around sprites that do not fill their
+  // cells: a typed value settles it, and the others are fitted to it.
+  const discs = sheet({ cell: 48, columns: 4, rows: 2, margin: 10, spacing: 2, disc: true });
+  assert.deepEqual(detectGrid(discs.rgba, discs.width, discs.height), { cell: 50, margin: 9, spacing: 0 });
+  for (const typed of [{ spacing: 2 }, { margin: 10 }, { cell: 48 }]) {
+    assert.deepEqual(detectGrid(discs.rgba, discs.width, discs.height, typed), { cell: 48, margin: 10, spacing: 2 });
+  }
+  const { rgba, width, height } = sheet(cases[0][0]);
+  const geometry = cutGeometry({ width, height, ...cases[0][1] });
+  assert.deepEqual([geometry.columns, geometry.rows, geometry.count, geometry.right, geometry.bottom], [4, 2, 8, 0, 0]);
+  const packed = packCells(rgba, width, cases[0][1], geometry);
+  assert.deepEqual([packed.width, packed.height], [192, 96]);
+  // Each packed cell holds only its own sprite's pixels, corner to corner.
+  for (let i = 0; i < 8; ++i) {
+    const [x, y] = [(i % 4) * 48, Math.floor(i / 4) * 48];
+    for (const [dx, dy] of [[0, 0], [47, 0], [0, 47], [47, 47]]) {
+      assert.deepEqual(Array.from(packed.pixels.subarray(((y + dy) * 192 + x + dx) * 4, ((y + dy) * 192 + x + dx) * 4 + 4)),
+        [i + 1, 0, 0, 255], `cell ${i} at ${dx},${dy}`);
+    }
+  }
+  assert.equal(cutGeometry({ width: 40, height: 40, cell: 48 }).count, 0);
+});
+
+test("setup and link: written and read back alike; bad values, unknown versions and the limits refused", () => {
+  const setup = { background: BACKGROUNDS[0], layers: OPENING, sheets: [GRID] };
+  const link = setupAddress(setup);
+  assert.deepEqual(readAddress(link, BACKGROUNDS), { ...setup, sheets: [{ ...GRID }] });
+  const file = JSON.stringify(setupValue(setup));
+  assert.deepEqual(readSetupFile(file, BACKGROUNDS).layers, OPENING);
+  // A link of the first version (no margin or spacing) still reads.
+  const old = "v=1&bg=000000,000000&layer=3,1,640,480,100,8,2,0,40,40,1,1,255&sheet=100,8,48,4,2,a%2Cb.png";
+  assert.deepEqual(readAddress(old, BACKGROUNDS).sheets, [{ name: "a,b.png", base: 100, count: 8, cell: 48, columns: 4,
+    rows: 2, margin: 0, spacing: 0 }]);
+  const refused = (text, message) => assert.throws(() => readAddress(text, BACKGROUNDS), { message });
+  refused("v=1", /^it holds no layer$/);
+  refused("v=99&layer=1", /v=99 is not one this studio reads/);
+  refused("v=1&layer=garbage", /^layer 1: 13 numbers expected, not 1$/);
+  refused(link.replace(",255&", ",256&"), /^layer 2: rate 256 is outside 0 to 255$/);
+  refused(old.replace("sheet=100,8,48", "sheet=100,8,0"), /cell 0 is outside 4 to 4096/);
+  refused(old.replace("sheet=100,8,48,4,2", "sheet=100,9,48,4,2"), /9 sprites do not fit in 4 x 2 cells/);
+  const crowd = Array.from({ length: 65 }, (_, i) => `layer=${i + 1},1,64,64,0,32,4,0,1,0,1,1,255`).join("&");
+  refused(`v=2&bg=000000,000000&${crowd}`, /65 layers, more than the studio's limit of 64/);
+  assert.throws(() => readSetupFile(file.replace('"cell": 48', '"cell": 0').replace('"cell":48', '"cell":0'), BACKGROUNDS),
+    /cell 0 is outside 4 to 4096/);
+});
+
+test("warnings: rate 0 mode by mode, and rotation frames above the sprite count", () => {
+  const bank = { runs: [{ base: 0, count: 64 }], sheets: [] };
+  const kinds = (settings) => layerWarnings(layer({ base: 0, count: 32, rotation: 4, ...settings }), bank);
+  assert.deepEqual(kinds({}), []);
+  for (const type of [0, 1, 3]) assert.match(kinds({ type, rate: 0 })[0].problem, /nothing shows/);
+  assert.match(kinds({ type: 2, rate: 0 })[0].problem, /mode 2 .* black sprites/);
+  assert.deepEqual(kinds({ type: 4, rate: 0 }).map((w) => w.kind), ["type"]);
+  const [rotation] = kinds({ rotation: 64 });
+  assert.equal(rotation.kind, "rotation");
+  assert.match(rotation.problem, /64, more than the 32 sprites.* sprite 0/);
+  assert.match(rotation.fix, /32 or less/);
+});
