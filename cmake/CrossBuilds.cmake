@@ -162,15 +162,16 @@ set_tests_properties(windows.i686.release.package PROPERTIES
     FIXTURES_SETUP velora_shipped_dll
     FAIL_REGULAR_EXPRESSION "FAILED")
 
-# The shipped DLL imports exactly the functions of the README's table, each
-# one there since Windows XP or earlier; the check notices an unlisted one.
+# The shipped DLL imports exactly the functions of the table in
+# docs/release.md, each one there since Windows XP or earlier; the check
+# notices an unlisted one.
 add_test(NAME windows.i686.release.imports
     COMMAND ${CMAKE_COMMAND} -DTOOL=${VELORA_I686_OBJDUMP} -DLIBRARY=${VELORA_SHIPPED_DLL}
-        -DREADME=${PROJECT_SOURCE_DIR}/README.md -P ${PROJECT_SOURCE_DIR}/tests/release/check_imports.cmake)
+        -DDOC=${PROJECT_SOURCE_DIR}/docs/release.md -P ${PROJECT_SOURCE_DIR}/tests/release/check_imports.cmake)
 add_test(NAME windows.check_imports.rejects_unlisted
     COMMAND ${CMAKE_COMMAND} -DTOOL=${VELORA_X86_64_OBJDUMP}
         -DLIBRARY=${VELORA_WINDOWS_X86_64_DIR}/DrawVelora.dll
-        -DREADME=${PROJECT_SOURCE_DIR}/README.md -P ${PROJECT_SOURCE_DIR}/tests/release/check_imports.cmake)
+        -DDOC=${PROJECT_SOURCE_DIR}/docs/release.md -P ${PROJECT_SOURCE_DIR}/tests/release/check_imports.cmake)
 set_tests_properties(windows.check_imports.rejects_unlisted PROPERTIES
     PASS_REGULAR_EXPRESSION "imported but not listed: [A-Z]")
 

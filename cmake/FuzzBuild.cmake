@@ -4,7 +4,7 @@
 # the libFuzzer target with clang, sanitized and instrumented for coverage
 # (VELORA_FUZZ). The native suite runs the fuzzer for a bounded time on a
 # corpus kept in that tree, so later runs start from what earlier ones found.
-# Longer runs: see the README.
+# Longer runs: see docs/testing.md.
 include(ExternalProject)
 
 find_program(VELORA_CLANGXX NAMES clang++ clang++-14 REQUIRED)

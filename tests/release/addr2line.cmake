@@ -1,5 +1,6 @@
 # Turns a module offset inside the shipped, stripped DLL into a function and
-# a source line, as the README tells a developer to do with a crash address:
+# a source line, as docs/release.md tells a developer to do with a crash
+# address:
 #   cmake -DOBJDUMP=<objdump> -DADDR2LINE=<addr2line> -DLIBRARY=<dll>
 #         -DEXPORT=<name> -DSOURCE=<file of the checkout> -DSOURCE_DIR=<checkout>
 #         -P addr2line.cmake

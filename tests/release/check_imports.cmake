@@ -1,22 +1,22 @@
-# Compares a DLL's import table with the list of imports in the README:
-#   cmake -DTOOL=<objdump> -DLIBRARY=<dll> -DREADME=<README.md> -P check_imports.cmake
+# Compares a DLL's import table with the list of imports in a Markdown file:
+#   cmake -DTOOL=<objdump> -DLIBRARY=<dll> -DDOC=<docs/release.md> -P check_imports.cmake
 #
 # The list is the table between the lines "<!-- imports: begin -->" and
 # "<!-- imports: end -->", one row per imported function:
 #   | `KERNEL32.dll` | `GetTickCount` | who needs it | Windows NT 3.1, 95 |
 # The DLL must import exactly the functions listed, and every row must name
 # a Windows no later than XP in its last column.
-foreach(var TOOL LIBRARY README)
+foreach(var TOOL LIBRARY DOC)
     if(NOT ${var})
         message(FATAL_ERROR "${var} is required")
     endif()
 endforeach()
 
-file(READ ${README} text)
+file(READ ${DOC} text)
 string(FIND "${text}" "<!-- imports: begin -->" begin)
 string(FIND "${text}" "<!-- imports: end -->" end)
 if(begin EQUAL -1 OR end EQUAL -1 OR end LESS begin)
-    message(FATAL_ERROR "no imports table between the markers in ${README}")
+    message(FATAL_ERROR "no imports table between the markers in ${DOC}")
 endif()
 math(EXPR length "${end} - ${begin}")
 string(SUBSTRING "${text}" ${begin} ${length} table)
@@ -37,7 +37,7 @@ foreach(row IN LISTS rows)
     list(APPEND listed "${entry}")
 endforeach()
 if(NOT listed)
-    message(FATAL_ERROR "the imports table in ${README} has no rows")
+    message(FATAL_ERROR "the imports table in ${DOC} has no rows")
 endif()
 
 execute_process(COMMAND ${TOOL} -p ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE status)
@@ -69,7 +69,7 @@ list(REMOVE_ITEM unlisted ${listed})
 set(unused ${listed})
 list(REMOVE_ITEM unused ${imported})
 if(unlisted OR unused)
-    message(FATAL_ERROR "the imports of ${LIBRARY} differ from the README's list\n"
+    message(FATAL_ERROR "the imports of ${LIBRARY} differ from the list in ${DOC}\n"
         "  imported but not listed: ${unlisted}\n"
         "  listed but not imported: ${unused}")
 endif()

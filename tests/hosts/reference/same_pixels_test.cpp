@@ -196,7 +196,7 @@ TEST_P(BothHosts, DrawTheSameFrameByteForByte)
 INSTANTIATE_TEST_SUITE_P(EveryModeAndRate, BothHosts,
                          ::testing::Combine(::testing::Values(0, 1, 2, 3), ::testing::Values(255, 128, 7)));
 
-// The looks the README promises, in both hosts.
+// The looks docs/drawing-modes.md promises, in both hosts.
 TEST(ModeLooks, ModeTwoFadedAndModeZeroBlendedDifferAtRate128)
 {
     Scene blend;

@@ -792,69 +792,75 @@ TEST(Previewer, SignalsAreNamedAndASecondOneKeepsTheEarlierFiles)
     EXPECT_EQ(entries, static_cast<std::size_t>(animation.frames)) << "no temporary folder is left";
 }
 
-// Every example command in the README runs from the top of a fresh clone,
-// with the sample files it ships (shortened, and writing elsewhere).
-TEST(Previewer, TheReadmeExamplesRunFromTheRepository)
+// Every example command in the README and the previewer's document runs from
+// the top of a fresh clone, with the sample files it ships (shortened, and
+// writing elsewhere).
+TEST(Previewer, TheDocumentedExamplesRunFromTheRepository)
 {
     testing::TempDir dir;
     const std::filesystem::path root = std::filesystem::path(VELORA_README_PICTURES).parent_path();
-    std::istringstream readme(Slurp((root / "README.md").string()));
-    std::string line;
     int examples = 0;
-    while (std::getline(readme, line)) {
-        if (line != "./preview" && line.rfind("./preview --", 0) != 0) {
-            continue;
-        }
-        // The words of the command, single quotes as the shell reads them.
-        std::vector<std::string> words;
-        std::string word;
-        bool quoted = false;
-        bool any = false;
-        for (const char c : line.substr(0, line.find(" #"))) {
-            if (c == '\'') {
-                quoted = !quoted;
-                any = true;
-            } else if (c == ' ' && !quoted) {
-                if (any) {
-                    words.push_back(word);
-                }
-                word.clear();
-                any = false;
-            } else {
-                word += c;
-                any = true;
+    for (const char* document : {"README.md", "docs/previewer.md"}) {
+        std::istringstream text(Slurp((root / document).string()));
+        std::string line;
+        int inDocument = 0;
+        while (std::getline(text, line)) {
+            if (line != "./preview" && line.rfind("./preview ", 0) != 0) {
+                continue;
             }
+            // The words of the command, single quotes as the shell reads them.
+            std::vector<std::string> words;
+            std::string word;
+            bool quoted = false;
+            bool any = false;
+            for (const char c : line.substr(0, line.find(" #"))) {
+                if (c == '\'') {
+                    quoted = !quoted;
+                    any = true;
+                } else if (c == ' ' && !quoted) {
+                    if (any) {
+                        words.push_back(word);
+                    }
+                    word.clear();
+                    any = false;
+                } else {
+                    word += c;
+                    any = true;
+                }
+            }
+            if (any) {
+                words.push_back(word);
+            }
+            words[0] = VELORA_PREVIEW_PROGRAM;
+            for (const std::string& more : {std::string("--seconds"), std::string("0.1"), std::string("--output"),
+                                            dir / "example.webp", std::string("--quiet")}) {
+                words.push_back(more);
+            }
+            std::vector<char*> argv;
+            for (std::string& each : words) {
+                argv.push_back(each.data());
+            }
+            argv.push_back(nullptr);
+            const std::string err = dir / "stderr.txt";
+            posix_spawn_file_actions_t files;
+            posix_spawn_file_actions_init(&files);
+            posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+            posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            posix_spawn_file_actions_addchdir_np(&files, root.c_str());
+            pid_t child = 0;
+            int status = -1;
+            if (posix_spawn(&child, argv[0], &files, nullptr, argv.data(), environ) == 0) {
+                waitpid(child, &status, 0);
+            }
+            posix_spawn_file_actions_destroy(&files);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << line << ": " << Slurp(err);
+            EXPECT_EQ(Slurp(err), "") << line << ": no warning for the documents' own examples";
+            ++inDocument;
         }
-        if (any) {
-            words.push_back(word);
-        }
-        words[0] = VELORA_PREVIEW_PROGRAM;
-        for (const std::string& more : {std::string("--seconds"), std::string("0.1"), std::string("--output"),
-                                        dir / "example.webp", std::string("--quiet")}) {
-            words.push_back(more);
-        }
-        std::vector<char*> argv;
-        for (std::string& each : words) {
-            argv.push_back(each.data());
-        }
-        argv.push_back(nullptr);
-        const std::string err = dir / "stderr.txt";
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addchdir_np(&files, root.c_str());
-        pid_t child = 0;
-        int status = -1;
-        if (posix_spawn(&child, argv[0], &files, nullptr, argv.data(), environ) == 0) {
-            waitpid(child, &status, 0);
-        }
-        posix_spawn_file_actions_destroy(&files);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << line << ": " << Slurp(err);
-        EXPECT_EQ(Slurp(err), "") << line << ": no warning for the README's own examples";
-        ++examples;
+        EXPECT_GE(inDocument, 1) << document << ": no ./preview example found";
+        examples += inDocument;
     }
-    EXPECT_GE(examples, 5) << "the README's examples were not found";
+    EXPECT_GE(examples, 5) << "the documents' examples were not found";
 }
 
 }  // namespace
