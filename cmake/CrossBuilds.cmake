@@ -6,7 +6,7 @@
 # stand-in engine modules built for it and run under 32-bit Wine;
 # windows-x86_64 is the same code for 64-bit Windows, driven by the same host
 # under 64-bit Wine.
-include(ExternalProject)
+include(${CMAKE_CURRENT_LIST_DIR}/NestedBuild.cmake)
 
 find_program(VELORA_I686_OBJDUMP NAMES i686-w64-mingw32-objdump REQUIRED)
 find_program(VELORA_X86_64_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
@@ -24,18 +24,11 @@ set(VELORA_SHIPPED_DIR ${VELORA_WINDOWS_I686_DIR}/shipped/${VELORA_RELEASE_FOLDE
 set(VELORA_SHIPPED_DLL ${VELORA_SHIPPED_DIR}/DrawVelora.dll)
 
 function(velora_cross_build name toolchain binary_dir)
-    ExternalProject_Add(${name}
-        SOURCE_DIR ${PROJECT_SOURCE_DIR}
-        BINARY_DIR ${binary_dir}
-        PREFIX ${CMAKE_BINARY_DIR}/external/${name}
-        CMAKE_GENERATOR Ninja
-        CMAKE_ARGS
-            -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchains/${toolchain}.cmake
-            -DCMAKE_BUILD_TYPE=Release
-            -DVELORA_CROSS_TESTS=OFF
-            ${ARGN}
-        BUILD_ALWAYS ON
-        INSTALL_COMMAND "")
+    velora_nested_build(${name} ${binary_dir}
+        -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchains/${toolchain}.cmake
+        -DCMAKE_BUILD_TYPE=Release
+        -DVELORA_CROSS_TESTS=OFF
+        ${ARGN})
 endfunction()
 
 # The i686 tree also builds the unit tests (tests/CMakeLists.txt; GoogleTest

@@ -5,28 +5,21 @@
 # (VELORA_FUZZ). The native suite runs the fuzzer for a bounded time on a
 # corpus kept in that tree, so later runs start from what earlier ones found.
 # Longer runs: see docs/testing.md.
-include(ExternalProject)
+include(${CMAKE_CURRENT_LIST_DIR}/NestedBuild.cmake)
 
 find_program(VELORA_CLANGXX NAMES clang++ clang++-14 REQUIRED)
 
 set(VELORA_FUZZ_DIR ${CMAKE_BINARY_DIR}/fuzz)
 
-ExternalProject_Add(velora_fuzz_build
-    SOURCE_DIR ${PROJECT_SOURCE_DIR}
-    BINARY_DIR ${VELORA_FUZZ_DIR}
-    PREFIX ${CMAKE_BINARY_DIR}/external/velora_fuzz
-    CMAKE_GENERATOR Ninja
-    CMAKE_ARGS
-        -DCMAKE_CXX_COMPILER=${VELORA_CLANGXX}
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo
-        -DVELORA_FUZZ=ON
-        -DVELORA_BUILD_TESTS=OFF
-        -DVELORA_CROSS_TESTS=OFF
-        -DVELORA_WEB_TESTS=OFF
-        -DVELORA_BENCHMARKS=OFF
-        -DVELORA_PREVIEWER=OFF
-    BUILD_ALWAYS ON
-    INSTALL_COMMAND "")
+velora_nested_build(velora_fuzz_build ${VELORA_FUZZ_DIR}
+    -DCMAKE_CXX_COMPILER=${VELORA_CLANGXX}
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    -DVELORA_FUZZ=ON
+    -DVELORA_BUILD_TESTS=OFF
+    -DVELORA_CROSS_TESTS=OFF
+    -DVELORA_WEB_TESTS=OFF
+    -DVELORA_BENCHMARKS=OFF
+    -DVELORA_PREVIEWER=OFF)
 
 file(MAKE_DIRECTORY ${VELORA_FUZZ_DIR}/corpus ${VELORA_FUZZ_DIR}/artifacts)
 add_test(NAME fuzz.bounded_run

@@ -4,26 +4,19 @@
 # LeakSanitizer and UndefinedBehaviorSanitizer (VELORA_SANITIZE, see the
 # top-level CMakeLists.txt). Two tests of the native suite run it: that tree's
 # whole test suite, and a long validator run against its plug-in.
-include(ExternalProject)
+include(${CMAKE_CURRENT_LIST_DIR}/NestedBuild.cmake)
 
 set(VELORA_SANITIZE_DIR ${CMAKE_BINARY_DIR}/sanitize)
 
-ExternalProject_Add(velora_sanitize
-    SOURCE_DIR ${PROJECT_SOURCE_DIR}
-    BINARY_DIR ${VELORA_SANITIZE_DIR}
-    PREFIX ${CMAKE_BINARY_DIR}/external/velora_sanitize
-    CMAKE_GENERATOR Ninja
-    CMAKE_ARGS
-        -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER}
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo
-        -DVELORA_SANITIZE=ON
-        -DVELORA_BUILD_TESTS=ON
-        -DVELORA_CROSS_TESTS=OFF
-        -DVELORA_WEB_TESTS=OFF
-        -DVELORA_BENCHMARKS=OFF
-        -DVELORA_PREVIEWER=${VELORA_PREVIEWER}
-    BUILD_ALWAYS ON
-    INSTALL_COMMAND "")
+velora_nested_build(velora_sanitize ${VELORA_SANITIZE_DIR}
+    -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER}
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    -DVELORA_SANITIZE=ON
+    -DVELORA_BUILD_TESTS=ON
+    -DVELORA_CROSS_TESTS=OFF
+    -DVELORA_WEB_TESTS=OFF
+    -DVELORA_BENCHMARKS=OFF
+    -DVELORA_PREVIEWER=${VELORA_PREVIEWER})
 
 set(sanitizer_environment
     "UBSAN_OPTIONS=print_stacktrace=1"

@@ -16,7 +16,7 @@
 #   web.script.grammar    the page's script grammar (studio/page/grammar.js over
 #                         the studio's module) in Node.js, held to the
 #                         fixtures the previewer's reader is held to
-include(ExternalProject)
+include(${CMAKE_CURRENT_LIST_DIR}/NestedBuild.cmake)
 
 find_file(VELORA_EMSCRIPTEN_TOOLCHAIN Emscripten.cmake
     PATHS /usr/share/emscripten/cmake/Modules/Platform NO_DEFAULT_PATH REQUIRED)
@@ -27,18 +27,11 @@ find_package(Python3 COMPONENTS Interpreter REQUIRED)
 
 set(VELORA_WEB_DIR ${CMAKE_BINARY_DIR}/web)
 
-ExternalProject_Add(velora_web
-    SOURCE_DIR ${PROJECT_SOURCE_DIR}
-    BINARY_DIR ${VELORA_WEB_DIR}
-    PREFIX ${CMAKE_BINARY_DIR}/external/velora_web
-    CMAKE_GENERATOR Ninja
-    CMAKE_ARGS
-        -DCMAKE_TOOLCHAIN_FILE=${VELORA_EMSCRIPTEN_TOOLCHAIN}
-        -DCMAKE_BUILD_TYPE=Release
-        # (in this tree: the long run and the kit's conformance suite for Node.js)
-        -DVELORA_BUILD_TESTS=ON
-    BUILD_ALWAYS ON
-    INSTALL_COMMAND "")
+velora_nested_build(velora_web ${VELORA_WEB_DIR}
+    -DCMAKE_TOOLCHAIN_FILE=${VELORA_EMSCRIPTEN_TOOLCHAIN}
+    -DCMAKE_BUILD_TYPE=Release
+    # (in this tree: the long run and the kit's conformance suite for Node.js)
+    -DVELORA_BUILD_TESTS=ON)
 
 add_subdirectory(${PROJECT_SOURCE_DIR}/tests/studio ${CMAKE_BINARY_DIR}/web-host-tests)
 
