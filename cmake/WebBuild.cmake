@@ -33,7 +33,7 @@ velora_nested_build(velora_web ${VELORA_WEB_DIR}
     # (in this tree: the long run and the kit's conformance suite for Node.js)
     -DVELORA_BUILD_TESTS=ON)
 
-add_subdirectory(${PROJECT_SOURCE_DIR}/tests/studio ${CMAKE_BINARY_DIR}/web-host-tests)
+add_subdirectory(${PROJECT_SOURCE_DIR}/tests/hosts/web ${CMAKE_BINARY_DIR}/web-host-tests)
 
 add_test(NAME web.studio.units
     COMMAND ${VELORA_NODE} --test ${PROJECT_SOURCE_DIR}/tests/studio/pure_modules.test.mjs)
