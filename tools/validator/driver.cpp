@@ -10,26 +10,11 @@
 #include <iterator>
 #include <limits>
 
+#include "contract/messages.h"
 #include "validator/controls.h"
 
 namespace velora::validator {
 namespace {
-
-// The plug-in's debug messages, byte for byte: code page 932, one line each.
-#define ERROR_ "\x81\xA1" "ERROR - "
-#define WARNING_ "\x81\xA0" "WARNING - "
-#define UNSUPPORTED_GUID_ "\x96\xA2\x91\xCE\x89\x9E\x82\xCC" "GUID" "\x82\xAA\x93\x6E\x82\xB3\x82\xEA\x82\xBD"
-const char kCreateNullGuid[] = ERROR_ "pGuid==NULL - CreateInterface\n";
-const char kCreateForeignGuid[] = WARNING_ UNSUPPORTED_GUID_ " - CreateInterface\n";
-const char kModuleMissing[] = ERROR_ "hDLL==NULL - GetQuenIF GetModuleHandle\n";
-const char kExportMissing[] = ERROR_ "CreateInterface==NULL - GetQuenIF GetProcAddress\n";
-const char kServiceRefused[] = ERROR_ "pGuid==NULL - GetQuenIF CreateInterface\n";
-const char kSetNullGuid[] = ERROR_ "pGuid==NULL - CDrawTest::SetInterface\n";
-const char kSetNullInterface[] = ERROR_ "pvInterface==NULL - CDrawTest::SetInterface\n";
-const char kSetForeignGuid[] = WARNING_ UNSUPPORTED_GUID_ " - CDrawTest::SetInterface\n";
-#undef ERROR_
-#undef WARNING_
-#undef UNSUPPORTED_GUID_
 
 constexpr std::int32_t kHandles[] = {0, 1, 2, 3, -1, 77, INT_MIN, INT_MAX};
 
@@ -334,9 +319,9 @@ void Driver::DoCreateInterface(Choices& c)
     std::vector<std::pair<Module, Guid>> factories;
     const bool made = ours && outcome.failures == 0;
     if (!argument) {
-        messages = kCreateNullGuid;
+        messages = messages::kCreateInterfaceNullGuid;
     } else if (!ours) {
-        messages = kCreateForeignGuid;
+        messages = messages::kCreateInterfaceUnsupportedGuid;
     } else if (made) {
         const std::pair<Module, Guid> services[] = {{Module::MainSystem, IID_MainSystem},
                                                     {Module::Graph, IID_GraphBlend},
@@ -345,15 +330,15 @@ void Driver::DoCreateInterface(Choices& c)
         for (const auto& [module, guid] : services) {
             switch (modules_.Get(static_cast<int>(module))) {
             case HostModules::State::Unloaded:
-                messages += kModuleMissing;
+                messages += messages::kModuleNotLoaded;
                 break;
             case HostModules::State::WithoutFactory:
-                messages += kExportMissing;
+                messages += messages::kExportMissing;
                 break;
             case HostModules::State::WithFactory:
                 factories.emplace_back(module, guid);
                 if (host_.ModuleRefuses(module)) {
-                    messages += kServiceRefused;
+                    messages += messages::kServiceRefused;
                 }
                 break;
             }
@@ -471,15 +456,15 @@ void Driver::DoSetInterface(Choices& c, std::size_t which, int wanted)
 
     std::string messages;
     if (!argument) {
-        messages = kSetNullGuid;
+        messages = messages::kSetInterfaceNullGuid;
     } else if (!iface) {
-        messages = kSetNullInterface;
+        messages = messages::kSetInterfaceNullInterface;
     } else if (SameGuid(iid, IID_DrawHost)) {
         target.drawHost = true;
     } else if (SameGuid(iid, IID_SpriteBank)) {
         target.spriteBank = true;
     } else {
-        messages = kSetForeignGuid;
+        messages = messages::kSetInterfaceUnsupportedGuid;
     }
     ExpectMessages(outcome, "SetInterface", messages);
     ExpectReads(outcome, "SetInterface", 0);
