@@ -22,6 +22,15 @@ struct ClockControl {
     std::uint64_t nowMs = 0;     // the reading handed out next
     std::uint32_t perReadMs = 0; // added after every reading: time passing inside a call
     std::uint64_t reads = 0;     // readings handed out while active
+
+    // The next reading, counted; time passes by perReadMs after it.
+    std::uint64_t Read()
+    {
+        ++reads;
+        const std::uint64_t now = nowMs;
+        nowMs += perReadMs;
+        return now;
+    }
 };
 
 // The allocator beneath the plug-in. A request above capBytes fails, as it
@@ -38,6 +47,10 @@ struct AllocationControl {
     std::uint64_t pluginFailures = 0;
 
     bool PluginIsAsking() const { return pluginCall && hostDepth == 0; }
+    // Whether a request for size bytes may be had: false when it is the
+    // plug-in's and the one told to fail, or when it is above the cap. The
+    // plug-in's requests and failures are counted.
+    bool Admit(std::size_t size);
 };
 
 // The call in progress, readable from a signal handler: for the report of a
