@@ -200,6 +200,13 @@ private:
     void CheckRect(const char* operation, const char* what, std::int64_t x, std::int64_t y, std::int64_t w,
                    std::int64_t h, std::int64_t limitW, std::int64_t limitH, const char* limitName);
     bool CheckMode(const char* operation, bool allowed);
+    // What every drawing operation checks: its call and mode, then its
+    // destination; false when the call may make no host operation at all.
+    bool DrawingOnto(const char* operation, bool modeAllowed, ISurface* dest);
+    void CheckRate(const char* operation, std::int32_t rate);
+    // A particle drawn: both rectangles checked, the drawing counted.
+    void Drawn(const char* operation, std::int32_t dx, std::int32_t dy, std::int32_t sx, std::int32_t sy,
+               std::int32_t w, std::int32_t h, std::int32_t sourceW, std::int32_t sourceH, const char* sourceName);
 
     ISurface* GetSprite(std::int32_t number);
     ISurface* CreateSurface(std::int32_t width, std::int32_t height, std::int32_t format);
