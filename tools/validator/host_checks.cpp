@@ -98,18 +98,6 @@ ISurface* Host::CreateSurface(std::int32_t width, std::int32_t height, std::int3
     return scratches_.back().get();
 }
 
-bool Host::DrawingOnto(const char* operation, bool modeAllowed, ISurface* dest)
-{
-    if (!Enter(operation, CallKind::Draw)) {
-        return false;
-    }
-    CheckMode(operation, modeAllowed);
-    if (!dest || dest != draw_.destination) {
-        Fault(Format("Draw: %s onto a surface that is not the destination", operation));
-    }
-    return true;
-}
-
 void Host::CheckRate(const char* operation, std::int32_t rate)
 {
     if (rate != draw_.rate) {
@@ -117,31 +105,42 @@ void Host::CheckRate(const char* operation, std::int32_t rate)
     }
 }
 
-void Host::Drawn(const char* operation, std::int32_t dx, std::int32_t dy, std::int32_t sx, std::int32_t sy,
-                 std::int32_t w, std::int32_t h, std::int32_t sourceW, std::int32_t sourceH, const char* sourceName)
+void Host::Drawn(const char* operation, std::int32_t mode, ISurface* dest, std::int32_t dx, std::int32_t dy,
+                 ISurface* src, std::int32_t sx, std::int32_t sy, std::int32_t w, std::int32_t h, std::int32_t rate)
 {
+    if (!Enter(operation, CallKind::Draw)) {
+        return;
+    }
+    CheckMode(operation, draw_.type == mode);
+    if (!dest || dest != draw_.destination) {
+        Fault(Format("Draw: %s onto a surface that is not the destination", operation));
+    }
+    // Modes 0 and 1 draw the particle's sprite itself, modes 2 and 3 the
+    // scratch surface holding its copy (filtered first in mode 2).
+    const bool fromSprite = mode < 2;
+    if (fromSprite) {
+        if (!src || src != current_ || stage_ != Stage::Fetched) {
+            Fault(Format("Draw: %s of a surface that is not the particle's own sprite", operation));
+            return;
+        }
+        if (!Usable(current_, operation)) {
+            return;
+        }
+    } else if (!IsLiveScratch(src) || stage_ != (mode == 3 ? Stage::Copied : Stage::Filtered)) {
+        Fault(Format("Draw: %s not from the scratch surface holding this particle's sprite", operation));
+        return;
+    }
+    if (mode != 2) {  // DrawRect takes no rate
+        CheckRate(operation, rate);
+    }
     CheckRect(operation, "destination", dx, dy, w, h, draw_.width, draw_.height, "field");
-    CheckRect(operation, "source", sx, sy, w, h, sourceW, sourceH, sourceName);
+    if (fromSprite) {
+        CheckRect(operation, "source", sx, sy, w, h, current_->width, current_->height, "sprite");
+    } else {
+        CheckRect(operation, "source", sx, sy, w, h, copiedWidth_, copiedHeight_, "copy of the sprite");
+    }
     ++drawn_;
     stage_ = Stage::None;
-}
-
-void Host::Blended(const char* operation, bool alternative, ISurface* dest, std::int32_t dx, std::int32_t dy,
-                   ISurface* src, std::int32_t sx, std::int32_t sy, std::int32_t w, std::int32_t h,
-                   std::int32_t rate)
-{
-    if (!DrawingOnto(operation, draw_.type == (alternative ? 1 : 0), dest)) {
-        return;
-    }
-    if (!src || src != current_ || stage_ != Stage::Fetched) {
-        Fault(Format("Draw: %s of a surface that is not the particle's own sprite", operation));
-        return;
-    }
-    if (!Usable(current_, operation)) {
-        return;
-    }
-    CheckRate(operation, rate);
-    Drawn(operation, dx, dy, sx, sy, w, h, current_->width, current_->height, "sprite");
 }
 
 void Host::Copied(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src, std::int32_t sx,
@@ -185,23 +184,6 @@ void Host::Filtered(ISurface* surface, std::int32_t x, std::int32_t y, std::int3
     const auto* scratch = static_cast<const Surface*>(surface);
     CheckRect("FilterRect", "filtered", x, y, w, h, scratch->width, scratch->height, "scratch surface");
     stage_ = Stage::Filtered;
-}
-
-void Host::DrawnFromScratch(const char* operation, bool mix, ISurface* dest, std::int32_t dx, std::int32_t dy,
-                            ISurface* src, std::int32_t sx, std::int32_t sy, std::int32_t w, std::int32_t h,
-                            std::int32_t rate)
-{
-    if (!DrawingOnto(operation, draw_.type == (mix ? 3 : 2), dest)) {
-        return;
-    }
-    if (!IsLiveScratch(src) || stage_ != (mix ? Stage::Copied : Stage::Filtered)) {
-        Fault(Format("Draw: %s not from the scratch surface holding this particle's sprite", operation));
-        return;
-    }
-    if (mix) {
-        CheckRate(operation, rate);
-    }
-    Drawn(operation, dx, dy, sx, sy, w, h, copiedWidth_, copiedHeight_, "copy of the sprite");
 }
 
 std::int32_t Host::Report(std::int32_t handle, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h)

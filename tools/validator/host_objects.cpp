@@ -4,6 +4,7 @@
 #include "validator/host.h"
 
 #include <cstddef>
+#include <type_traits>
 
 #include "validator/controls.h"
 #include "validator/host_detail.h"
@@ -105,13 +106,27 @@ std::int32_t VELORA_METHOD Surface::GetFormat()
 
 // --- the interfaces, each a thin forwarder into Host -------------------------
 
-// What every forwarder holds: the host it forwards to.
+// What every forwarder holds: the host it forwards to, and the way to call
+// it: as the host (InHost), so that what the host allocates meanwhile is
+// not counted as the plug-in's. The drawing operations answer 0.
 template <class Interface>
 class Forwarder : public Interface {
 public:
     explicit Forwarder(Host& host) : host_(host) {}
 
 protected:
+    template <class Result, class... Parameters, class... Arguments>
+    auto Forward(Result (Host::*operation)(Parameters...), Arguments... arguments)
+    {
+        InHost inHost;
+        if constexpr (std::is_void_v<Result>) {
+            (host_.*operation)(arguments...);
+            return std::int32_t{0};
+        } else {
+            return (host_.*operation)(arguments...);
+        }
+    }
+
     Host& host_;
 };
 
@@ -120,8 +135,7 @@ public:
     using Forwarder::Forwarder;
     ISurface* VELORA_METHOD GetSprite(std::int32_t number) override
     {
-        InHost inHost;
-        return host_.GetSprite(number);
+        return Forward(&Host::GetSprite, number);
     }
 };
 
@@ -130,8 +144,7 @@ public:
     using Forwarder::Forwarder;
     ISurface* VELORA_METHOD CreateSurface(std::int32_t width, std::int32_t height, std::int32_t format) override
     {
-        InHost inHost;
-        return host_.CreateSurface(width, height, format);
+        return Forward(&Host::CreateSurface, width, height, format);
     }
 };
 
@@ -142,17 +155,13 @@ public:
                                          std::int32_t sx, std::int32_t sy, std::int32_t w, std::int32_t h,
                                          std::int32_t rate) override
     {
-        InHost inHost;
-        host_.Blended("BlendRect", false, dest, dx, dy, src, sx, sy, w, h, rate);
-        return 0;
+        return Forward(&Host::Drawn, "BlendRect", 0, dest, dx, dy, src, sx, sy, w, h, rate);
     }
     std::int32_t VELORA_METHOD BlendRectAlt(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src,
                                             std::int32_t sx, std::int32_t sy, std::int32_t w, std::int32_t h,
                                             std::int32_t rate) override
     {
-        InHost inHost;
-        host_.Blended("BlendRectAlt", true, dest, dx, dy, src, sx, sy, w, h, rate);
-        return 0;
+        return Forward(&Host::Drawn, "BlendRectAlt", 1, dest, dx, dy, src, sx, sy, w, h, rate);
     }
 };
 
@@ -162,31 +171,23 @@ public:
     std::int32_t VELORA_METHOD CopyRect(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src,
                                         std::int32_t sx, std::int32_t sy, std::int32_t w, std::int32_t h) override
     {
-        InHost inHost;
-        host_.Copied(dest, dx, dy, src, sx, sy, w, h);
-        return 0;
+        return Forward(&Host::Copied, dest, dx, dy, src, sx, sy, w, h);
     }
     std::int32_t VELORA_METHOD DrawRect(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src,
                                         std::int32_t sx, std::int32_t sy, std::int32_t w, std::int32_t h) override
     {
-        InHost inHost;
-        host_.DrawnFromScratch("DrawRect", false, dest, dx, dy, src, sx, sy, w, h, 0);
-        return 0;
+        return Forward(&Host::Drawn, "DrawRect", 2, dest, dx, dy, src, sx, sy, w, h, 0);
     }
     std::int32_t VELORA_METHOD FilterRect(ISurface* surface, std::int32_t x, std::int32_t y, std::int32_t w,
                                           std::int32_t h, std::int32_t rate) override
     {
-        InHost inHost;
-        host_.Filtered(surface, x, y, w, h, rate);
-        return 0;
+        return Forward(&Host::Filtered, surface, x, y, w, h, rate);
     }
     std::int32_t VELORA_METHOD MixRect(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src,
                                        std::int32_t sx, std::int32_t sy, std::int32_t w, std::int32_t h,
                                        std::int32_t rate) override
     {
-        InHost inHost;
-        host_.DrawnFromScratch("MixRect", true, dest, dx, dy, src, sx, sy, w, h, rate);
-        return 0;
+        return Forward(&Host::Drawn, "MixRect", 3, dest, dx, dy, src, sx, sy, w, h, rate);
     }
 };
 
@@ -196,8 +197,7 @@ public:
     std::int32_t VELORA_METHOD ReportRect(std::int32_t handle, std::int32_t x, std::int32_t y, std::int32_t w,
                                           std::int32_t h) override
     {
-        InHost inHost;
-        return host_.Report(handle, x, y, w, h);
+        return Forward(&Host::Report, handle, x, y, w, h);
     }
 };
 
