@@ -6,8 +6,14 @@
 // when something else in that member is referred to. Everything here has
 // default visibility, so that a program linked with its symbols exported
 // also answers the operator new calls of the shared libraries it loads, and
-// so that a sanitizer runtime finds it. The nothrow forms are weak: a test
-// program may replace them with its own (one that fails on request).
+// so that a sanitizer runtime finds it.
+//
+// The nothrow forms are weak only where VELORA_HEAP_WEAK_NOTHROW is defined
+// (the target velora_heap_weak_nothrow): a test program may then replace them
+// with its own, one that fails on request. Everywhere else they must be
+// strong: a sanitizer runtime linked statically into the program (clang's)
+// brings weak definitions of its own, and one of those would be taken
+// instead, allocating behind Allocate's back.
 #include "heap/heap.h"
 
 #include <cstddef>
@@ -29,6 +35,12 @@ void* SystemAllocate(std::size_t size, std::size_t alignment) noexcept
 }
 
 }  // namespace velora::heap
+
+#ifdef VELORA_HEAP_WEAK_NOTHROW
+#define VELORA_HEAP_NOTHROW_LINKAGE __attribute__((weak))
+#else
+#define VELORA_HEAP_NOTHROW_LINKAGE
+#endif
 
 namespace {
 
@@ -53,11 +65,11 @@ std::size_t Alignment(std::align_val_t alignment) { return static_cast<std::size
 
 void* operator new(std::size_t size) { return RequestOrThrow(size, 0); }
 void* operator new[](std::size_t size) { return RequestOrThrow(size, 0); }
-__attribute__((weak)) void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+VELORA_HEAP_NOTHROW_LINKAGE void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 {
     return Request(size, 0);
 }
-__attribute__((weak)) void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+VELORA_HEAP_NOTHROW_LINKAGE void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
 {
     return Request(size, 0);
 }

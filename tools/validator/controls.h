@@ -3,8 +3,10 @@
 //
 // The plug-in reads its millisecond clock through clock_gettime and
 // allocates through operator new. The validator's executables define both
-// themselves and export them (interpose.cpp), so the plug-in's calls bind to
-// them; these two structs are the state behind those definitions. Nothing
+// themselves and export them (interpose.cpp, over the shared replacement
+// operator new of heap/heap.h), so the plug-in's calls bind to them; on
+// Windows the plug-in's imports are redirected instead
+// (windows_interpose.cpp). These two structs are the state behind them. Nothing
 // here touches the plug-in's internals.
 #pragma once
 
