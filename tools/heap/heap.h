@@ -7,6 +7,10 @@
 // allocation does: count it, refuse it, or just take it from the system
 // (SystemAllocate). The throwing forms of operator new turn its null into
 // std::bad_alloc; the nothrow forms hand the null back.
+//
+// Programs link the object library velora_heap; a test program that defines
+// its own nothrow forms links velora_heap_weak_nothrow, whose nothrow forms
+// give way to those.
 #pragma once
 
 #include <cstddef>
