@@ -8,7 +8,9 @@
 # plugin/: hosts, tools and tests reach the plug-in through the contract.
 # Hosts see the contract and the kit, never a tool; the kit sees no other
 # host; the studio's host registers its modules through the browser's
-# platform header. Tools see the contract and the hosts they are built on.
+# platform header. Tools see the contract and the hosts they are built on;
+# the replacement operator new (tools/heap) sees nothing else, and the
+# programs that link it see it.
 cmake_minimum_required(VERSION 3.25)
 
 # include spelling -> the folder it names
@@ -23,6 +25,7 @@ set(root_web hosts/web)
 set(root_windows hosts/windows)
 set(root_previewer tools/previewer)
 set(root_validator tools/validator)
+set(root_heap tools/heap)
 set(root_support tests/support)
 
 # folder -> the folders its files may include from
@@ -36,10 +39,11 @@ set(allowed_hosts/reference hosts/reference hosts/kit dll/contract)
 set(allowed_hosts/web hosts/web hosts/kit dll/contract)
 set(allowed_hosts/windows hosts/windows hosts/kit dll/contract)
 set(allowed_tools/previewer tools/previewer hosts/reference hosts/kit dll/contract)
-set(allowed_tools/validator tools/validator hosts/windows dll/contract)
+set(allowed_tools/validator tools/validator tools/heap hosts/windows dll/contract)
 set(allowed_tools/fuzz tools/validator dll/contract)
+set(allowed_tools/heap tools/heap)
 set(checked_folders dll/contract dll/platform dll/effect dll/render dll/plugin
-    hosts/kit hosts/reference hosts/web hosts/windows tools/previewer tools/validator tools/fuzz)
+    hosts/kit hosts/reference hosts/web hosts/windows tools/previewer tools/validator tools/fuzz tools/heap)
 
 file(GLOB_RECURSE sources RELATIVE "${SOURCE_DIR}"
     "${SOURCE_DIR}/*.h" "${SOURCE_DIR}/*.cpp")

@@ -34,7 +34,7 @@
 #include "effect/motion.h"
 #include "effect/random.h"
 #include "effect/spawn.h"
-#include "contract/exports.h"
+#include "heap/heap.h"
 #include "platform/platform.h"
 
 #ifdef VELORA_BENCH_HOST
@@ -48,35 +48,14 @@
 
 namespace {
 std::uint64_t allocations = 0;
-
-void* CountedAllocation(std::size_t size)
-{
-    ++allocations;
-    if (void* memory = std::malloc(size ? size : 1)) {
-        return memory;
-    }
-    throw std::bad_alloc();
-}
 }  // namespace
 
-void* operator new(std::size_t size) { return CountedAllocation(size); }
-void* operator new[](std::size_t size) { return CountedAllocation(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+// Every form of operator new comes here (heap.h).
+void* velora::heap::Allocate(std::size_t size, std::size_t alignment) noexcept
 {
     ++allocations;
-    return std::malloc(size ? size : 1);
+    return SystemAllocate(size, alignment);
 }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    ++allocations;
-    return std::malloc(size ? size : 1);
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete[](void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
-void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
 
 namespace {
 

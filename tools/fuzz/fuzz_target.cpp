@@ -29,7 +29,7 @@ constexpr int kCallsPerInput = 400;
 struct Fuzzing {
     PluginLibrary plugin;
     Host host;
-    HostModules modules{VELORA_FUZZ_MODULES, VELORA_FUZZ_BARE_MODULES};
+    HostModules modules{VELORA_VALIDATOR_MODULES, VELORA_VALIDATOR_BARE_MODULES};
     MessageCapture capture;
     std::unique_ptr<Driver> driver;
 };
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     fuzzing = new Fuzzing;  // lives as long as the process
     const char* path = std::getenv("VELORA_FUZZ_PLUGIN");
     std::string error;
-    if (!fuzzing->plugin.Open(path ? path : VELORA_FUZZ_PLUGIN, error)) {
+    if (!fuzzing->plugin.Open(path ? path : VELORA_VALIDATOR_PLUGIN, error)) {
         Stop("cannot load the plug-in: " + error);
     }
     if (!fuzzing->capture.Ok()) {

@@ -14,6 +14,24 @@ AllocationControl& Allocation()
     return allocation;
 }
 
+bool AllocationControl::Admit(std::size_t size)
+{
+    const bool plugin = PluginIsAsking();
+    if (plugin) {
+        ++pluginAllocations;
+        if (failNext) {
+            failNext = false;
+            ++pluginFailures;
+            return false;
+        }
+    }
+    if (size > capBytes) {
+        pluginFailures += plugin ? 1 : 0;
+        return false;
+    }
+    return true;
+}
+
 Progress& CurrentProgress()
 {
     static Progress progress;

@@ -3,8 +3,10 @@
 //
 // The plug-in reads its millisecond clock through clock_gettime and
 // allocates through operator new. The validator's executables define both
-// themselves and export them (interpose.cpp), so the plug-in's calls bind to
-// them; these two structs are the state behind those definitions. Nothing
+// themselves and export them (interpose.cpp, over the shared replacement
+// operator new of heap/heap.h), so the plug-in's calls bind to them; on
+// Windows the plug-in's imports are redirected instead
+// (windows_interpose.cpp). These two structs are the state behind them. Nothing
 // here touches the plug-in's internals.
 #pragma once
 
@@ -22,6 +24,15 @@ struct ClockControl {
     std::uint64_t nowMs = 0;     // the reading handed out next
     std::uint32_t perReadMs = 0; // added after every reading: time passing inside a call
     std::uint64_t reads = 0;     // readings handed out while active
+
+    // The next reading, counted; time passes by perReadMs after it.
+    std::uint64_t Read()
+    {
+        ++reads;
+        const std::uint64_t now = nowMs;
+        nowMs += perReadMs;
+        return now;
+    }
 };
 
 // The allocator beneath the plug-in. A request above capBytes fails, as it
@@ -38,6 +49,10 @@ struct AllocationControl {
     std::uint64_t pluginFailures = 0;
 
     bool PluginIsAsking() const { return pluginCall && hostDepth == 0; }
+    // Whether a request for size bytes may be had: false when it is the
+    // plug-in's and the one told to fail, or when it is above the cap. The
+    // plug-in's requests and failures are counted.
+    bool Admit(std::size_t size);
 };
 
 // The call in progress, readable from a signal handler: for the report of a

@@ -108,6 +108,10 @@ private:
     void DoStart(Choices& c);
     void DoRelease(Choices& c);
     void DoSetter(Choices& c, int which);
+    // One setter export called with its value, then checked.
+    template <class Value>
+    void CallSetter(const char* name, void(VELORA_CDECL* setter)(std::int32_t, Value), std::int32_t handle,
+                    Value value);
     void Reload();
 
     std::int32_t PickHandle(Choices& c);

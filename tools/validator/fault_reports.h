@@ -8,7 +8,8 @@
 //
 // One implementation a system: signals and an interval timer on POSIX
 // (posix_fault_reports.cpp), exception handlers and a watchdog thread on
-// Windows (windows_fault_reports.cpp).
+// Windows (windows_fault_reports.cpp); the text they write, and the watch for
+// a hang, are shared (fault_reports.cpp).
 #pragma once
 
 #include <cstdint>
@@ -16,5 +17,24 @@
 namespace velora::validator {
 
 void InstallFaultReports(std::uint64_t seed, const char* plugin, int callLimitSeconds);
+
+// For the systems' files. Everything here works where a fault is reported
+// (in a signal handler, in a process whose heap may be damaged): it neither
+// allocates nor uses stdio.
+namespace fault_reports {
+
+// Writes the text to standard error; one for each system.
+void Write(const char* text);
+void WriteNumber(std::uint64_t value);
+// " in call N (Name); replay: velora_validator --seed S --calls N --plugin P"
+// and the end of the line.
+void WriteReplay();
+// What the replay names, and the call limit; kept by InstallFaultReports.
+void Remember(std::uint64_t seed, const char* plugin, int callLimitSeconds);
+// Looked at once a second: true, with the hang told, when the call in
+// progress has been running for the limit. The process must end then.
+bool ReportedHang();
+
+}  // namespace fault_reports
 
 }  // namespace velora::validator

@@ -200,19 +200,17 @@ private:
     void CheckRect(const char* operation, const char* what, std::int64_t x, std::int64_t y, std::int64_t w,
                    std::int64_t h, std::int64_t limitW, std::int64_t limitH, const char* limitName);
     bool CheckMode(const char* operation, bool allowed);
-
+    void CheckRate(const char* operation, std::int32_t rate);
     ISurface* GetSprite(std::int32_t number);
     ISurface* CreateSurface(std::int32_t width, std::int32_t height, std::int32_t format);
-    void Blended(const char* operation, bool alternative, ISurface* dest, std::int32_t dx, std::int32_t dy,
-                 ISurface* src, std::int32_t sx, std::int32_t sy, std::int32_t w, std::int32_t h,
-                 std::int32_t rate);
+    // A particle drawn onto the destination by the last operation of its
+    // drawing mode: BlendRect (0), BlendRectAlt (1), DrawRect (2), MixRect (3).
+    void Drawn(const char* operation, std::int32_t mode, ISurface* dest, std::int32_t dx, std::int32_t dy,
+               ISurface* src, std::int32_t sx, std::int32_t sy, std::int32_t w, std::int32_t h, std::int32_t rate);
     void Copied(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src, std::int32_t sx,
                 std::int32_t sy, std::int32_t w, std::int32_t h);
     void Filtered(ISurface* surface, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
                   std::int32_t rate);
-    void DrawnFromScratch(const char* operation, bool mix, ISurface* dest, std::int32_t dx, std::int32_t dy,
-                          ISurface* src, std::int32_t sx, std::int32_t sy, std::int32_t w, std::int32_t h,
-                          std::int32_t rate);
     std::int32_t Report(std::int32_t handle, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h);
     void SurfaceDestroyed(Surface& surface);
     void AlphaAsked(const Surface& surface, std::int32_t x, std::int32_t y);

@@ -8,7 +8,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "validator/binary.h"
@@ -23,18 +22,13 @@
 #endif
 
 namespace velora::validator {
-namespace {
-
-const int reportFd = STDERR_FILENO;
-std::uint64_t reportSeed = 0;
-char reportPlugin[1024] = "";
-int callLimitSeconds = 60;
+namespace fault_reports {
 
 void Write(const char* text)
 {
     std::size_t length = std::strlen(text);
     while (length > 0) {
-        const ssize_t written = write(reportFd, text, length);
+        const ssize_t written = write(STDERR_FILENO, text, length);
         if (written <= 0) {
             return;
         }
@@ -43,35 +37,13 @@ void Write(const char* text)
     }
 }
 
-void WriteNumber(std::uint64_t value)
-{
-    char digits[24];
-    int at = static_cast<int>(sizeof digits) - 1;
-    digits[at] = '\0';
-    do {
-        digits[--at] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0 && at > 0);
-    Write(&digits[at]);
-}
+}  // namespace fault_reports
 
-// "in call N (Name); replay: velora_validator --seed S --calls N --plugin P"
-void WriteReplay()
-{
-    const Progress& progress = CurrentProgress();
-    const std::uint64_t call = progress.calls.load();
-    Write(" in call ");
-    WriteNumber(call);
-    Write(" (");
-    Write(progress.name.load());
-    Write("); replay: velora_validator --seed ");
-    WriteNumber(reportSeed);
-    Write(" --calls ");
-    WriteNumber(call);
-    Write(" --plugin ");
-    Write(reportPlugin);
-    Write("\n");
-}
+namespace {
+
+using fault_reports::Write;
+using fault_reports::WriteNumber;
+using fault_reports::WriteReplay;
 
 void OnCrash(int signal)
 {
@@ -91,20 +63,7 @@ void OnSanitizerDeath()
 // Every second: a call that has been running for the limit is a hang.
 void OnTimer(int)
 {
-    static std::uint64_t lastCall = 0;
-    static int seconds = 0;
-    const Progress& progress = CurrentProgress();
-    const std::uint64_t call = progress.calls.load();
-    if (!progress.inCall.load() || call != lastCall) {
-        lastCall = call;
-        seconds = 0;
-        return;
-    }
-    if (++seconds >= callLimitSeconds) {
-        Write("velora_validator: FAULT: hang (no return within ");
-        WriteNumber(static_cast<std::uint64_t>(callLimitSeconds));
-        Write(" s)");
-        WriteReplay();
+    if (fault_reports::ReportedHang()) {
         _exit(3);
     }
 }
@@ -146,9 +105,7 @@ void InstallHandlers()
 
 void InstallFaultReports(std::uint64_t seed, const char* plugin, int limitSeconds)
 {
-    reportSeed = seed;
-    callLimitSeconds = limitSeconds;
-    std::snprintf(reportPlugin, sizeof reportPlugin, "%s", plugin);
+    fault_reports::Remember(seed, plugin, limitSeconds);
     // A sanitizer that ends the process tells the replay first.
     SetSanitizerDeathCallback(&OnSanitizerDeath);
     InstallHandlers();

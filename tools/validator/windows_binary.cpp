@@ -7,14 +7,12 @@
 #include <windows.h>
 
 #include <string>
-#include <utility>
 
+#include "validator/library.h"
 #include "validator/windows_interpose.h"
 
 namespace velora::validator {
 namespace {
-
-const char* const kModuleFiles[3] = {"MainSystem.dll", "Graph.dll", "SurfaceFactory.dll"};
 
 std::string LastError(const std::string& what)
 {
@@ -42,77 +40,33 @@ LONG CALLBACK CaptureDebugString(EXCEPTION_POINTERS* pointers)
 
 }  // namespace
 
-PluginLibrary::~PluginLibrary() { Close(); }
+namespace library {
 
-bool PluginLibrary::Open(const std::string& path, std::string& error)
+void* Open(const std::string& path, bool hostModule, std::string& error)
 {
-    Close();
-    HMODULE module = LoadLibraryA(path.c_str());
-    if (!module) {
-        error = LastError("LoadLibraryA");
-        return false;
+    HMODULE handle = LoadLibraryA(path.c_str());
+    if (!handle) {
+        error = LastError(hostModule ? "LoadLibraryA " + path : "LoadLibraryA");
     }
-    handle_ = module;
-    path_ = path;
-    const char* missing = exports::BindExports(
-        *this, [module](const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); });
-    if (missing) {
-        error = std::string("the plug-in does not export ") + missing;
-    } else if (!RedirectPluginImports(module, error)) {
-        missing = "";
-    }
-    if (missing) {
-        Close();
-    }
-    return !missing;
+    return handle;
 }
 
-void PluginLibrary::Close()
+void Close(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+
+void* Find(void* handle, const char* name)
 {
-    if (handle_) {
-        FreeLibrary(static_cast<HMODULE>(handle_));
-        handle_ = nullptr;
-    }
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
 }
 
-HostModules::HostModules(std::string withFactoryDir, std::string withoutFactoryDir)
-    : dirs_{std::move(withFactoryDir), std::move(withoutFactoryDir)}
+bool Prepare(void* plugin, std::string& error) { return RedirectPluginImports(static_cast<HMODULE>(plugin), error); }
+
+std::string ModulePath(const std::string& folder, int module)
 {
+    static const char* const kModuleFiles[3] = {"MainSystem.dll", "Graph.dll", "SurfaceFactory.dll"};
+    return folder + "\\" + kModuleFiles[module];
 }
 
-HostModules::~HostModules()
-{
-    for (void*& handle : handles_) {
-        if (handle) {
-            FreeLibrary(static_cast<HMODULE>(handle));
-            handle = nullptr;
-        }
-    }
-}
-
-bool HostModules::Set(int module, State state, std::string& error)
-{
-    if (state_[module] == state) {
-        return true;
-    }
-    if (handles_[module]) {
-        FreeLibrary(static_cast<HMODULE>(handles_[module]));
-        handles_[module] = nullptr;
-    }
-    state_[module] = State::Unloaded;
-    if (state == State::Unloaded) {
-        return true;
-    }
-    const std::string& dir = dirs_[state == State::WithFactory ? 0 : 1];
-    const std::string path = dir + "\\" + kModuleFiles[module];
-    handles_[module] = LoadLibraryA(path.c_str());
-    if (!handles_[module]) {
-        error = LastError("LoadLibraryA " + path);
-        return false;
-    }
-    state_[module] = state;
-    return true;
-}
+}  // namespace library
 
 // No sanitizer runtime is linked into the Windows build.
 void SetSanitizerDeathCallback(void (*)()) {}

@@ -11,18 +11,13 @@
 #include <windows.h>
 
 #include <csignal>
-#include <cstdio>
 #include <cstdint>
 #include <cstring>
 
 #include "validator/controls.h"
 
 namespace velora::validator {
-namespace {
-
-std::uint64_t reportSeed = 0;
-char reportPlugin[1024] = "";
-int callLimitSeconds = 60;
+namespace fault_reports {
 
 void Write(const char* text)
 {
@@ -38,17 +33,12 @@ void Write(const char* text)
     }
 }
 
-void WriteNumber(std::uint64_t value)
-{
-    char digits[24];
-    int at = static_cast<int>(sizeof digits) - 1;
-    digits[at] = '\0';
-    do {
-        digits[--at] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0 && at > 0);
-    Write(&digits[at]);
-}
+}  // namespace fault_reports
+
+namespace {
+
+using fault_reports::Write;
+using fault_reports::WriteReplay;
 
 // Eight hexadecimal digits: codes and addresses of a 32-bit process.
 void WriteHex(std::uint32_t value)
@@ -59,24 +49,6 @@ void WriteHex(std::uint32_t value)
     }
     digits[10] = '\0';
     Write(digits);
-}
-
-// "in call N (Name); replay: velora_validator --seed S --calls N --plugin P"
-void WriteReplay()
-{
-    const Progress& progress = CurrentProgress();
-    const std::uint64_t call = progress.calls.load();
-    Write(" in call ");
-    WriteNumber(call);
-    Write(" (");
-    Write(progress.name.load());
-    Write("); replay: velora_validator --seed ");
-    WriteNumber(reportSeed);
-    Write(" --calls ");
-    WriteNumber(call);
-    Write(" --plugin ");
-    Write(reportPlugin);
-    Write("\n");
 }
 
 [[noreturn]] void End(UINT status)
@@ -155,22 +127,9 @@ void OnAbort(int)
 // Every second: a call that has been running for the limit is a hang.
 DWORD WINAPI Watchdog(void*)
 {
-    std::uint64_t lastCall = 0;
-    int seconds = 0;
     for (;;) {
         Sleep(1000);
-        const Progress& progress = CurrentProgress();
-        const std::uint64_t call = progress.calls.load();
-        if (!progress.inCall.load() || call != lastCall) {
-            lastCall = call;
-            seconds = 0;
-            continue;
-        }
-        if (++seconds >= callLimitSeconds) {
-            Write("velora_validator: FAULT: hang (no return within ");
-            WriteNumber(static_cast<std::uint64_t>(callLimitSeconds));
-            Write(" s)");
-            WriteReplay();
+        if (fault_reports::ReportedHang()) {
             End(3);
         }
     }
@@ -180,9 +139,7 @@ DWORD WINAPI Watchdog(void*)
 
 void InstallFaultReports(std::uint64_t seed, const char* plugin, int limitSeconds)
 {
-    reportSeed = seed;
-    callLimitSeconds = limitSeconds;
-    std::snprintf(reportPlugin, sizeof reportPlugin, "%s", plugin);
+    fault_reports::Remember(seed, plugin, limitSeconds);
     // No "program has stopped working" box to wait on.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     AddVectoredExceptionHandler(1, &OnException);

@@ -37,10 +37,7 @@ DWORD Read(Clock32 system)
     if (!clock.active) {
         return system();
     }
-    ++clock.reads;
-    const std::uint64_t now = clock.nowMs;
-    clock.nowMs += clock.perReadMs;
-    return static_cast<DWORD>(now);
+    return static_cast<DWORD>(clock.Read());
 }
 
 DWORD WINAPI TimeGetTime() { return Read(systemTime); }
@@ -49,21 +46,7 @@ DWORD WINAPI TickCount() { return Read(systemTicks); }
 // Null when the request cannot be had, as malloc says it.
 void* __cdecl Allocate(std::size_t size)
 {
-    AllocationControl& allocation = Allocation();
-    const bool plugin = allocation.PluginIsAsking();
-    if (plugin) {
-        ++allocation.pluginAllocations;
-        if (allocation.failNext) {
-            allocation.failNext = false;
-            ++allocation.pluginFailures;
-            return nullptr;
-        }
-    }
-    if (size > allocation.capBytes) {
-        allocation.pluginFailures += plugin ? 1 : 0;
-        return nullptr;
-    }
-    return systemMalloc(size);
+    return Allocation().Admit(size) ? systemMalloc(size) : nullptr;
 }
 
 template <class Function>
