@@ -36,7 +36,7 @@ set(allowed_hosts/reference hosts/reference hosts/kit dll/contract)
 set(allowed_hosts/web hosts/web hosts/kit dll/contract)
 set(allowed_hosts/windows hosts/windows hosts/kit dll/contract)
 set(allowed_tools/previewer tools/previewer hosts/reference hosts/kit dll/contract)
-set(allowed_tools/validator tools/validator hosts/windows dll/contract)
+set(allowed_tools/validator tools/validator hosts/windows hosts/kit dll/contract)
 set(allowed_tools/fuzz tools/validator dll/contract)
 set(checked_folders dll/contract dll/platform dll/effect dll/render dll/plugin
     hosts/kit hosts/reference hosts/web hosts/windows tools/previewer tools/validator tools/fuzz)

@@ -34,7 +34,7 @@
 #include "effect/motion.h"
 #include "effect/random.h"
 #include "effect/spawn.h"
-#include "contract/exports.h"
+#include "kit/plugin_access.h"
 #include "platform/platform.h"
 
 #ifdef VELORA_BENCH_HOST

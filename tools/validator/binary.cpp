@@ -1,4 +1,5 @@
 #include "validator/binary.h"
+#include "kit/plugin_access.h"
 
 #include <dlfcn.h>
 #include <link.h>

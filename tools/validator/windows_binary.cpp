@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "kit/plugin_access.h"
 #include "validator/windows_interpose.h"
 
 namespace velora::validator {
