@@ -17,22 +17,9 @@ constexpr double kPi = std::numbers::pi;
 // little darker), with a faint middle vein towards the stalk.
 hostkit::PetalLook SlenderPetal(const hostkit::ShapeSample::Colour& stalk, const hostkit::ShapeSample::Colour& tip)
 {
-    hostkit::PetalLook look;
-    look.outline = hostkit::PetalOutline::Slender;
-    look.base = stalk;
-    look.tip = tip;
-    look.gradient = 0.8;
-    look.length = 2.0;
-    look.opacity = 0.94;
-    look.reach = 0.46;
-    look.veinDepth = 0.08;
-    look.veinSharpness = 500.0;
-    look.veinEnd = 0.55;
-    look.restsUp = false;
-    look.maxTilt = 62.0;
-    look.turnsPerCycle = 1.0;
-    look.lightSin = -0.22;
-    return look;
+    return {.outline = hostkit::PetalOutline::Slender, .base = stalk, .tip = tip, .gradient = 0.8, .opacity = 0.94,
+            .reach = 0.46, .veinDepth = 0.08, .veinSharpness = 500.0, .veinEnd = 0.55, .restsUp = false,
+            .maxTilt = 62.0, .turnsPerCycle = 1.0, .lightSin = -0.22};
 }
 
 // rotationFrames groups of framesPerGroup petals.
