@@ -12,6 +12,11 @@
 // shows exactly one frame interval of motion whatever the machine's speed.
 // With --realtime the plug-in reads the real clock after Init and the frames
 // are paced by the wall clock instead.
+//
+// This file holds the run itself: set-up, the plug-in object, the frames'
+// outputs and the summary. The plan (script and sprites) is made in
+// plan.cpp, the user's files are checked in file_checks.cpp and the frames
+// are drawn in frame_loop.cpp.
 #include "previewer/preview.h"
 
 #include <csignal>
@@ -73,7 +78,6 @@ struct Scope {
     }
 };
 
-
 std::int32_t Digits(std::int32_t value)
 {
     std::int32_t digits = 1;
@@ -82,11 +86,6 @@ std::int32_t Digits(std::int32_t value)
     }
     return digits;
 }
-
-}  // namespace
-
-
-namespace {
 
 // What set-up leaves for the frames: the plan, the background, the frames
 // an earlier run left in the frames folder (removed once all is checked).
@@ -139,7 +138,6 @@ Prepared Prepare(const Options& options, Summary& summary, const Reporter& repor
     }
     return prepared;
 }
-
 
 int StopSignal(const Reporter& reporter) { return reporter.stopSignal ? reporter.stopSignal() : SIGINT; }
 
