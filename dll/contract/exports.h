@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-#include <type_traits>
 
 #include "contract/abi.h"
 #include "contract/guid.h"
@@ -54,32 +53,6 @@ struct PluginExports {
     SetFloatFn SetXSpeed = nullptr;
     SetFloatFn SetYSpeed = nullptr;
 };
-
-// Fills exports through lookup(name), which answers an export's address or
-// null (dlsym, GetProcAddress). Answers the first name that could not be
-// found, or null when all nine were.
-template <class Lookup>
-const char* BindExports(PluginExports& exports, Lookup&& lookup)
-{
-    const char* missing = nullptr;
-    auto bind = [&](auto& entry, const char* name) {
-        auto* address = lookup(name);
-        if (!address && !missing) {
-            missing = name;
-        }
-        entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(address);
-    };
-    bind(exports.CreateInterface, kCreateInterface);
-    bind(exports.Init, kInit);
-    bind(exports.Start, kStart);
-    bind(exports.Release, kRelease);
-    bind(exports.SetType, kSetType);
-    bind(exports.SetNumof, kSetNumof);
-    bind(exports.SetMaxAmp, kSetMaxAmp);
-    bind(exports.SetXSpeed, kSetXSpeed);
-    bind(exports.SetYSpeed, kSetYSpeed);
-    return missing;
-}
 
 }  // namespace velora::exports
 

@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "contract/abi.h"
 #include "contract/guid.h"
@@ -71,23 +70,5 @@ struct DrawPluginFields {
     std::int32_t lastWidth;           // the latest Init's width, never read
     std::int32_t lastHeight;          // the latest Init's height, never read
 };
-
-// The fields of a plug-in object that CreateInterface returned, as they
-// are now: a copy of its memory, as the engine reads it.
-inline DrawPluginFields FieldsOf(const IDrawPlugin* plugin)
-{
-    DrawPluginFields fields;
-    std::memcpy(&fields, static_cast<const void*>(plugin), sizeof fields);
-    return fields;
-}
-
-// Writes every field after the table pointer. The engine never does; a
-// test bench that stands in for the host's modules may.
-inline void SetFields(IDrawPlugin* plugin, const DrawPluginFields& fields)
-{
-    constexpr std::size_t kAfterTable = offsetof(DrawPluginFields, drawHost);
-    std::memcpy(reinterpret_cast<unsigned char*>(static_cast<void*>(plugin)) + kAfterTable,
-                reinterpret_cast<const unsigned char*>(&fields) + kAfterTable, sizeof fields - kAfterTable);
-}
 
 }  // namespace velora

@@ -1,124 +1,48 @@
 #include "web/sprite_runs.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <functional>
 #include <memory>
+#include <numbers>
 
-#include "kit/sampled.h"
+#include "kit/petals.h"
 
 namespace velora::web {
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr int kSamples = 4;  // per side of a pixel, for smooth edges
+constexpr double kPi = std::numbers::pi;
 
-struct Colour {
-    double r, g, b;
-};
-
-Colour Mix(const Colour& a, const Colour& b, double t)
+// A slender cherry petal, turned one whole turn over a group's frames and
+// tilted up to 62 degrees from face-on across the groups (narrower and a
+// little darker), with a faint middle vein towards the stalk.
+hostkit::PetalLook SlenderPetal(const hostkit::ShapeSample::Colour& stalk, const hostkit::ShapeSample::Colour& tip)
 {
-    return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
+    return {.outline = hostkit::PetalOutline::Slender, .base = stalk, .tip = tip, .gradient = 0.8, .opacity = 0.94,
+            .reach = 0.46, .veinDepth = 0.08, .veinSharpness = 500.0, .veinEnd = 0.55, .restsUp = false,
+            .maxTilt = 62.0, .turnsPerCycle = 1.0, .lightSin = -0.22};
 }
 
-using Sample = hostkit::ShapeSample;
-
-// Renders size x size pixels of shape, sampled kSamples x kSamples times per
-// pixel around the sprite's centre; alpha is the mean coverage times opacity.
-std::unique_ptr<PixelSurface> Render(std::int32_t size, double opacity,
-                                     const std::function<Sample(double x, double y)>& shape)
-{
-    auto sprite = std::make_unique<PixelSurface>(size, size);
-    hostkit::DrawSampled(*sprite, kSamples, opacity, shape);
-    return sprite;
-}
-
-// A cherry petal in its own frame: u runs along it from the stalk (-1) to
-// the notched tip (1), v across it, both in half-lengths.
-bool InsidePetal(double u, double v)
-{
-    if (u <= -1.0 || u >= 1.0) {
-        return false;
-    }
-    // Narrow at the stalk, widest past the middle, rounded at the tip.
-    const double halfWidth = 0.72 * std::pow(1.0 - u * u, 0.35) * (0.45 + 0.275 * (1.0 + u));
-    if (std::fabs(v) > halfWidth) {
-        return false;
-    }
-    return u <= 0.74 + 0.9 * std::fabs(v);  // the small V-shaped notch at the tip
-}
-
-struct PetalStyle {
-    Colour stalk;  // colour at the stalk end
-    Colour tip;    // colour at the tip
-};
-
-// One petal turned by spin in the picture plane and tilted by tilt away from
-// face-on (so it looks narrower and a little darker).
-std::unique_ptr<PixelSurface> Petal(std::int32_t size, const PetalStyle& style, double tilt, double spin)
-{
-    const double halfLength = 0.46 * size;
-    const double narrow = std::cos(tilt);
-    const double shade = 1.0 - 0.22 * std::sin(tilt);
-    const double c = std::cos(spin);
-    const double s = std::sin(spin);
-    return Render(size, 0.94, [&](double x, double y) -> Sample {
-        const double along = x * c + y * s;
-        const double across = -x * s + y * c;
-        const double u = along / halfLength;
-        const double v = across / (halfLength * narrow);
-        if (!InsidePetal(u, v)) {
-            return {0.0, {0, 0, 0}};
-        }
-        Colour colour = Mix(style.stalk, style.tip, std::pow((u + 1.0) / 2.0, 0.8));
-        // A faint middle vein towards the stalk.
-        const double vein = u < 0.55 ? 0.08 * std::exp(-(v * v) / 0.002) : 0.0;
-        const double light = shade * (1.0 - vein);
-        return {1.0, {colour.r * light, colour.g * light, colour.b * light}};
-    });
-}
-
-// rotationFrames groups of framesPerGroup petals: group k tilted k/(R-1) of
-// the way to 62 degrees, frame f of a group turned f/framesPerGroup of a turn.
+// rotationFrames groups of framesPerGroup petals.
 SpriteRun AddPetalRun(StudioSpriteBank& bank, const char* name, std::int32_t base, std::int32_t size,
-                      std::int32_t rotationFrames, std::int32_t framesPerGroup, const PetalStyle& style)
+                      std::int32_t rotationFrames, std::int32_t framesPerGroup, const hostkit::PetalLook& look)
 {
     for (std::int32_t group = 0; group < rotationFrames; ++group) {
-        const double tilt =
-            rotationFrames > 1 ? (62.0 * kPi / 180.0) * group / (rotationFrames - 1) : 0.0;
         for (std::int32_t frame = 0; frame < framesPerGroup; ++frame) {
-            const double spin = 2.0 * kPi * frame / framesPerGroup;
-            bank.Put(base + group * framesPerGroup + frame, Petal(size, style, tilt, spin));
+            auto sprite = std::make_unique<PixelSurface>(size, size);
+            hostkit::DrawPetal(*sprite, look, group, rotationFrames, frame, framesPerGroup);
+            bank.Put(base + group * framesPerGroup + frame, std::move(sprite));
         }
     }
     return {name, base, rotationFrames * framesPerGroup, rotationFrames, size};
 }
 
-// A soft snowflake: a round glow with six faint arms, turned by spin.
-std::unique_ptr<PixelSurface> Snowflake(std::int32_t size, double spin)
-{
-    const double radius = 0.42 * size;
-    return Render(size, 1.0, [&](double x, double y) -> Sample {
-        const double r = std::hypot(x, y) / radius;
-        if (r >= 1.0) {
-            return {0.0, {0, 0, 0}};
-        }
-        double coverage = std::clamp(1.15 - 1.6 * r, 0.0, 1.0);
-        const double angle = std::atan2(y, x) - spin;
-        const double arm = std::fabs(std::sin(3.0 * angle)) * r * radius;  // distance to the nearest arm
-        if (arm < 0.55) {
-            coverage = std::max(coverage, 0.75 * (1.0 - r));
-        }
-        return {coverage, {244.0, 248.0, 255.0}};
-    });
-}
-
+// Snowflakes turned through a sixth of a turn, where the six arms repeat.
 SpriteRun AddSnowRun(StudioSpriteBank& bank, std::int32_t base, std::int32_t size, std::int32_t frames)
 {
     for (std::int32_t frame = 0; frame < frames; ++frame) {
-        bank.Put(base + frame, Snowflake(size, (kPi / 3.0) * frame / frames));
+        auto sprite = std::make_unique<PixelSurface>(size, size);
+        hostkit::DrawSnowflake(*sprite, (kPi / 3.0) * frame / frames, {244.0, 248.0, 255.0});
+        bank.Put(base + frame, std::move(sprite));
     }
     return {"Snow", base, frames, 1, size};
 }
@@ -127,8 +51,8 @@ SpriteRun AddSnowRun(StudioSpriteBank& bank, std::int32_t base, std::int32_t siz
 
 std::vector<SpriteRun> AddBuiltInRuns(StudioSpriteBank& bank)
 {
-    const PetalStyle large{{228.0, 118.0, 158.0}, {255.0, 228.0, 238.0}};
-    const PetalStyle small{{238.0, 150.0, 186.0}, {255.0, 238.0, 245.0}};
+    const hostkit::PetalLook large = SlenderPetal({228.0, 118.0, 158.0}, {255.0, 228.0, 238.0});
+    const hostkit::PetalLook small = SlenderPetal({238.0, 150.0, 186.0}, {255.0, 238.0, 245.0});
     return {
         AddPetalRun(bank, "Petals, large", 0, 40, 4, 8, large),
         AddPetalRun(bank, "Petals, small", 32, 22, 4, 8, small),

@@ -39,7 +39,7 @@ set(allowed_hosts/reference hosts/reference hosts/kit dll/contract)
 set(allowed_hosts/web hosts/web hosts/kit dll/contract)
 set(allowed_hosts/windows hosts/windows hosts/kit dll/contract)
 set(allowed_tools/previewer tools/previewer hosts/reference hosts/kit dll/contract)
-set(allowed_tools/validator tools/validator tools/heap hosts/windows dll/contract)
+set(allowed_tools/validator tools/validator tools/heap hosts/windows hosts/kit dll/contract)
 set(allowed_tools/fuzz tools/validator dll/contract)
 set(allowed_tools/heap tools/heap)
 set(checked_folders dll/contract dll/platform dll/effect dll/render dll/plugin

@@ -154,8 +154,26 @@ TEST(WebHostSprites, BuiltInRunsArePetalsAndSnowThatTurnAndTilt)
     StudioSpriteBank bank;
     const std::vector<SpriteRun> runs = AddBuiltInRuns(bank);
     ASSERT_EQ(runs.size(), 3u);
+    // Every pixel of each run, pinned (FNV-1a over the premultiplied bytes):
+    // the petal painter is the host kit's, shared with the reference host,
+    // and a change made for one host must not move the other's sprites.
+    const std::uint64_t pinned[3] = {0xb57d3291ea548e65ull, 0x7e6fa72a1457db15ull, 0x68e28b97a248d10dull};
     std::set<std::int32_t> numbers;
-    for (const SpriteRun& run : runs) {
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        const SpriteRun& run = runs[r];
+        std::uint64_t digest = 14695981039346656037ull;
+        for (int n = run.base; n < run.base + run.count; ++n) {
+            const auto* sprite = static_cast<const PixelSurface*>(bank.GetSprite(n));
+            ASSERT_NE(sprite, nullptr);
+            for (int y = 0; y < sprite->Height(); ++y) {
+                for (int x = 0; x < sprite->Width(); ++x) {
+                    for (int k = 0; k < 4; ++k) {
+                        digest = (digest ^ sprite->At(x, y)[k]) * 1099511628211ull;
+                    }
+                }
+            }
+        }
+        EXPECT_EQ(digest, pinned[r]) << run.name;
         EXPECT_GT(run.count, 0) << run.name;
         EXPECT_LT(run.base + run.count, kSheetBase) << run.name;
         EXPECT_EQ(run.count % run.rotationFrames, 0) << run.name;
