@@ -19,6 +19,21 @@ function receive(message) {
   listeners[message.type]?.(message);
 }
 
+// The page's scripts come one of two ways: served as files beside the page
+// (velora_studio.js with its .wasm, effect.js), or, in the single studio
+// file, already on the page as inline scripts with these ids, the
+// WebAssembly inside the module's script.
+const INLINE = { "velora_studio.js": "velora-studio-module", "effect.js": "velora-effect" };
+
+function inlineScript(name) {
+  return typeof document === "undefined" ? null : document.getElementById(INLINE[name]);
+}
+
+// The address of a script beside the page.
+function besidePage(name) {
+  return new URL(name, document.baseURI).href;
+}
+
 // A script of the page (velora_studio.js, effect.js), loaded once.
 function loadScript(src) {
   return new Promise((resolve, reject) => {
@@ -35,8 +50,21 @@ function loadScript(src) {
 let factory = null;
 
 export async function createModule(options = {}) {
-  factory ??= loadScript(new URL("velora_studio.js", import.meta.url).href).then(() => globalThis.createVeloraStudio);
+  factory ??= (inlineScript("velora_studio.js") ? Promise.resolve()
+    : loadScript(besidePage("velora_studio.js"))).then(() => globalThis.createVeloraStudio);
   return (await factory)(options);
+}
+
+// The effect's worker: from effect.js beside the page, or, in the single
+// file, from the two inline scripts made into one (a classic worker: a
+// page opened from disk may not start a module worker from a blob).
+function makeWorker() {
+  const [module, effect] = [inlineScript("velora_studio.js"), inlineScript("effect.js")];
+  if (!module || !effect) return { worker: new Worker(besidePage("effect.js")), script: besidePage("velora_studio.js") };
+  const source = new Blob([module.textContent, "\n", effect.textContent], { type: "text/javascript" });
+  const address = URL.createObjectURL(source);
+  const worker = new Worker(address);
+  return { worker, script: null, address };
 }
 
 // Starts the engine on canvas. listeners: { frame, opened, debug, error };
@@ -44,11 +72,9 @@ export async function createModule(options = {}) {
 // plug-in does not load.
 export async function start(canvas, on) {
   listeners = on;
-  const base = new URL(".", import.meta.url);
-  const moduleScript = new URL("velora_studio.js", base).href;
   if (typeof Worker === "function" && typeof canvas.transferControlToOffscreen === "function") {
     const offscreen = canvas.transferControlToOffscreen();
-    const worker = new Worker(new URL("effect.js", base));
+    const { worker, script, address } = makeWorker();
     await new Promise((resolve, reject) => {
       worker.onmessage = ({ data }) => {
         if (data.type === "ready") resolve();
@@ -59,8 +85,8 @@ export async function start(canvas, on) {
         event.preventDefault();
         reject(new Error(event.message || "the effect's worker failed"));
       };
-      worker.postMessage({ op: "start", script: moduleScript, canvas: offscreen }, [offscreen]);
-    });
+      worker.postMessage({ op: "start", script, canvas: offscreen }, [offscreen]);
+    }).finally(() => { if (address) URL.revokeObjectURL(address); });
     worker.onmessage = ({ data }) => receive(data);
     send = (message, transfer) => worker.postMessage(message, transfer ?? []);
     return "worker";
@@ -68,7 +94,7 @@ export async function start(canvas, on) {
   const module = await createModule({
     onDebugMessage: (text, raw) => queueMicrotask(() => receive({ type: "debug", text, raw })),
   });
-  await loadScript(new URL("effect.js", base).href);
+  if (!inlineScript("effect.js")) await loadScript(besidePage("effect.js"));
   // Replies come a moment later, as from a worker.
   const engine = globalThis.createVeloraEngine(module, canvas, (message) => setTimeout(() => receive(message)));
   send = (message) => setTimeout(() => engine.handle(message));

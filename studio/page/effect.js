@@ -147,7 +147,8 @@ if (typeof document === "undefined" && typeof importScripts === "function") {
   const waiting = [];
   self.onmessage = ({ data }) => {
     if (data.op === "start") {
-      importScripts(data.script);
+      // (null: the module's script came with this one, in the single file)
+      if (data.script) importScripts(data.script);
       createVeloraStudio({ onDebugMessage: (text, raw) => self.postMessage({ type: "debug", text, raw }) }).then(
         (module) => {
           const post = (message, transfer) => self.postMessage(message, transfer ?? []);

@@ -1,0 +1,114 @@
+// The page's two languages: every text a person reads comes from a catalog
+// (lang/en.js, lang/ja.js: the same keys in both), filled with named values.
+// A message is { key, values }; a value may itself be a message, which is
+// put into words first. Texts that are not the page's own (file names, the
+// plug-in's messages, call names, script text) are values, never keys.
+import en from "./lang/en.js";
+import ja from "./lang/ja.js";
+
+export const CATALOGS = { en, ja };
+export const LANGUAGES = Object.keys(CATALOGS);
+const STORED = "drawvelora.language";
+
+let current = "en";
+const listeners = [];
+
+// A message to be put into words in whatever language is chosen.
+export function msg(key, values = {}) {
+  return { key, values };
+}
+
+// An error that carries its message: its .message is the English text (for
+// the console and the tests), the page shows it in the chosen language.
+export class StudioError extends Error {
+  constructor(key, values = {}) {
+    super(format("en", key, values));
+    this.key = key;
+    this.values = values;
+  }
+}
+
+// What an error says, as a message (an error of no catalog's: its text).
+export function errorMessage(error) {
+  return error instanceof StudioError ? msg(error.key, error.values) : String(error?.message ?? error);
+}
+
+const groupers = {};
+
+// A value in words: a message is put into words, a number ("{n:count}")
+// written with the language's digit grouping, anything else as it is.
+function valueText(lang, value, style) {
+  if (value && typeof value === "object" && "key" in value) return format(lang, value.key, value.values);
+  if (style === "count" && typeof value === "number") {
+    groupers[lang] ??= new Intl.NumberFormat(lang === "ja" ? "ja-JP" : "en-US", { maximumFractionDigits: 20 });
+    return groupers[lang].format(value);
+  }
+  return String(value);
+}
+
+// The text of key in lang with its {name} (or {name:count}) places filled.
+// A text given as { one, other } is chosen by the value "count"; a missing
+// key or value is a fault of the page and throws.
+export function format(lang, key, values = {}) {
+  const catalog = CATALOGS[lang] ?? CATALOGS.en;
+  let template = catalog[key];
+  if (template === undefined) throw new Error(`no text "${key}" in the ${lang} catalog`);
+  if (typeof template === "object") {
+    const rule = new Intl.PluralRules(lang === "ja" ? "ja-JP" : "en-US").select(Number(values.count));
+    template = template[rule] ?? template.other;
+  }
+  return template.replace(/\{(\w+)(?::(\w+))?\}/g, (_, name, style) => {
+    if (!(name in values)) throw new Error(`the text "${key}" needs the value {${name}}`);
+    return valueText(lang, values[name], style);
+  });
+}
+
+// A message (or a plain string, shown as it is) in the chosen language.
+export function text(message) {
+  if (message === null || message === undefined) return "";
+  if (typeof message === "string") return message;
+  return format(current, message.key, message.values);
+}
+
+export function language() {
+  return current;
+}
+
+// The language to start in: the one chosen before, else the first of the
+// browser's languages that the studio speaks, else English.
+export function pickLanguage(preferred = [], stored = null) {
+  if (LANGUAGES.includes(stored)) return stored;
+  for (const tag of preferred) {
+    const primary = String(tag).toLowerCase().split("-")[0];
+    if (LANGUAGES.includes(primary)) return primary;
+  }
+  return "en";
+}
+
+export function storedLanguage() {
+  try {
+    return localStorage.getItem(STORED);
+  } catch {
+    return null;  // storage refused (a private window, a locked-down file:// page)
+  }
+}
+
+// Chooses the language (remembered when remember is set); <html lang> and
+// every listener follow.
+export function setLanguage(lang, { remember = false } = {}) {
+  current = LANGUAGES.includes(lang) ? lang : "en";
+  if (remember) {
+    try {
+      localStorage.setItem(STORED, current);
+    } catch {
+      // Not remembered; the page still switches.
+    }
+  }
+  if (typeof document !== "undefined") document.documentElement.lang = current;
+  for (const fn of listeners) fn(current);
+}
+
+// fn runs after every change of language.
+export function onLanguage(fn) {
+  listeners.push(fn);
+}
