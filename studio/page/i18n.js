@@ -34,11 +34,25 @@ export function errorMessage(error) {
 }
 
 const groupers = {};
+// A list of names ({ names: [...] }) as each language quotes and lists them.
+const NAME_LISTS = {
+  en: { quote: (name) => `"${name}"`, gap: ", " },
+  ja: { quote: (name) => `「${name}」`, gap: "、" },
+};
+
+// Names (file names, say) as a value: each quoted, in a list.
+export function names(list) {
+  return { names: list };
+}
 
 // A value in words: a message is put into words, a number ("{n:count}")
 // written with the language's digit grouping, anything else as it is.
 function valueText(lang, value, style) {
-  if (value && typeof value === "object" && "key" in value) return format(lang, value.key, value.values);
+  if (value && Array.isArray(value.names)) {
+    const { quote, gap } = NAME_LISTS[lang] ?? NAME_LISTS.en;
+    return value.names.map(quote).join(gap);
+  }
+  if (value && typeof value === "object") return text(value, lang);
   if (style === "count" && typeof value === "number") {
     groupers[lang] ??= new Intl.NumberFormat(lang === "ja" ? "ja-JP" : "en-US", { maximumFractionDigits: 20 });
     return groupers[lang].format(value);
@@ -63,11 +77,20 @@ export function format(lang, key, values = {}) {
   });
 }
 
-// A message (or a plain string, shown as it is) in the chosen language.
-export function text(message) {
+// Sentences in a row, each its own message: joined as the language joins
+// sentences (English with a space; Japanese ends each with 。 and needs none).
+const SENTENCE_GAP = { en: " ", ja: "" };
+
+// A message (a plain string is shown as it is; a list is sentences in a
+// row, nulls left out) in lang, the chosen language by default.
+export function text(message, lang = current) {
   if (message === null || message === undefined) return "";
   if (typeof message === "string") return message;
-  return format(current, message.key, message.values);
+  if (Array.isArray(message)) {
+    return message.filter((part) => part !== null && part !== undefined && part !== "")
+      .map((part) => text(part, lang)).join(SENTENCE_GAP[lang] ?? " ");
+  }
+  return format(lang, message.key, message.values);
 }
 
 export function language() {

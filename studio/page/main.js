@@ -1,77 +1,110 @@
 // The studio page: runs the plug-in (velora_studio.wasm) the way the engine
 // does, and lets an author tune it. Each layer is one effect handle with its
 // own settings; the effect draws in its own thread (bridge.js, effect.js).
+// This file makes the state, the layers and the panels, and hands each
+// panel what it needs: no panel knows another.
 import * as bridge from "./bridge.js";
-import { OPENING_LAYERS, state } from "./state.js";
-import { changed, onChange, openFrame, provide } from "./layers.js";
-import { showLayer, showRuns, wireControls } from "./controls.js";
-import { showTabs, wireTabs } from "./tabs.js";
-import { putSheets, showSheets, wireSheets } from "./sheet_panel.js";
-import { showScript, wireScript } from "./script_panel.js";
+import { $, show } from "./dom.js";
+import { errorMessage, msg, onLanguage, pickLanguage, setLanguage, storedLanguage } from "./i18n.js";
+import { createLayers, setBackground } from "./layers.js";
+import { createLayerPanel } from "./layer_panel.js";
+import { createMessagesPanel } from "./messages_panel.js";
+import { createRecording } from "./recording.js";
 import { useGrammar } from "./script.js";
-import { readStartAddress, restoredText, scheduleAddress, wireSetup } from "./setup_panel.js";
-import { addDebugMessage, describeStage, frameDrawn, holdClock, showWarnings, wireStage } from "./view.js";
-import { wireRecording } from "./recording.js";
+import { createScriptPanel } from "./script_panel.js";
+import { OPENING_LAYERS } from "./settings.js";
+import { createSetupPanel } from "./setup_panel.js";
+import { createSheetPanel } from "./sheet_panel.js";
+import { createStagePanel } from "./stage_panel.js";
+import { createState } from "./state.js";
 
-const $ = (id) => document.getElementById(id);
+const GUIDES = { en: "GUIDE.html", ja: "GUIDE.ja.html" };
 
-function fail(message) {
-  $("readout").textContent = message;
-  console.error(message);
-}
-
-function wirePage() {
-  wireControls();
-  wireTabs();
-  wireSheets();
-  wireScript();
-  wireSetup();
-  wireRecording();
-  wireStage();
+// The language: the one chosen before, else the browser's; the switch
+// remembers a new choice.
+function startLanguage() {
+  const chosen = pickLanguage(navigator.languages ?? [navigator.language], storedLanguage());
+  onLanguage((lang) => {
+    $("language").value = lang;
+    $("guide-link").href = GUIDES[lang];
+  });
+  setLanguage(chosen);
+  $("language").addEventListener("change", () => setLanguage($("language").value, { remember: true }));
 }
 
 async function startStudio() {
+  startLanguage();
+  const state = createState();
+  const background = $("background");
+  const messages = createMessagesPanel({ state });
+  const panels = {};
+  const layers = createLayers(state, {
+    background: () => background.value,
+    putSheets: () => panels.sheets.putSheets(),
+  });
+  const fail = (message) => {
+    show($("readout"), message);
+    console.error(typeof message === "string" ? message : JSON.stringify(message));
+  };
   try {
     // The page reads and prints scripts with a module instance of its own,
     // made while the engine starts.
     const [, grammar] = await Promise.all([bridge.start($("stage"), {
-      frame: frameDrawn,
-      debug: addDebugMessage,
+      frame: (frame) => panels.stage?.frameDrawn(frame),
+      debug: messages.addDebugMessage,
       opened: ({ ok, runs }) => {
-        if (!ok) fail("The plug-in object could not be made (see the plug-in messages).");
+        if (!ok) fail(msg("start.noObject"));
         state.runs = runs;
-        showRuns();
-        showWarnings();
+        panels.layer?.showRuns();
+        messages.showWarnings();
       },
       error: ({ message }) => console.error(`The effect's engine: ${message}`),
     }), bridge.createModule()]);
     useGrammar(grammar);
   } catch (error) {
-    fail(`The plug-in failed to load (${error.message}): build the studio with \`cmake --workflow --preset web\`.`);
+    fail(msg("start.failed", { error: errorMessage(error) }));
     return;
   }
-  const restored = readStartAddress();
+
+  // Every layer replaced: a pasted script, a setup file, the address.
+  function replaceLayers(list, sheets, chosen) {
+    if (chosen !== undefined) {
+      background.value = chosen;
+      setBackground(chosen);
+    }
+    layers.replaceAll(list);
+    panels.sheets.mergeSheets(sheets);
+    if (!layers.fitFrame()) state.layers.forEach(layers.initLayer);
+    panels.layer.show();
+    layers.changed();
+  }
+
+  panels.stage = createStagePanel({ state, layers, setBackground });
+  panels.layer = createLayerPanel({ state, layers });
+  panels.sheets = createSheetPanel({ state, layers, showLayer: panels.layer.show, showRuns: panels.layer.showRuns });
+  panels.script = createScriptPanel({ state, replaceLayers });
+  panels.setup = createSetupPanel({ state, background, replaceLayers });
+  createRecording({ state });
+
+  const restored = panels.setup.readStartAddress();
   if (restored) {
-    $("background").value = restored.background;
+    background.value = restored.background;
     state.layers = restored.layers;
     state.sheets = restored.sheets.map((sheet) => ({ ...sheet, pixels: null, typed: { cell: true, margin: true, spacing: true } }));
   } else {
     state.layers = OPENING_LAYERS.map((settings, i) => ({ handle: i + 1, visible: true, width: 640, height: 480, ...settings }));
   }
-  provide({ background: () => $("background").value, putSheets });
-  onChange(showScript);
-  onChange(showWarnings);
-  onChange(describeStage);
-  onChange(scheduleAddress);
-  openFrame();
+  layers.onChange(panels.script.show);
+  layers.onChange(messages.showWarnings);
+  layers.onChange(panels.stage.describe);
+  layers.onChange(panels.setup.scheduleAddress);
+  layers.openFrame();
   state.selected = state.layers.length - 1;
-  wirePage();
-  showLayer();
-  showTabs();
-  showSheets();
-  changed({ user: false });
-  holdClock();
-  if (restored) $("setup-status").textContent = restoredText();
+  panels.layer.show();
+  panels.sheets.showSheets();
+  layers.changed({ user: false });
+  panels.stage.holdClock();
+  if (restored) panels.setup.restored();
 }
 
 startStudio();

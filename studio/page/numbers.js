@@ -1,4 +1,5 @@
 // Numbers as a script writes them and as a person types them.
+import { msg } from "./i18n.js";
 
 // The shortest decimal text that gives the same 32-bit float, which is what
 // SetXSpeed and SetYSpeed receive.
@@ -14,25 +15,15 @@ export function floatText(value) {
 // What a person types into a number field: any decimal text JavaScript
 // reads as a number ("1e3", " 12 ", ".5"). Whole-number fields refuse a
 // fraction, and every field refuses a value outside [min, max]: the result
-// is { value } or { error } with the reason.
+// is { value } or { error } with the reason (a message).
 export function readNumber(text, limits) {
   const trimmed = String(text).trim();
-  if (trimmed === "") return { error: "enter a number" };
+  if (trimmed === "") return { error: msg("number.empty") };
   const value = Number(trimmed);
-  if (!Number.isFinite(value)) return { error: `"${trimmed}" is not a number` };
-  if (!limits.float && !Number.isInteger(value)) return { error: `${trimmed} is not a whole number` };
+  if (!Number.isFinite(value)) return { error: msg("number.notNumber", { text: trimmed }) };
+  if (!limits.float && !Number.isInteger(value)) return { error: msg("number.notWhole", { text: trimmed }) };
   if (value < limits.min || value > limits.max) {
-    return { error: `${trimmed} is outside ${limits.min} to ${limits.max}` };
+    return { error: msg("number.outside", { text: trimmed, min: limits.min, max: limits.max }) };
   }
   return { value: value === 0 ? 0 : value };
-}
-
-// "1 sprite", "2 sprites".
-export function plural(count, word) {
-  return `${count} ${word}${count === 1 ? "" : "s"}`;
-}
-
-// 100000 as "100 000".
-export function grouped(value) {
-  return String(value).replace(/\B(?=(\d{3})+(?!\d))/g, " ");
 }

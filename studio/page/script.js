@@ -3,8 +3,9 @@
 // previewer reads and prints too (grammar.js over the studio's WebAssembly
 // module). The layers and sheets come in and go out as plain values.
 import { parseScript, printScript as printWith } from "./grammar.js";
+import { StudioError, msg } from "./i18n.js";
 import { floatText, readNumber } from "./numbers.js";
-import { DEFAULTS, INIT_FIELDS, LAYER_LIMITS, MAX_LAYERS, MAX_PARTICLES, overLimits } from "./state.js";
+import { DEFAULTS, INIT_FIELDS, KEY_OF_CALL, LIMITS, MAX_LAYERS, MAX_PARTICLES, overLimits } from "./settings.js";
 import { checkSheet } from "./setup.js";
 
 // The module instance the page reads and prints with (useGrammar).
@@ -15,13 +16,13 @@ export function useGrammar(module) {
 }
 
 function loadedModule() {
-  if (!pageModule) throw new Error("the script grammar is not loaded yet");
+  if (!pageModule) throw new StudioError("paste.notLoaded");
   return pageModule;
 }
 
 // A reader of the grammar over module, refusing a script beyond the
 // studio's limits at the call that goes past them: the text to
-// { ok, layers, sheets, calls } or { ok: false, error: "line N: reason" }.
+// { ok, layers, sheets, calls } or { ok: false, error, message }.
 export function grammarReader(module) {
   return (text) => parseScript(module, text, { layers: MAX_LAYERS, particles: MAX_PARTICLES });
 }
@@ -39,16 +40,13 @@ export function printScript({ layers, sheets }) {
   return printWith(loadedModule(), { layers, sheets: named });
 }
 
-// The value a call sets, by the call's name.
-const SETTERS = { SetType: "type", SetNumof: "numof", SetMaxAmp: "maxAmp", SetXSpeed: "xSpeed", SetYSpeed: "ySpeed" };
-
 // One number of a call, checked as the controls check it.
 function checked(value, key, line) {
-  const limits = LAYER_LIMITS[key];
+  const limits = LIMITS[key];
   const result = readNumber(String(value), limits.float ? { ...limits, min: -3.4e38, max: 3.4e38 } : limits);
-  if (result.error) throw new Error(`line ${line}: ${key} ${result.error}`);
+  if (result.error) throw new StudioError("paste.badValue", { line, key, error: result.error });
   if (limits.float && (result.value < limits.min || result.value > limits.max)) {
-    throw new Error(`line ${line}: ${key} ${value} is outside the studio's ${limits.min} to ${limits.max}`);
+    throw new StudioError("paste.outsideStudio", { line, key, value: String(value), min: limits.min, max: limits.max });
   }
   return limits.float ? Number(floatText(result.value)) : result.value;
 }
@@ -57,24 +55,24 @@ function checked(value, key, line) {
 // by default): one layer per handle, in drawing order, with the setters'
 // last values; Release forgets a handle. Every value of every call is
 // checked against the studio's ranges by its line, and the whole against
-// its limits. Throws an Error ("line N: reason") otherwise.
+// its limits. Throws a StudioError ("line N: reason") otherwise.
 export async function readScript(text, parse = grammarReader(loadedModule())) {
   const parsed = await parse(text);
-  if (!parsed.ok) throw new Error(parsed.error);
+  if (!parsed.ok) throw new StudioError("paste.refused", { error: parsed.message ?? parsed.error });
   const initLine = new Map();
   for (const call of parsed.calls) {
     checked(call.handle, "handle", call.line);
     if (call.op === "Init") {
       INIT_FIELDS.forEach((field, i) => checked(call.args[i], field.key, call.line));
       initLine.set(call.handle, call.line);
-    } else if (SETTERS[call.op]) {
-      checked(call.args[0], SETTERS[call.op], call.line);
+    } else if (KEY_OF_CALL[call.op]) {
+      checked(call.args[0], KEY_OF_CALL[call.op], call.line);
     }
   }
-  if (parsed.layers.length === 0) throw new Error("no Init in the script: nothing to rebuild");
+  if (parsed.layers.length === 0) throw new StudioError("paste.noInit");
   const layers = parsed.layers.map((found) => {
     const layer = { ...DEFAULTS, handle: found.handle, visible: !found.hidden };
-    for (const key of Object.keys(LAYER_LIMITS)) {
+    for (const key of Object.keys(LIMITS)) {
       if (key !== "visible" && found[key] !== undefined) {
         layer[key] = checked(found[key], key, initLine.get(found.handle));
       }
@@ -82,7 +80,7 @@ export async function readScript(text, parse = grammarReader(loadedModule())) {
     return layer;
   });
   const over = overLimits(layers);
-  if (over) throw new Error(`the script makes ${over}`);
-  const sheets = (parsed.sheets ?? []).map((sheet, i) => checkSheet(sheet, `sheet ${i + 1}`));
+  if (over) throw new StudioError("paste.overLimits", { over });
+  const sheets = (parsed.sheets ?? []).map((sheet, i) => checkSheet(sheet, msg("where.sheet", { number: i + 1 })));
   return { layers, sheets };
 }

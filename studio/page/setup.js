@@ -1,36 +1,24 @@
 // The whole setup as a value: what a setup file holds and what the page's
 // address holds, written out and read back with every number checked as the
-// controls check it, and the studio's limits applied. Pure.
+// controls check it, and the studio's limits applied. Pure. A setup that
+// cannot be read throws a StudioError saying why.
+import { StudioError, msg } from "./i18n.js";
 import { floatText, readNumber } from "./numbers.js";
-import { LAYER_LIMITS, overLimits } from "./state.js";
-import { MAX_SHEET_CELLS, MAX_SHEET_SIDE, MIN_CELL, SHEET_BASE } from "./sheets.js";
+import { LAYER_KEYS, LIMITS, SHEET_KEYS, SHEET_LIMITS, overLimits } from "./settings.js";
 
 export const FORMAT = "DrawVelora studio setup";
-export const LAYER_KEYS = ["handle", "visible", "width", "height", "base", "count", "rotation", "type", "numof",
-  "maxAmp", "xSpeed", "ySpeed", "rate"];
-// The numbers of a sheet, and their limits; its name comes last.
-const SHEET_LIMITS = {
-  base: { min: SHEET_BASE, max: 99999 },
-  count: { min: 1, max: MAX_SHEET_CELLS },
-  cell: { min: MIN_CELL, max: MAX_SHEET_SIDE },
-  columns: { min: 1, max: MAX_SHEET_SIDE },
-  rows: { min: 1, max: MAX_SHEET_SIDE },
-  margin: { min: 0, max: MAX_SHEET_SIDE },
-  spacing: { min: 0, max: MAX_SHEET_SIDE },
-};
-const SHEET_KEYS = Object.keys(SHEET_LIMITS);
 
-// One layer read back, every number checked.
+// One layer read back, every number checked; where: a message naming it.
 export function checkLayer(values, where) {
   const layer = {};
   for (const key of LAYER_KEYS) {
     const raw = values[key];
     const text = typeof raw === "boolean" ? (raw ? "1" : "0") : String(raw ?? "");
-    const result = readNumber(text, LAYER_LIMITS[key]);
-    if (result.error) throw new Error(`${where}: ${key} ${result.error}`);
+    const result = readNumber(text, LIMITS[key]);
+    if (result.error) throw new StudioError("setup.badValue", { where, key, error: result.error });
     layer[key] = key === "visible" ? result.value === 1 : result.value;
   }
-  if (LAYER_LIMITS.xSpeed.float) for (const key of ["xSpeed", "ySpeed"]) layer[key] = Number(floatText(layer[key]));
+  for (const key of ["xSpeed", "ySpeed"]) layer[key] = Number(floatText(layer[key]));
   return layer;
 }
 
@@ -38,31 +26,34 @@ export function checkLayer(values, where) {
 // missing (0), as in setups saved before sheets had them.
 export function checkSheet(values, where) {
   const name = String(values.name ?? "");
-  if (!name) throw new Error(`${where}: a sheet without a name`);
+  if (!name) throw new StudioError("setup.sheetWithoutName", { where });
   const sheet = { name };
   for (const key of SHEET_KEYS) {
     const raw = values[key] ?? ((key === "margin" || key === "spacing") ? 0 : "");
     const result = readNumber(String(raw), SHEET_LIMITS[key]);
-    if (result.error) throw new Error(`${where} ("${name}"): ${key} ${result.error}`);
+    if (result.error) throw new StudioError("setup.badSheetValue", { where, name, key, error: result.error });
     sheet[key] = result.value;
   }
   if (sheet.count > sheet.columns * sheet.rows) {
-    throw new Error(`${where} ("${name}"): ${sheet.count} sprites do not fit in ${sheet.columns} x ${sheet.rows} cells`);
+    throw new StudioError("setup.sheetTooFull", { where, name, count: sheet.count, columns: sheet.columns,
+      rows: sheet.rows });
   }
   return sheet;
 }
 
-// A setup's values checked: { background, layers, sheets }, or an Error
+// A setup's values checked: { background, layers, sheets }, or a StudioError
 // saying what is wrong. backgrounds: the studio's choices.
 export function checkSetup(setup, backgrounds) {
-  if (!Array.isArray(setup.layers) || setup.layers.length === 0) throw new Error("it holds no layer");
+  if (!Array.isArray(setup.layers) || setup.layers.length === 0) throw new StudioError("setup.noLayer");
   const over = overLimits(setup.layers.map((values) => ({ numof: Number(values?.numof) || 0 })));
-  if (over) throw new Error(`it holds ${over}`);
-  const layers = setup.layers.map((values, i) => checkLayer(values ?? {}, `layer ${i + 1}`));
-  if (new Set(layers.map((layer) => layer.handle)).size !== layers.length) throw new Error("two layers have the same handle");
-  if (setup.background === undefined || setup.background === null) throw new Error("it names no background");
-  if (!backgrounds.includes(setup.background)) throw new Error(`background "${setup.background}" is not one of the studio's`);
-  const sheets = (setup.sheets ?? []).map((values, i) => checkSheet(values ?? {}, `sheet ${i + 1}`));
+  if (over) throw new StudioError("setup.overLimits", { over });
+  const layers = setup.layers.map((values, i) => checkLayer(values ?? {}, msg("where.layer", { number: i + 1 })));
+  if (new Set(layers.map((layer) => layer.handle)).size !== layers.length) throw new StudioError("setup.sameHandle");
+  if (setup.background === undefined || setup.background === null) throw new StudioError("setup.noBackground");
+  if (!backgrounds.includes(setup.background)) {
+    throw new StudioError("setup.unknownBackground", { background: String(setup.background) });
+  }
+  const sheets = (setup.sheets ?? []).map((values, i) => checkSheet(values ?? {}, msg("where.sheet", { number: i + 1 })));
   return { background: setup.background, layers, sheets };
 }
 
@@ -84,9 +75,9 @@ export function readSetupFile(text, backgrounds) {
   try {
     values = JSON.parse(text);
   } catch (error) {
-    throw new Error(`it is not JSON (${error.message})`);
+    throw new StudioError("setup.notJson", { detail: error.message });
   }
-  if (values?.format !== FORMAT || values.version !== 1) throw new Error("it is not a DrawVelora studio setup (version 1)");
+  if (values?.format !== FORMAT || values.version !== 1) throw new StudioError("setup.notSetup");
   return checkSetup(values, backgrounds);
 }
 
@@ -99,7 +90,7 @@ export function setupAddress(setup) {
   const parts = ["v=2", `bg=${value.background}`];
   for (const layer of value.layers) {
     parts.push("layer=" + LAYER_KEYS.map((key) => key === "visible" ? (layer.visible ? 1 : 0)
-      : key === "xSpeed" || key === "ySpeed" ? floatText(layer[key]) : layer[key]).join(","));
+      : LIMITS[key].float ? floatText(layer[key]) : layer[key]).join(","));
   }
   for (const sheet of value.sheets) {
     parts.push("sheet=" + [...SHEET_KEYS.map((key) => sheet[key]), encodeURIComponent(sheet.name)].join(","));
@@ -111,14 +102,16 @@ export function readAddress(text, backgrounds) {
   const params = new URLSearchParams(text);
   const version = params.get("v");
   if (version !== "1" && version !== "2") {
-    throw new Error(version === null ? "it names no version (v=2)" : `version v=${version} is not one this studio reads (v=1 or v=2)`);
+    throw version === null ? new StudioError("address.noVersion") : new StudioError("address.badVersion", { version });
   }
   const layerTexts = params.getAll("layer");
-  if (layerTexts.length === 0) throw new Error("it holds no layer");
+  if (layerTexts.length === 0) throw new StudioError("setup.noLayer");
   const numbers = version === "1" ? 5 : SHEET_KEYS.length;
   const layers = layerTexts.map((value, i) => {
     const parts = value.split(",");
-    if (parts.length !== LAYER_KEYS.length) throw new Error(`layer ${i + 1}: ${LAYER_KEYS.length} numbers expected, not ${parts.length}`);
+    if (parts.length !== LAYER_KEYS.length) {
+      throw new StudioError("address.layerCount", { number: i + 1, expected: LAYER_KEYS.length, count: parts.length });
+    }
     return Object.fromEntries(LAYER_KEYS.map((key, k) => [key, parts[k]]));
   });
   const sheets = params.getAll("sheet").map((value) => {

@@ -1,6 +1,17 @@
 // A sheet drawn small with its cut: each cell outlined, the margin and the
 // spacing between cells shaded blue, and what no cell takes shaded red.
+import { show } from "./dom.js";
+import { msg } from "./i18n.js";
 import { cutGeometry, gridWords, leftOut } from "./sheets.js";
+
+// Its name for a screen reader: how it is cut, and what the shades show.
+function description(sheet, columns, rows) {
+  const values = { name: sheet.name, columns, rows, cell: sheet.cell };
+  const grid = gridWords(sheet);
+  const left = Boolean(leftOut(sheet));
+  if (grid) return msg(left ? "sheet.preview.gridLeftOut" : "sheet.preview.grid", { ...values, grid });
+  return msg(left ? "sheet.preview.leftOut" : "sheet.preview", values);
+}
 
 export function drawPreview(preview, sheet) {
   if (!sheet || !sheet.pixels) {
@@ -51,8 +62,6 @@ export function drawPreview(preview, sheet) {
         Math.round(sheet.cell * scale) - 1);
     }
   }
-  const grid = gridWords(sheet);
-  preview.setAttribute("aria-label", `How ${sheet.name} is cut: ${columns} × ${rows} cells of ${sheet.cell} px` +
-    `${grid ? `, ${grid} (shaded blue)` : ""}${leftOut(sheet) ? ", with parts left out (shaded red)" : ""}`);
+  show(preview, description(sheet, columns, rows), { attribute: "aria-label" });
   preview.hidden = false;
 }

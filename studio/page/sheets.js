@@ -2,10 +2,8 @@
 // around the grid and a spacing between cells, cut row by row. Pure: the
 // pixels come in as RGBA arrays, nothing here touches the page.
 
-export const SHEET_BASE = 100;          // sheets take sprite numbers from here on
-export const MAX_SHEET_CELLS = 4096;    // what the host takes from one sheet
-export const MAX_SHEET_SIDE = 4096;
-export const MIN_CELL = 4;
+import { msg } from "./i18n.js";
+import { MAX_SHEET_CELLS, MIN_CELL, SHEET_BASE } from "./settings.js";
 
 // Where the cells of a sheet lie: columns x rows cells of cell px, the first
 // at (margin, margin), each next one cell + spacing further on. A cell must
@@ -160,31 +158,29 @@ export function freeBase(sheets, except) {
   return Math.max(SHEET_BASE, Math.ceil(Math.max(0, ...ends) / 100) * 100);
 }
 
-// What the cut leaves out, in words (empty when every pixel is in a cell,
-// its spacing or its margin).
+// What the cut leaves out, as a message (null when every pixel is in a
+// cell, its spacing or its margin).
 export function leftOut(sheet) {
-  const words = [];
   const { right, bottom, whole, count } = cutGeometry(sheet);
-  if (right || bottom) {
-    const edges = [right ? `the right ${right} px` : "", bottom ? `the bottom ${bottom} px` : ""].filter(Boolean);
-    words.push(`${edges.join(" and ")} ${right && bottom ? "are" : "is"} left out (not whole cells)`);
-  }
-  if (whole > count) {
-    words.push(`${whole - count} of its ${whole} cells are left out ` +
-      `(the studio takes at most ${MAX_SHEET_CELLS} from one sheet)`);
-  }
-  return words.length ? ` Note: ${words.join("; ")}.` : "";
+  const edges = right && bottom ? msg("sheet.leftOut.both", { right, bottom })
+    : right ? msg("sheet.leftOut.right", { right }) : bottom ? msg("sheet.leftOut.bottom", { bottom }) : null;
+  const cells = whole > count ? msg("sheet.leftOut.cells", { left: whole - count, whole, most: MAX_SHEET_CELLS }) : null;
+  const what = edges && cells ? msg("sheet.leftOut.edgesAndCells", { edges, cells }) : edges ?? cells;
+  return what ? msg("sheet.leftOut", { what }) : null;
 }
 
-// The margin and spacing in words, when there are any.
+// The margin and spacing, as a message (null when there are none).
 export function gridWords(sheet) {
-  const parts = [sheet.margin ? `margin ${sheet.margin} px` : "", sheet.spacing ? `spacing ${sheet.spacing} px` : ""];
-  return parts.filter(Boolean).join(", ");
+  if (sheet.margin && sheet.spacing) return msg("sheet.grid.both", { margin: sheet.margin, spacing: sheet.spacing });
+  if (sheet.margin) return msg("sheet.grid.margin", { margin: sheet.margin });
+  if (sheet.spacing) return msg("sheet.grid.spacing", { spacing: sheet.spacing });
+  return null;
 }
 
+// "petals.png: 8 sprites of 48 × 48 (numbers 100–107), 4 × 2 cells, margin 10 px".
 export function sheetSummary(sheet) {
+  const values = { name: sheet.name, count: sheet.count, cell: sheet.cell, first: sheet.base,
+    last: sheet.base + sheet.count - 1, columns: sheet.columns, rows: sheet.rows };
   const grid = gridWords(sheet);
-  return `${sheet.name}: ${sheet.count} sprite${sheet.count === 1 ? "" : "s"} of ${sheet.cell} × ${sheet.cell} ` +
-    `(numbers ${sheet.base}–${sheet.base + sheet.count - 1}), ${sheet.columns} × ${sheet.rows} cells` +
-    (grid ? `, ${grid}` : "");
+  return grid ? msg("sheet.summaryGrid", { ...values, grid }) : msg("sheet.summary", values);
 }

@@ -1,17 +1,18 @@
 // Unit tests of the studio's pure modules (script, sheets, setup and link,
-// warnings), run in Node.js; the script is read and printed by the studio's
-// WebAssembly module, loaded here as the page loads it:
+// warnings, the two languages), run in Node.js; the script is read and
+// printed by the studio's WebAssembly module, loaded here as the page loads it:
 //   VELORA_STUDIO_DIR=build/.../studio node --test tests/studio/pure_modules.test.mjs
 import { before, test } from "node:test";
 import assert from "node:assert/strict";
-import { readFileSync } from "node:fs";
+import { readFileSync, readdirSync } from "node:fs";
 import { createRequire } from "node:module";
 import path from "node:path";
 import { grammarReader, printScript, readScript, useGrammar } from "../../studio/page/script.js";
 import { cutGeometry, detectGrid, packCells } from "../../studio/page/sheets.js";
 import { readAddress, readSetupFile, setupAddress, setupValue } from "../../studio/page/setup.js";
 import { layerWarnings } from "../../studio/page/warnings.js";
-import { DEFAULTS, OPENING_LAYERS } from "../../studio/page/state.js";
+import { DEFAULTS, OPENING_LAYERS } from "../../studio/page/settings.js";
+import { CATALOGS, format, msg, names, pickLanguage, text } from "../../studio/page/i18n.js";
 
 const BACKGROUNDS = ["141a3c,6a4c78", "000000,000000"];
 const layer = (settings) => ({ ...DEFAULTS, handle: 1, visible: true, width: 640, height: 480, ...settings });
@@ -74,7 +75,7 @@ test("the script: bad values are refused with their line and reason, and the lim
   const many = Array.from({ length: 10000 }, (_, i) => `Init(${i + 1}, 64, 64, 0, 32, 4);`).join("\n");
   await refused(many, /^line 65: Init of handle 65 would make more than 64 layers at once/);
   const heavy = ["Init(1, 64, 64, 0, 32, 4);", "SetNumof(1, 60000);", "Init(2, 64, 64, 0, 32, 4);", "SetNumof(2, 50000);"];
-  await refused(heavy.join("\n"), /^the script makes 110 000 particles in all, more than the studio's limit of 100 000$/);
+  await refused(heavy.join("\n"), /^the script makes 110,000 particles in all, more than the studio's limit of 100,000$/);
   await refused([...heavy, "Start(1);", "Start(2);"].join("\n"), /^line 6: Start brings the particles of all layers to 110000/);
 });
 
@@ -139,11 +140,60 @@ test("warnings: rate 0 mode by mode, and rotation frames above the sprite count"
   const bank = { runs: [{ base: 0, count: 64 }], sheets: [] };
   const kinds = (settings) => layerWarnings(layer({ base: 0, count: 32, rotation: 4, ...settings }), bank);
   assert.deepEqual(kinds({}), []);
-  for (const type of [0, 1, 3]) assert.match(kinds({ type, rate: 0 })[0].problem, /nothing shows/);
-  assert.match(kinds({ type: 2, rate: 0 })[0].problem, /mode 2 .* black sprites/);
+  const english = (message) => text(message, "en");
+  for (const type of [0, 1, 3]) assert.match(english(kinds({ type, rate: 0 })[0].problem), /nothing shows/);
+  assert.match(english(kinds({ type: 2, rate: 0 })[0].problem), /mode 2 .* black sprites/);
   assert.deepEqual(kinds({ type: 4, rate: 0 }).map((w) => w.kind), ["type"]);
   const [rotation] = kinds({ rotation: 64 });
   assert.equal(rotation.kind, "rotation");
-  assert.match(rotation.problem, /64, more than the 32 sprites.* sprite 0/);
-  assert.match(rotation.fix, /32 or less/);
+  assert.match(english(rotation.problem), /64, more than the 32 sprites.* sprite 0/);
+  assert.match(english(rotation.fix), /32 or less/);
+  assert.match(text(rotation.fix, "ja"), /32 以下/);
+});
+
+// The placeholders of a text ({name}, {name:count}), of both forms of a plural.
+function placeholders(template) {
+  const texts = typeof template === "object" ? Object.values(template) : [template];
+  return [...new Set(texts.join(" ").match(/\{\w+(?::\w+)?\}/g) ?? [])].sort();
+}
+
+test("the two catalogs hold the same keys with the same placeholders, and every key the page names", () => {
+  const { en, ja } = CATALOGS;
+  assert.deepEqual(Object.keys(ja).sort(), Object.keys(en).sort());
+  for (const key of Object.keys(en)) assert.deepEqual(placeholders(ja[key]), placeholders(en[key]), key);
+  // The keys the page's modules and its HTML name, written out or made from
+  // a fixed stem and a setting's key (setting.numof, warn.rate0, ...).
+  const page = path.join(path.dirname(new URL(import.meta.url).pathname), "..", "..", "studio", "page");
+  const sources = readdirSync(page).filter((name) => /\.(js|html)$/.test(name))
+    .map((name) => readFileSync(path.join(page, name), "utf8")).join("\n");
+  const named = [...sources.matchAll(/(?:msg|StudioError)\("([\w.]+)"|data-i18n(?:-[a-z-]+)?="([\w.]+)"/g)]
+    .map((match) => match[1] ?? match[2]);
+  const stems = [...sources.matchAll(/msg\(`([\w.]+)\$\{/g)].map((match) => match[1]);
+  assert.ok(named.length > 150 && stems.length >= 3, `${named.length} keys, ${stems.length} stems found`);
+  for (const key of named) assert.ok(key in en, `the page names "${key}", which no catalog holds`);
+  for (const stem of stems) assert.ok(Object.keys(en).some((key) => key.startsWith(stem)), stem);
+  for (const key of ["numof", "maxAmp", "xSpeed", "ySpeed", "rate", "width", "height", "base", "count", "rotation"]) {
+    assert.ok(`setting.${key}` in en, key);
+  }
+});
+
+test("messages: values named, numbers grouped and plurals chosen as each language writes them", () => {
+  assert.equal(pickLanguage(["ja-JP", "en-US"]), "ja");
+  assert.equal(pickLanguage(["fr-FR", "en-GB"]), "en");
+  assert.equal(pickLanguage(["de"]), "en");
+  assert.equal(pickLanguage(["en-US"], "ja"), "ja", "a choice made before wins over the browser");
+  const over = msg("limits.particles", { count: 110000, limit: 100000 });
+  assert.equal(text(msg("setup.overLimits", { over }), "en"),
+    "it holds 110,000 particles in all, more than the studio's limit of 100,000");
+  assert.equal(text(msg("setup.overLimits", { over }), "ja"), "パーティクルが合計 110,000 個になり、スタジオの上限 100,000 個を超えます");
+  assert.equal(format("en", "paste.rebuilt", { count: 1 }), "Rebuilt 1 layer from the script.");
+  assert.equal(format("en", "paste.rebuilt", { count: 2 }), "Rebuilt 2 layers from the script.");
+  const missing = msg("sheets.loadAgain", { names: names(["a.png", "b.png"]), count: 2 });
+  assert.equal(text(missing, "en"), 'Load the sprite sheets "a.png", "b.png" again.');
+  assert.equal(text(missing, "ja"), "スプライトシート「a.png」、「b.png」をもう一度読み込んでください。");
+  // Sentences in a row: a space between them in English, none in Japanese.
+  const two = [msg("setup.opened", { name: "s.json", count: 1 }), missing];
+  assert.match(text(two, "en"), /layer\. Load/);
+  assert.match(text(two, "ja"), /）。スプライトシート/);
+  assert.throws(() => format("en", "setup.opened", { name: "s.json" }), /needs the value \{count\}/);
 });
