@@ -985,6 +985,26 @@ test("Record makes a video of the canvas", async () => {
   assert.match(await page.getAttribute("#record-link", "download"), /^drawvelora\.(webm|mp4)$/);
 });
 
+test("the language switch rewords the page, status lines included, and a reload keeps the choice", async () => {
+  await page.click("#add-layer");
+  const count = (await page.$$("#layer-tabs button")).length;
+  await page.selectOption("#language", "ja");
+  assert.equal(await page.getAttribute("html", "lang"), "ja");
+  assert.equal(await page.textContent("#add-layer"), "レイヤーを追加");
+  assert.equal(await page.textContent(`#layer-tabs button:nth-child(${count})`), `レイヤー ${count} · ハンドル ${count}`);
+  assert.equal(await page.getAttribute("#guide-link", "href"), "GUIDE.ja.html");
+  await page.reload();
+  await waitFrames(2);
+  assert.equal(await page.getAttribute("html", "lang"), "ja", "the choice is remembered");
+  assert.equal(await page.inputValue("#language"), "ja");
+  assert.match(await page.textContent("#setup-status"), /^アドレスからレイヤーを \d+ 個復元しました。$/);
+  await page.selectOption("#language", "en");
+  assert.match(await page.textContent("#setup-status"), /^Restored \d+ layers from the address\.$/);
+  assert.equal(await page.getAttribute("#guide-link", "href"), "GUIDE.html");
+  await selectLayer(count);
+  await page.click("#remove-layer");
+});
+
 test("no console error or warning came up during the session", () => {
   assert.deepEqual(problems, []);
 });
