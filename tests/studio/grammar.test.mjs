@@ -86,17 +86,19 @@ test("every valid fixture gives its layers and sheets, and a printed one prints 
   }
 });
 
-test("every broken fixture is refused with its line and reason", () => {
+test("every broken fixture is refused with its line, column and reason", () => {
   const names = fixtureNames("broken");
   assert.ok(names.length >= 20);
   for (const name of names) {
-    const [line, reason] = readFileSync(path.join(fixtures, "broken", name.replace(/\.txt$/, ".error")), "utf8")
+    const [place, reason] = readFileSync(path.join(fixtures, "broken", name.replace(/\.txt$/, ".error")), "utf8")
       .split("\n");
+    const [line, column = 0] = place.split(":").map(Number);
     const parsed = parseScript(module, readFileSync(path.join(fixtures, "broken", name)));
     assert.equal(parsed.ok, false, `${name} was read`);
-    assert.equal(parsed.line, Number(line), `${name}: ${parsed.error}`);
+    assert.deepEqual([parsed.line, parsed.column], [line, column], `${name}: ${parsed.error}`);
     assert.ok(parsed.reason.includes(reason), `${name}: ${parsed.reason}`);
-    assert.equal(parsed.error, parsed.line > 0 ? `line ${parsed.line}: ${parsed.reason}` : parsed.reason, name);
+    const at = line === 0 ? "" : column === 0 ? `line ${line}: ` : `line ${line}, column ${column}: `;
+    assert.equal(parsed.error, at + parsed.reason, name);
   }
 });
 
