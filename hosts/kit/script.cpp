@@ -10,9 +10,108 @@
 #include <optional>
 #include <set>
 #include <sstream>
+#include <utility>
 
 namespace velora::script {
 namespace {
+
+using Value = MessageValue;
+
+// The English of every message and of the words they hold, by id. {name}
+// is the value of that name (a word in its English); a message with a form
+// for one takes it when its value "count" is 1. The studio's catalogs hold
+// the same texts under the same ids (studio/page/lang/).
+struct English {
+    std::string_view id;
+    std::string_view text;
+    std::string_view one = {};
+};
+
+constexpr English kEnglish[] = {
+    {"script.too_large", "the script is larger than {bytes} bytes (1 MB), far beyond any real one"},
+    {"script.no_calls", "the script has no calls: Init, the setters, Start"},
+    {"script.not_call", "expected a call such as Start(1); not {text}"},
+    {"script.unknown_call", "unknown call {name} (the script's calls are Init, SetType, SetNumof, SetMaxAmp, "
+                            "SetXSpeed, SetYSpeed, Start and Release)"},
+    {"script.argument_count", "{call} takes {count} arguments, not {given}",
+     "{call} takes {count} argument, not {given}"},
+    {"script.not_whole", "{text} is not a 32-bit whole number"},
+    {"script.not_float", "{text} is not a number a float can hold"},
+    {"script.char_in_call", "{kind} ({code}) in a call; calls are written in half-width (ASCII) characters: {text}"},
+    {"script.sjis_in_call",
+     "{kind} in Shift_JIS ({code}, bytes {bytes}) in a call; calls are written in half-width (ASCII) characters: "
+     "{text}"},
+    {"script.sjis_other_in_call",
+     "a Shift_JIS character (bytes {bytes}) in a call; calls are written in half-width (ASCII) characters: {text}"},
+    {"script.byte_in_call",
+     "a byte that is neither UTF-8 nor Shift_JIS ({byte}) in a call; calls are written in half-width (ASCII) "
+     "characters: {text}"},
+    {"script.char.space", "a full-width space"},
+    {"script.char.digit", "a full-width digit"},
+    {"script.char.letter", "a full-width letter"},
+    {"script.char.punctuation", "full-width punctuation"},
+    {"script.char.other", "a character that is not ASCII"},
+    {"script.rate_form", "a rate comment reads {form}, not {text}"},
+    {"script.rate_range", "the rate is a whole number from 0 to 255, not {text}"},
+    {"script.rate_twice", "a second rate comment for handle {handle} (the first is on line {first})"},
+    {"script.sheet_form", "a sheet comment reads {form}, not {text}"},
+    {"script.sheet_number", "the sheet's {field} is a whole number from {least}, not {text}"},
+    {"script.sheet.first", "first sprite number"},
+    {"script.sheet.last", "last sprite number"},
+    {"script.sheet.columns", "column count"},
+    {"script.sheet.rows", "row count"},
+    {"script.sheet.cell", "cell size"},
+    {"script.sheet.margin", "margin"},
+    {"script.sheet.spacing", "spacing"},
+    {"script.sheet_name", "the sheet's name {name} holds a control character or a byte that is not UTF-8"},
+    {"script.sheet_too_many", "the sheet's sprites {first}-{last} are too many to count"},
+    {"script.sheet_not_square", "the sheet's cells are square (S x S px), not {text}"},
+    {"script.sheet_overlap", "the sheet's sprites {first}-{last} overlap those of the sheet on line {other}"},
+    {"script.no_init", "handle {handle} has no Init before this call"},
+    {"script.field_size", "the tools draw fields of 1 to {most} pixels a side, not {width} x {height}"},
+    {"script.too_many_layers", "Init of handle {handle} would make more than {most} layers at once, the most drawn"},
+    {"script.too_many_spawned", "Start would spawn {particles} particles; the tools draw at most {most} per handle"},
+    {"script.too_many_particles",
+     "Start brings the particles of all layers to {total}, more than the {most} drawn at most"},
+    {"script.drawn_without_init", "the engine draws handle {handle}, which has no Init in the script"},
+    {"script.drawn_released",
+     "the engine draws handle {handle}, which has no Init in the script left (it is released)"},
+    {"script.print_sheet_name",
+     "the sheet name {name} cannot stand in a script: it is empty, holds a control character or is not UTF-8"},
+};
+
+std::string InEnglish(std::string_view id, const std::vector<Value>& values)
+{
+    const auto english = std::find_if(std::begin(kEnglish), std::end(kEnglish),
+                                      [&](const English& e) { return e.id == id; });
+    if (english == std::end(kEnglish)) {
+        throw std::logic_error("no English for the message " + std::string(id));
+    }
+    const auto named = [&](std::string_view name) {
+        return std::find_if(values.begin(), values.end(), [&](const Value& v) { return v.name == name; });
+    };
+    const auto count = named("count");
+    const bool one = !english->one.empty() && count != values.end() && count->kind == Value::Kind::Number &&
+                     count->number == 1;
+    const std::string_view text = one ? english->one : english->text;
+    std::string out;
+    for (std::size_t at = 0;;) {
+        const std::size_t open = text.find('{', at);
+        out.append(text.substr(at, open == std::string_view::npos ? open : open - at));
+        if (open == std::string_view::npos) {
+            return out;
+        }
+        const std::size_t close = text.find('}', open);
+        const auto value = named(text.substr(open + 1, close - open - 1));
+        if (value == values.end()) {
+            throw std::logic_error("the message " + std::string(id) + " lacks a value");
+        }
+        out += value->kind == Value::Kind::Number ? std::to_string(value->number)
+               : value->kind == Value::Kind::Word ? InEnglish(value->text, {})
+                                                  : value->text;
+        at = close + 1;
+    }
+}
 
 struct Signature {
     const char* name;
@@ -67,6 +166,125 @@ std::size_t Utf8Length(std::string_view text, std::size_t at)
     return length;
 }
 
+std::string HexByte(unsigned char byte)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    return {kHex[byte >> 4], kHex[byte & 0xF]};
+}
+
+// The code point of one whole UTF-8 sequence.
+std::uint32_t CodePoint(std::string_view sequence)
+{
+    const auto byte = [&](std::size_t i) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(sequence[i]));
+    };
+    static constexpr std::uint32_t kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    std::uint32_t code = byte(0) & kLeadBits[sequence.size()];
+    for (std::size_t i = 1; i < sequence.size(); ++i) {
+        code = (code << 6) | (byte(i) & 0x3F);
+    }
+    return code;
+}
+
+std::string CodeText(std::uint32_t code)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(code));
+    return text;
+}
+
+// The word naming a character typed in a call in place of an ASCII one.
+const char* KindOf(std::uint32_t code)
+{
+    if (code == 0x3000) {
+        return "script.char.space";
+    }
+    if (code >= 0xFF10 && code <= 0xFF19) {
+        return "script.char.digit";
+    }
+    if ((code >= 0xFF21 && code <= 0xFF3A) || (code >= 0xFF41 && code <= 0xFF5A)) {
+        return "script.char.letter";
+    }
+    if ((code >= 0xFF01 && code <= 0xFF5E) || code == 0x3001 || code == 0x3002) {  // and the ideographic comma, stop
+        return "script.char.punctuation";
+    }
+    return "script.char.other";
+}
+
+// A double-byte character of Shift_JIS (Windows code page 932): a lead byte
+// and a trail byte.
+bool ShiftJisPair(unsigned char lead, unsigned char trail)
+{
+    return ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)) &&
+           ((trail >= 0x40 && trail <= 0x7E) || (trail >= 0x80 && trail <= 0xFC));
+}
+
+// The code point of the Shift_JIS forms that an IME types in place of a
+// call's own characters: the full-width space and common punctuation of JIS
+// X 0208 row 1, the full-width digits and Latin letters of row 3.
+std::optional<std::uint32_t> FromShiftJis(unsigned char lead, unsigned char trail)
+{
+    struct Cell {
+        unsigned char trail;
+        std::uint32_t code;
+    };
+    static constexpr Cell kRow1[] = {
+        {0x40, 0x3000}, {0x41, 0x3001}, {0x42, 0x3002}, {0x43, 0xFF0C}, {0x44, 0xFF0E},  // 　、。，．
+        {0x46, 0xFF1A}, {0x47, 0xFF1B}, {0x69, 0xFF08}, {0x6A, 0xFF09},                  // ：；（）
+    };
+    if (lead == 0x81) {
+        for (const Cell& cell : kRow1) {
+            if (cell.trail == trail) {
+                return cell.code;
+            }
+        }
+    } else if (lead == 0x82) {
+        if (trail >= 0x4F && trail <= 0x58) {
+            return 0xFF10 + (trail - 0x4Fu);  // ０-９
+        }
+        if (trail >= 0x60 && trail <= 0x79) {
+            return 0xFF21 + (trail - 0x60u);  // Ａ-Ｚ
+        }
+        if (trail >= 0x81 && trail <= 0x9A) {
+            return 0xFF41 + (trail - 0x81u);  // ａ-ｚ
+        }
+    }
+    return std::nullopt;
+}
+
+// At most 40 characters of text from byte `from` on, in single quotes, with
+// "..." where cut: control bytes and bytes that are not UTF-8 are written
+// \xNN. With codePoints every other character that is not ASCII is written
+// [U+XXXX], so that even a full-width space shows, and so is a Shift_JIS
+// character of the table above (another one \xNN\xNN, its trail byte never
+// passing for ASCII).
+std::string Quoted(std::string_view text, std::size_t from, bool codePoints)
+{
+    constexpr int kMaxCharacters = 40;
+    std::string result = from > 0 ? "'..." : "'";
+    int characters = 0;
+    std::size_t at = from;
+    for (; at < text.size() && characters < kMaxCharacters; ++characters) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        const std::size_t length = Utf8Length(text, at);
+        const unsigned char trail = at + 1 < text.size() ? static_cast<unsigned char>(text[at + 1]) : 0;
+        if (codePoints && length == 0 && ShiftJisPair(byte, trail)) {
+            const auto code = FromShiftJis(byte, trail);
+            result += code ? "[" + CodeText(*code) + "]" : "\\x" + HexByte(byte) + "\\x" + HexByte(trail);
+            at += 2;
+        } else if (length == 0 || byte < 0x20 || byte == 0x7F) {
+            result += "\\x" + HexByte(byte);
+            ++at;
+        } else {
+            result += codePoints && length > 1 ? "[" + CodeText(CodePoint(text.substr(at, length))) + "]"
+                                               : std::string(text.substr(at, length));
+            at += length;
+        }
+    }
+    result += at < text.size() ? "...'" : "'";
+    return result;
+}
+
 // Text that can stand in a one-line comment and in JSON as it is.
 bool PlainText(std::string_view text)
 {
@@ -110,7 +328,44 @@ std::string Collapsed(std::string_view text)
     return result;
 }
 
-[[noreturn]] void Fail(int line, const std::string& why) { throw ScriptError(line, why); }
+[[noreturn]] void Fail(int line, std::string id, std::vector<Value> values = {})
+{
+    throw ScriptError(line, 0, std::move(id), std::move(values));
+}
+
+// Refuses the first byte of a call that is not ASCII, by its column: the
+// column is that of the call's first character.
+void RefuseNonAscii(int line, int column, std::string_view call)
+{
+    const auto found =
+        std::find_if(call.begin(), call.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    if (found == call.end()) {
+        return;
+    }
+    const auto at = static_cast<std::size_t>(found - call.begin());
+    // All before it is ASCII, one byte a character.
+    const int where = column + static_cast<int>(at);
+    constexpr std::size_t kBefore = 36;  // of the quote's 40 characters
+    const std::string quote = Quoted(call, at > kBefore ? at - kBefore : 0, true);
+    const auto fail = [&](const char* id, std::vector<Value> values) {
+        values.push_back(Value::Of("text", quote));
+        throw ScriptError(line, where, id, std::move(values));
+    };
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(call[i]); };
+    if (const std::size_t length = Utf8Length(call, at)) {
+        const std::uint32_t code = CodePoint(call.substr(at, length));
+        fail("script.char_in_call", {Value::WordOf("kind", KindOf(code)), Value::Of("code", CodeText(code))});
+    }
+    if (at + 1 < call.size() && ShiftJisPair(byte(at), byte(at + 1))) {
+        const std::string bytes = HexByte(byte(at)) + " " + HexByte(byte(at + 1));
+        if (const auto code = FromShiftJis(byte(at), byte(at + 1))) {
+            fail("script.sjis_in_call", {Value::WordOf("kind", KindOf(*code)), Value::Of("code", CodeText(*code)),
+                                         Value::Of("bytes", bytes)});
+        }
+        fail("script.sjis_other_in_call", {Value::Of("bytes", bytes)});
+    }
+    fail("script.byte_in_call", {Value::Of("byte", "\\x" + HexByte(byte(at)))});
+}
 
 std::optional<std::int32_t> ReadWhole(std::string_view text)
 {
@@ -127,7 +382,7 @@ std::int32_t WholeNumber(int line, std::string_view text)
 {
     const auto value = ReadWhole(text);
     if (!value) {
-        Fail(line, Quote(text) + " is not a 32-bit whole number");
+        Fail(line, "script.not_whole", {Value::Of("text", Quote(text))});
     }
     return *value;
 }
@@ -181,7 +436,7 @@ float Speed(int line, std::string_view text)
 {
     const auto value = ReadFloat(text);
     if (!value) {
-        Fail(line, Quote(text) + " is not a number a float can hold");
+        Fail(line, "script.not_float", {Value::Of("text", Quote(text))});
     }
     return *value;
 }
@@ -199,15 +454,14 @@ Call ParseCall(int line, std::string_view text)
     const std::string_view after = close == std::string_view::npos ? std::string_view() : Trim(text.substr(close + 1));
     if (nameEnd == 0 || open == std::string_view::npos || text[open] != '(' || close == std::string_view::npos ||
         text.find('(', open + 1) < close || !(after.empty() || after == ";")) {
-        Fail(line, "expected a call such as Start(1); not " + Quote(text));
+        Fail(line, "script.not_call", {Value::Of("text", Quote(text))});
     }
     const std::string_view name = text.substr(0, nameEnd);
     const std::string_view argumentText = text.substr(open + 1, close - open - 1);
     const auto signature = std::find_if(std::begin(kCalls), std::end(kCalls),
                                         [&](const Signature& s) { return name == s.name; });
     if (signature == std::end(kCalls)) {
-        Fail(line, "unknown call " + Quote(name) + " (the script's calls are Init, SetType, SetNumof, SetMaxAmp, "
-                   "SetXSpeed, SetYSpeed, Start and Release)");
+        Fail(line, "script.unknown_call", {Value::Of("name", Quote(name))});
     }
     std::vector<std::string_view> arguments;
     for (std::size_t from = 0;;) {
@@ -222,8 +476,9 @@ Call ParseCall(int line, std::string_view text)
         arguments.clear();
     }
     if (static_cast<int>(arguments.size()) != signature->arguments + 1) {
-        Fail(line, std::string(name) + " takes " + std::to_string(signature->arguments + 1) + " argument" +
-                       (signature->arguments ? "s" : "") + ", not " + std::to_string(arguments.size()));
+        Fail(line, "script.argument_count",
+             {Value::Of("call", std::string(name)), Value::Of("count", signature->arguments + 1),
+              Value::Of("given", static_cast<std::int64_t>(arguments.size()))});
     }
     Call call;
     call.op = signature->op;
@@ -294,21 +549,24 @@ RateNote ReadRateNote(int line, std::string_view body)
         exact = rest.empty() || rest.starts_with("//");
     }
     if (!exact) {
-        Fail(line, "a rate comment reads '" + std::string(kRateForm) + "', not " + Quote("// " + std::string(body)));
+        Fail(line, "script.rate_form",
+             {Value::Of("form", "'" + std::string(kRateForm) + "'"),
+              Value::Of("text", Quote("// " + std::string(body)))});
     }
     const auto value = ReadWhole(*rate);
     if (!value || *value < 0 || *value > 255) {
-        Fail(line, "the rate is a whole number from 0 to 255, not " + Quote(*rate));
+        Fail(line, "script.rate_range", {Value::Of("text", Quote(*rate))});
     }
     return {WholeNumber(line, *handle), *value};
 }
 
-std::int32_t SheetNumber(int line, std::string_view text, std::int32_t least, const char* what)
+// field: the word naming the number ("script.sheet.margin").
+std::int32_t SheetNumber(int line, std::string_view text, std::int32_t least, const char* field)
 {
     const auto value = ReadWhole(text);
     if (!value || *value < least) {
-        Fail(line, std::string("the sheet's ") + what + " is a whole number from " + std::to_string(least) +
-                       ", not " + Quote(text));
+        Fail(line, "script.sheet_number",
+             {Value::WordOf("field", field), Value::Of("least", least), Value::Of("text", Quote(text))});
     }
     return *value;
 }
@@ -318,7 +576,9 @@ std::int32_t SheetNumber(int line, std::string_view text, std::int32_t least, co
 Sheet ReadSheetNote(int line, std::string_view body)
 {
     const auto wrong = [&]() {
-        Fail(line, "a sheet comment reads '" + std::string(kSheetForm) + "', not " + Quote("// " + std::string(body)));
+        Fail(line, "script.sheet_form",
+             {Value::Of("form", "'" + std::string(kSheetForm) + "'"),
+              Value::Of("text", Quote("// " + std::string(body)))});
     };
     Reader reader(body);
     std::optional<std::string_view> first;
@@ -336,7 +596,7 @@ Sheet ReadSheetNote(int line, std::string_view body)
     Sheet sheet;
     sheet.name = std::string(afterOpen.substr(0, close));
     if (!PlainText(sheet.name)) {
-        Fail(line, "the sheet's name " + Quote(sheet.name) + " holds a control character or a byte that is not UTF-8");
+        Fail(line, "script.sheet_name", {Value::Of("name", Quote(sheet.name))});
     }
     Reader tail(afterOpen.substr(close + 1));
     std::optional<std::string_view> columns;
@@ -359,21 +619,22 @@ Sheet ReadSheetNote(int line, std::string_view body)
     if (!tail.Literal(", row by row") || !Trim(tail.Rest()).empty()) {
         wrong();
     }
-    sheet.base = SheetNumber(line, *first, 0, "first sprite number");
-    const std::int32_t end = SheetNumber(line, *last, sheet.base, "last sprite number");
+    sheet.base = SheetNumber(line, *first, 0, "script.sheet.first");
+    const std::int32_t end = SheetNumber(line, *last, sheet.base, "script.sheet.last");
     if (std::int64_t{end} - sheet.base + 1 > INT32_MAX) {
-        Fail(line, "the sheet's sprites " + std::string(*first) + "-" + std::string(*last) + " are too many to count");
+        Fail(line, "script.sheet_too_many",
+             {Value::Of("first", std::string(*first)), Value::Of("last", std::string(*last))});
     }
     sheet.count = end - sheet.base + 1;
-    sheet.columns = SheetNumber(line, *columns, 1, "column count");
-    sheet.rows = SheetNumber(line, *rows, 1, "row count");
-    sheet.cell = SheetNumber(line, *cell, 1, "cell size");
+    sheet.columns = SheetNumber(line, *columns, 1, "script.sheet.columns");
+    sheet.rows = SheetNumber(line, *rows, 1, "script.sheet.rows");
+    sheet.cell = SheetNumber(line, *cell, 1, "script.sheet.cell");
     if (*cellHigh != *cell) {
-        Fail(line, "the sheet's cells are square (S x S px), not " + Quote(std::string(*cell) + " x " +
-                                                                            std::string(*cellHigh)));
+        Fail(line, "script.sheet_not_square",
+             {Value::Of("text", Quote(std::string(*cell) + " x " + std::string(*cellHigh)))});
     }
-    sheet.margin = margin ? SheetNumber(line, *margin, 0, "margin") : 0;
-    sheet.spacing = spacing ? SheetNumber(line, *spacing, 0, "spacing") : 0;
+    sheet.margin = margin ? SheetNumber(line, *margin, 0, "script.sheet.margin") : 0;
+    sheet.spacing = spacing ? SheetNumber(line, *spacing, 0, "script.sheet.spacing") : 0;
     return sheet;
 }
 
@@ -418,8 +679,8 @@ void ReadComment(int line, std::string_view body, Reading& reading)
         const RateNote note = ReadRateNote(line, body);
         const auto earlier = reading.rates.find(note.handle);
         if (earlier != reading.rates.end()) {
-            Fail(line, "a second rate comment for handle " + std::to_string(note.handle) + " (the first is on line " +
-                           std::to_string(earlier->second.second) + ")");
+            Fail(line, "script.rate_twice",
+                 {Value::Of("handle", note.handle), Value::Of("first", earlier->second.second)});
         }
         reading.rates[note.handle] = {note.rate, line};
         reading.drawOrder.emplace_back(note.handle, line);
@@ -435,9 +696,9 @@ void ReadComment(int line, std::string_view body, Reading& reading)
             }
             if (std::int64_t{sheet.base} < std::int64_t{sheets[i].base} + sheets[i].count &&
                 std::int64_t{sheets[i].base} < std::int64_t{sheet.base} + sheet.count) {
-                Fail(line, "the sheet's sprites " + std::to_string(sheet.base) + "-" +
-                               std::to_string(std::int64_t{sheet.base} + sheet.count - 1) +
-                               " overlap those of the sheet on line " + std::to_string(reading.sheetLines[i]));
+                Fail(line, "script.sheet_overlap",
+                     {Value::Of("first", sheet.base), Value::Of("last", std::int64_t{sheet.base} + sheet.count - 1),
+                      Value::Of("other", reading.sheetLines[i])});
             }
         }
         sheets.push_back(sheet);
@@ -453,19 +714,19 @@ void RunCall(int line, const Call& call, Reading& reading)
 {
     const auto found = reading.live.find(call.handle);
     if (call.op != Op::Init && call.op != Op::Release && found == reading.live.end()) {
-        Fail(line, "handle " + std::to_string(call.handle) + " has no Init before this call");
+        Fail(line, "script.no_init", {Value::Of("handle", call.handle)});
     }
     switch (call.op) {
     case Op::Init:
         if (found == reading.live.end()) {
             // The plug-in keeps an instance that already exists; a new one starts from defaults.
             if (call.args[0] < 1 || call.args[0] > kMaxSide || call.args[1] < 1 || call.args[1] > kMaxSide) {
-                Fail(line, "the tools draw fields of 1 to " + std::to_string(kMaxSide) + " pixels a side, not " +
-                               std::to_string(call.args[0]) + " x " + std::to_string(call.args[1]));
+                Fail(line, "script.field_size", {Value::Of("most", kMaxSide), Value::Of("width", call.args[0]),
+                                                 Value::Of("height", call.args[1])});
             }
             if (static_cast<std::int64_t>(reading.live.size()) >= reading.limits.layers) {
-                Fail(line, "Init of handle " + std::to_string(call.handle) + " would make more than " +
-                               std::to_string(reading.limits.layers) + " layers at once, the most drawn");
+                Fail(line, "script.too_many_layers",
+                     {Value::Of("handle", call.handle), Value::Of("most", reading.limits.layers)});
             }
             Layer layer;
             layer.handle = call.handle;
@@ -488,14 +749,14 @@ void RunCall(int line, const Call& call, Reading& reading)
     case Op::SetYSpeed: found->second.ySpeed = call.speed; break;
     case Op::Start:
         if (found->second.numof > kMaxSpawned) {
-            Fail(line, "Start would spawn " + std::to_string(found->second.numof) + " particles; the tools draw at most " +
-                           std::to_string(kMaxSpawned) + " per handle");
+            Fail(line, "script.too_many_spawned",
+                 {Value::Of("particles", found->second.numof), Value::Of("most", kMaxSpawned)});
         }
         reading.particles += std::max(0, found->second.numof) -
                              (found->second.started ? std::max(0, reading.spawned[call.handle]) : 0);
         if (reading.particles > reading.limits.particles) {
-            Fail(line, "Start brings the particles of all layers to " + std::to_string(reading.particles) +
-                           ", more than the " + std::to_string(reading.limits.particles) + " drawn at most");
+            Fail(line, "script.too_many_particles",
+                 {Value::Of("total", reading.particles), Value::Of("most", reading.limits.particles)});
         }
         found->second.started = true;
         reading.spawned[call.handle] = found->second.numof;
@@ -517,13 +778,13 @@ void Finish(Reading& reading)
 {
     Script& script = reading.script;
     if (script.calls.empty()) {
-        Fail(0, "the script has no calls: Init, the setters, Start");
+        Fail(0, "script.no_calls");
     }
     std::vector<std::int32_t> order;
     for (const auto& [handle, line] : reading.drawOrder) {
         if (!reading.live.contains(handle)) {
-            Fail(line, "the engine draws handle " + std::to_string(handle) + ", which has no Init in the script" +
-                           (reading.initiated.contains(handle) ? " left (it is released)" : ""));
+            Fail(line, reading.initiated.contains(handle) ? "script.drawn_released" : "script.drawn_without_init",
+                 {Value::Of("handle", handle)});
         }
         order.push_back(handle);
     }
@@ -550,10 +811,35 @@ void Finish(Reading& reading)
 
 }  // namespace
 
-ScriptError::ScriptError(int line, const std::string& reason)
-    : std::runtime_error(line > 0 ? "line " + std::to_string(line) + ": " + reason : reason),
+MessageValue MessageValue::Of(std::string name, std::int64_t number)
+{
+    return {std::move(name), Kind::Number, number, {}};
+}
+
+MessageValue MessageValue::Of(std::string name, std::string text)
+{
+    return {std::move(name), Kind::Text, 0, std::move(text)};
+}
+
+MessageValue MessageValue::WordOf(std::string name, std::string id)
+{
+    return {std::move(name), Kind::Word, 0, std::move(id)};
+}
+
+ScriptError::ScriptError(int line, int column, std::string id, std::vector<MessageValue> values)
+    : ScriptError(line, column, InEnglish(id, values), id, values)
+{
+}
+
+ScriptError::ScriptError(int line, int column, std::string reason, std::string id, std::vector<MessageValue> values)
+    : std::runtime_error((line <= 0 ? std::string() : "line " + std::to_string(line)) +
+                         (line > 0 && column > 0 ? ", column " + std::to_string(column) : std::string()) +
+                         (line > 0 ? ": " : "") + reason),
       line_(line),
-      reason_(reason)
+      column_(column),
+      id_(std::move(id)),
+      values_(std::move(values)),
+      reason_(std::move(reason))
 {
 }
 
@@ -567,34 +853,12 @@ const char* OpName(Op op)
     return "?";
 }
 
-std::string Quote(std::string_view text)
-{
-    constexpr int kMaxCharacters = 40;
-    std::string result = "'";
-    int characters = 0;
-    std::size_t at = 0;
-    for (; at < text.size() && characters < kMaxCharacters; ++characters) {
-        const auto byte = static_cast<unsigned char>(text[at]);
-        const std::size_t length = Utf8Length(text, at);
-        if (length == 0 || byte < 0x20 || byte == 0x7F) {
-            static constexpr char kHex[] = "0123456789ABCDEF";
-            result += "\\x";
-            result += kHex[byte >> 4];
-            result += kHex[byte & 0xF];
-            ++at;
-        } else {
-            result.append(text.substr(at, length));
-            at += length;
-        }
-    }
-    result += at < text.size() ? "...'" : "'";
-    return result;
-}
+std::string Quote(std::string_view text) { return Quoted(text, 0, false); }
 
 Script ParseScript(std::string_view text, const Limits& limits)
 {
     if (text.size() > kMaxBytes) {
-        Fail(0, "the script is larger than " + std::to_string(kMaxBytes) + " bytes (1 MB), far beyond any real one");
+        Fail(0, "script.too_large", {Value::Of("bytes", static_cast<std::int64_t>(kMaxBytes))});
     }
     if (text.starts_with("\xEF\xBB\xBF")) {
         text.remove_prefix(3);  // the byte-order mark some editors write
@@ -605,7 +869,8 @@ Script ParseScript(std::string_view text, const Limits& limits)
     for (std::size_t from = 0; from < text.size();) {
         const std::size_t end = std::min(text.find('\n', from), text.size());
         ++number;
-        std::string_view line = Trim(text.substr(from, end - from));
+        const std::string_view written = text.substr(from, end - from);
+        std::string_view line = Trim(written);
         from = end + 1;
         const auto comment = line.find("//");
         if (comment != std::string_view::npos) {
@@ -615,6 +880,8 @@ Script ParseScript(std::string_view text, const Limits& limits)
         if (line.empty()) {
             continue;
         }
+        // (the blanks Trim took before the call are ASCII: one byte a column)
+        RefuseNonAscii(number, static_cast<int>(line.data() - written.data()) + 1, line);
         const Call call = ParseCall(number, line);
         RunCall(number, call, reading);
         reading.script.calls.push_back(call);
@@ -675,8 +942,7 @@ std::string PrintScript(const std::vector<Layer>& layers, const std::vector<Shee
 {
     for (const Sheet& sheet : sheets) {
         if (sheet.name.empty() || !PlainText(sheet.name)) {
-            Fail(0, "the sheet name " + Quote(sheet.name) +
-                        " cannot stand in a script: it is empty, holds a control character or is not UTF-8");
+            Fail(0, "script.print_sheet_name", {Value::Of("name", Quote(sheet.name))});
         }
     }
     std::ostringstream out;

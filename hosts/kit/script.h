@@ -92,16 +92,44 @@ struct Script {
     std::vector<std::string> notes;  // things worth telling the user
 };
 
-// A script that cannot be read: the 1-based line (0 for the script as a
-// whole) and the reason. what() is "line N: reason", or the reason alone.
+// A named value in a message: a number, a text shown as it is (quoted
+// script text, a call's name, a code point), or a word: the id of a text of
+// its own ("script.char.space"), which each language puts into its words.
+struct MessageValue {
+    enum class Kind { Number, Text, Word };
+    std::string name;
+    Kind kind = Kind::Text;
+    std::int64_t number = 0;
+    std::string text;  // the text, or the word's id
+
+    static MessageValue Of(std::string name, std::int64_t number);
+    static MessageValue Of(std::string name, std::string text);
+    static MessageValue WordOf(std::string name, std::string id);
+};
+
+// A script that cannot be read (or a setup that cannot be printed): the
+// 1-based line (0 for the script as a whole), the 1-based column of the
+// character the reason names (0 when it names none) and the reason in
+// English. what() is "line N, column C: reason", "line N: reason" or the
+// reason alone. Id() and Values() give the reason as a message that a
+// page words in its own language: the id stays the same from release to
+// release ("script.not_whole"), the values are named.
 class ScriptError : public std::runtime_error {
 public:
-    ScriptError(int line, const std::string& reason);
+    ScriptError(int line, int column, std::string id, std::vector<MessageValue> values);
     int Line() const { return line_; }
+    int Column() const { return column_; }
     const std::string& Reason() const { return reason_; }
+    const std::string& Id() const { return id_; }
+    const std::vector<MessageValue>& Values() const { return values_; }
 
 private:
+    ScriptError(int line, int column, std::string reason, std::string id, std::vector<MessageValue> values);
+
     int line_;
+    int column_;
+    std::string id_;
+    std::vector<MessageValue> values_;
     std::string reason_;
 };
 
@@ -114,7 +142,11 @@ struct Limits {
 };
 
 // Reads a script of at most kMaxBytes bytes; a leading UTF-8 byte-order
-// mark and CRLF line ends are taken. Throws ScriptError.
+// mark and CRLF line ends are taken. A call is written in ASCII: the first
+// other character outside the "//" comments is refused by its column,
+// named (a full-width space, digit, letter or punctuation, in UTF-8 or in
+// Shift_JIS, or another character or byte) and shown as [U+XXXX] in the
+// quote of the call. Comments may hold any text. Throws ScriptError.
 Script ParseScript(std::string_view text, const Limits& limits = {});
 
 // The calls of a script that sets up these layers, in drawing order, each

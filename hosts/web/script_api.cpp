@@ -5,10 +5,19 @@
 // velora_script_parse(text), and velora_script_parse_within(text, maxLayers,
 // maxParticles) with the studio's limits, answer
 //   {"ok":true,"layers":[...],"sheets":[...],"calls":[...],"notes":[...]}
-// or {"ok":false,"line":N,"error":"line N: reason","reason":"reason"}.
+// or {"ok":false,"line":N,"column":C,"error":"line N, column C: reason",
+//     "reason":"reason","key":"script.not_call","values":{"text":"'...'"}}
+// (column 0 and "line N: reason" when the reason names no character; line
+// 0 and the reason alone for the script as a whole).
 // velora_script_print(setup), setup being {"layers":[...],"sheets":[...]} in
 // the shape parse gives, answers {"ok":true,"text":"..."} or
-// {"ok":false,"error":"..."}. The answer stays valid until the next call.
+// {"ok":false,"error":"reason","key":...,"values":{...}}: a sheet name that
+// cannot stand in a script has its own key; a setup of the wrong shape
+// (which the page never sends) is "script.setup" with the English detail.
+// key and values are the reason as a message the page words in its own
+// language (the script.* texts of studio/page/lang/): values are strings
+// and numbers, and the values "kind" and "field" are words, given by key
+// ("script.char.space"). The answer stays valid until the next call.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -24,6 +33,7 @@
 namespace {
 
 using velora::script::Layer;
+using velora::script::MessageValue;
 using velora::script::Sheet;
 
 std::string answer;
@@ -65,6 +75,18 @@ std::string Text(std::string_view text)
     std::string out;
     AppendString(out, text);
     return out;
+}
+
+// The reason as a message: its "key" and its "values".
+void AppendMessage(std::string& out, const std::string& key, const std::vector<MessageValue>& values)
+{
+    AppendField(out, "key", Text(key));
+    std::string object = "{";
+    for (const MessageValue& value : values) {
+        AppendField(object, value.name.c_str(),
+                    value.kind == MessageValue::Kind::Number ? std::to_string(value.number) : Text(value.text));
+    }
+    AppendField(out, "values", object + "}");
 }
 
 std::string LayerJson(const Layer& layer)
@@ -546,12 +568,14 @@ const char* velora_script_parse_within(const char* text, int maxLayers, int maxP
     } catch (const velora::script::ScriptError& error) {
         answer = "{\"ok\":false";
         AppendField(answer, "line", std::to_string(error.Line()));
+        AppendField(answer, "column", std::to_string(error.Column()));
         AppendField(answer, "error", Text(error.what()));
         AppendField(answer, "reason", Text(error.Reason()));
+        AppendMessage(answer, error.Id(), error.Values());
         answer += "}";
     } catch (const std::exception&) {
-        answer = "{\"ok\":false,\"line\":0,\"error\":\"not enough memory to read the script\","
-                 "\"reason\":\"not enough memory to read the script\"}";
+        answer = "{\"ok\":false,\"line\":0,\"column\":0,\"error\":\"not enough memory to read the script\","
+                 "\"reason\":\"not enough memory to read the script\",\"key\":\"script.no_memory_read\",\"values\":{}}";
     }
     return answer.c_str();
 }
@@ -568,10 +592,17 @@ const char* velora_script_print(const char* setupJson)
         AppendField(answer, "text", Text(text));
         answer += "}";
     } catch (const std::bad_alloc&) {
-        answer = "{\"ok\":false,\"error\":\"not enough memory to print the script\"}";
+        answer = "{\"ok\":false,\"error\":\"not enough memory to print the script\","
+                 "\"key\":\"script.no_memory_print\",\"values\":{}}";
+    } catch (const velora::script::ScriptError& error) {
+        answer = "{\"ok\":false";
+        AppendField(answer, "error", Text(error.what()));
+        AppendMessage(answer, error.Id(), error.Values());
+        answer += "}";
     } catch (const std::exception& error) {
         answer = "{\"ok\":false";
         AppendField(answer, "error", Text(error.what()));
+        AppendMessage(answer, "script.setup", {MessageValue::Of("detail", error.what())});
         answer += "}";
     }
     return answer.c_str();

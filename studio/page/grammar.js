@@ -4,18 +4,24 @@
 //
 //   parseScript(module, text, limits) gives
 //     { ok: true, layers, sheets, calls, notes } or
-//     { ok: false, line, error, reason }  (error: "line N: reason"; line 0
-//                                          for the script as a whole);
+//     { ok: false, line, column, error, reason, message }
+//       error: "line N, column C: reason" where the reason names a
+//       character (a full-width one in a call), else "line N: reason"
+//       (line 0: the reason alone, for the script as a whole); message:
+//       the whole error as the page's message { key, values } of the
+//       script.* texts in the catalogs (lang/), whose English is error;
 //     limits, if given, is { layers, particles }: the most handles with an
 //     instance at once, and the most particles of all their Starts; the
 //     first call beyond is refused by its line
 //   printScript(module, { layers, sheets }) gives the script text, or
-//     throws an Error saying what in the setup cannot be printed.
+//     throws a StudioError (i18n.js) saying what in the setup cannot be
+//     printed.
 //
 // A layer is { handle, width, height, base, count, rotation, type, numof,
 // maxAmp, xSpeed, ySpeed, rate, started, hidden }; a sheet is { base, count,
 // name, columns, rows, cell, margin, spacing }. The module is the one
-// createVeloraStudio gives.
+// createVeloraStudio gives. No DOM here: Node.js tests import this module.
+import { msg, StudioError } from "./i18n.js";
 
 // The reader refuses a text longer than this many bytes; no more is copied
 // into the module (every character is at least one byte).
@@ -25,12 +31,32 @@ const LAYER_KEYS = ["handle", "width", "height", "base", "count", "rotation", "t
   "xSpeed", "ySpeed", "rate", "started", "hidden"];
 const SHEET_KEYS = ["base", "count", "name", "columns", "rows", "cell", "margin", "spacing"];
 
+// The values of the module's messages that are words, given by their key
+// ("script.char.space"): put into words in the page's language.
+const WORDS = new Set(["kind", "field"]);
+
+// A message of the module's answer as the page's: { key, values }.
+function moduleMessage(key, values = {}) {
+  return msg(key, Object.fromEntries(Object.entries(values).map(([name, value]) =>
+    [name, WORDS.has(name) ? msg(value) : value])));
+}
+
+// A refused script: the module's answer with the whole error as a message.
+function refusal({ line, column = 0, error, reason, key, values }) {
+  const because = moduleMessage(key, values);
+  const message = line <= 0 ? because
+    : column > 0 ? msg("script.at_column", { line, column, reason: because })
+    : msg("script.at_line", { line, reason: because });
+  return { ok: false, line, column, error, reason, message };
+}
+
 // Calls one of the module's script functions with a C string (the UTF-8
-// of a text, or bytes as they are) and reads its JSON answer.
-function call(module, fn, input) {
+// of a text, or bytes as they are) and reads its JSON answer; short of
+// memory for the string, throws a StudioError of memoryKey.
+function call(module, fn, input, memoryKey) {
   const bytes = typeof input === "string" ? module.lengthBytesUTF8(input) : input.length;
   const pointer = module._malloc(bytes + 1);
-  if (!pointer) throw new Error("not enough memory for the script");
+  if (!pointer) throw new StudioError(memoryKey);
   try {
     if (typeof input === "string") {
       module.stringToUTF8(input, pointer, bytes + 1);
@@ -64,19 +90,24 @@ export function parseScript(module, text, limits = {}) {
       const head = source.slice(0, nul);
       const line = 1 + (isBytes ? head.filter((byte) => byte === 10).length : head.split("\n").length - 1);
       const reason = "the line holds a NUL character (\\x00)";
-      return { ok: false, line, error: `line ${line}: ${reason}`, reason };
+      return refusal({ line, error: `line ${line}: ${reason}`, reason, key: "script.nul" });
     }
   }
   const most = (value) => (Number.isInteger(value) && value >= 0 ? Math.min(value, 2147483647) : -1);
-  return call(module, (pointer) =>
-    module._velora_script_parse_within(pointer, most(limits.layers), most(limits.particles)), source);
+  const within = (pointer) => module._velora_script_parse_within(pointer, most(limits.layers), most(limits.particles));
+  const answer = call(module, within, source, "script.no_memory_read");
+  return answer.ok ? answer : refusal(answer);
 }
 
 export function printScript(module, setup) {
   const layers = (setup.layers ?? []).map((layer) =>
     pick({ ...layer, hidden: layer.hidden ?? layer.visible === false }, LAYER_KEYS));
   const sheets = (setup.sheets ?? []).map((sheet) => pick(sheet, SHEET_KEYS));
-  const answer = call(module, module._velora_script_print, JSON.stringify({ layers, sheets }));
-  if (!answer.ok) throw new Error(answer.error);
+  const setupText = JSON.stringify({ layers, sheets });
+  const answer = call(module, module._velora_script_print, setupText, "script.no_memory_print");
+  if (!answer.ok) {
+    const { key, values } = moduleMessage(answer.key, answer.values);
+    throw new StudioError(key, values);
+  }
   return answer.text;
 }

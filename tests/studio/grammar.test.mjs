@@ -17,6 +17,7 @@ const studio = process.env.VELORA_STUDIO_DIR;
 let module;
 let parseScript;
 let printScript;
+let format;
 
 before(async () => {
   assert.ok(studio, "VELORA_STUDIO_DIR names the built studio folder");
@@ -24,7 +25,17 @@ before(async () => {
   // (the .wasm handed over: this Emscripten's loader would fetch it by URL in Node.js)
   module = await createVeloraStudio({ wasmBinary: readFileSync(path.join(studio, "velora_studio.wasm")) });
   ({ parseScript, printScript } = await import(pathToFileURL(path.join(studio, "grammar.js"))));
+  ({ format } = await import(pathToFileURL(path.join(studio, "i18n.js"))));
 });
+
+// A refusal the page words in both languages: in English exactly as the
+// reader says it, in Japanese otherwise and with every value filled in.
+function expectWorded({ key, values }, english, where) {
+  assert.equal(format("en", key, values), english, where);
+  const ja = format("ja", key, values);
+  assert.notEqual(ja, english, where);
+  assert.doesNotMatch(ja, /\{\w+(:\w+)?\}/, where);
+}
 
 function fixtureNames(folder) {
   return readdirSync(path.join(fixtures, folder)).filter((name) => name.endsWith(".txt"));
@@ -86,17 +97,25 @@ test("every valid fixture gives its layers and sheets, and a printed one prints 
   }
 });
 
-test("every broken fixture is refused with its line and reason", () => {
+test("every broken fixture is refused with its line, column and reason, in English and Japanese", () => {
   const names = fixtureNames("broken");
   assert.ok(names.length >= 20);
   for (const name of names) {
-    const [line, reason] = readFileSync(path.join(fixtures, "broken", name.replace(/\.txt$/, ".error")), "utf8")
+    const [place, reason] = readFileSync(path.join(fixtures, "broken", name.replace(/\.txt$/, ".error")), "utf8")
       .split("\n");
+    const [line, column = 0] = place.split(":").map(Number);
     const parsed = parseScript(module, readFileSync(path.join(fixtures, "broken", name)));
     assert.equal(parsed.ok, false, `${name} was read`);
-    assert.equal(parsed.line, Number(line), `${name}: ${parsed.error}`);
+    assert.deepEqual([parsed.line, parsed.column], [line, column], `${name}: ${parsed.error}`);
     assert.ok(parsed.reason.includes(reason), `${name}: ${parsed.reason}`);
-    assert.equal(parsed.error, parsed.line > 0 ? `line ${parsed.line}: ${parsed.reason}` : parsed.reason, name);
+    const at = line === 0 ? "" : column === 0 ? `line ${line}: ` : `line ${line}, column ${column}: `;
+    assert.equal(parsed.error, at + parsed.reason, name);
+    expectWorded(parsed.message, parsed.error, name);
+  }
+  // The characters no fixture holds, each in its words.
+  for (const text of ["Start(Ｓ);", "Start(1);\u00a0", Buffer.from("Start(1); \x88\x9f", "latin1")]) {
+    const parsed = parseScript(module, text);
+    expectWorded(parsed.message, parsed.error, parsed.error);
   }
 });
 
@@ -105,6 +124,7 @@ test("what a C string cannot carry is refused, not cut short", () => {
   const nul = parseScript(module, `${call}${call}Start(1);\0Release(1);\n`);
   assert.deepEqual([nul.ok, nul.line], [false, 3]);
   assert.match(nul.error, /^line 3: .*NUL/);
+  expectWorded(nul.message, nul.error, "NUL");
   assert.equal(parseScript(module, Buffer.from(`${call}\0`)).line, 2);
   // Above the limit, with or without a NUL in it, the reader's own message.
   const large = `${call}${" ".repeat(1 << 20)}\0`;
@@ -123,6 +143,9 @@ test("the studio's limits refuse the first call beyond them, by its line", () =>
   assert.match(refused.reason, /more than 64 layers at once/);
   const crowd = parseScript(module, "Init(1, 8, 8, 0, 1, 1);\nSetNumof(1, 100001);\nStart(1);\n", { particles: 100000 });
   assert.deepEqual([crowd.ok, crowd.line], [false, 3]);
+  const all = parseScript(module, `${lines}\nSetNumof(1, 7);\nStart(1);\n`, { particles: 6 });
+  assert.match(all.error, /^line 67: Start brings the particles of all layers to 7/);
+  for (const parsed of [refused, crowd, all]) expectWorded(parsed.message, parsed.error, parsed.error);
 });
 
 test("a setup prints as the studio's layers, and what cannot be printed is refused by name", () => {
@@ -151,7 +174,12 @@ test("a setup prints as the studio's layers, and what cannot be printed is refus
     assert.throws(() => printScript(module, { layers: [bad], sheets: [] }), message);
   }
   assert.throws(() => printScript(module, { layers: [layer], sheets: [{ ...sheet, name: "two\nlines" }] }),
-    /cannot stand in a script/);
+    (error) => {
+      assert.equal(error.key, "script.print_sheet_name");
+      expectWorded(error, "the sheet name 'two\\x0Alines' cannot stand in a script: it is empty, holds a control "
+        + "character or is not UTF-8", "sheet name");
+      return true;
+    });
   assert.throws(() => printScript(module, { layers: [layer], sheets: [{ ...sheet, cell: 0 }] }),
     /sheets\[0\]\.cell is not a whole number from 1/);
 });

@@ -130,17 +130,23 @@ TEST(Script, EveryBrokenFixtureIsRefusedWithItsLineAndReason)
         ++fixtures;
         const std::string where = entry.path().filename().string();
         std::istringstream expected(Slurp(fs::path(entry.path()).replace_extension(".error")));
-        std::string line;
+        std::string place;  // "LINE" or "LINE:COLUMN"
         std::string reason;
-        std::getline(expected, line);
+        std::getline(expected, place);
         std::getline(expected, reason);
+        const int line = std::stoi(place);
+        const int column = place.find(':') == std::string::npos ? 0 : std::stoi(place.substr(place.find(':') + 1));
         try {
             ParseScript(Slurp(entry.path()));
             ADD_FAILURE() << where << " was read";
         } catch (const ScriptError& error) {
-            EXPECT_EQ(error.Line(), std::stoi(line)) << where << ": " << error.what();
+            EXPECT_EQ(error.Line(), line) << where << ": " << error.what();
+            EXPECT_EQ(error.Column(), column) << where << ": " << error.what();
             EXPECT_NE(error.Reason().find(reason), std::string::npos) << where << ": " << error.what();
-            EXPECT_EQ(std::string(error.what()).starts_with("line " + line + ": "), error.Line() > 0) << where;
+            const std::string at = line == 0     ? ""
+                                   : column == 0 ? "line " + std::to_string(line) + ": "
+                                                 : "line " + place.replace(place.find(':'), 1, ", column ") + ": ";
+            EXPECT_EQ(error.what(), at + error.Reason()) << where;
         }
     }
     EXPECT_GE(fixtures, 20);
@@ -159,6 +165,39 @@ TEST(Script, SizeIsBoundedAndMessagesQuoteLittle)
     EXPECT_EQ(Quote(std::string(39, 'a') + "\xC3\xA9" + "b"), "'" + std::string(39, 'a') + "\xC3\xA9...'");
     EXPECT_EQ(Quote("\xC3(\x7F\xED\xA0\x80"), "'\\xC3(\\x7F\\xED\\xA0\\x80'");
     EXPECT_EQ(Quote("\xF0\x9F\x8C\xB8"), "'\xF0\x9F\x8C\xB8'");
+}
+
+// What the fixtures leave out: every kind of character, UTF-8 or Shift_JIS,
+// is named with its column, and shown in the quote however long the line.
+TEST(Script, ACharacterThatIsNotAsciiInACallIsNamedWhereItIs)
+{
+    const struct {
+        std::string text;
+        int column;
+        std::string reason;
+    } cases[] = {
+        {"Init(1, 8, 8, 0, 1, \xEF\xBC\xA9);", 21, "a full-width letter (U+FF29)"},
+        {"Start(1)\xEF\xBC\x9B  // \xE3\x80\x80", 9, "full-width punctuation (U+FF1B)"},
+        {"Start(1);\xC2\xA0", 10, "a character that is not ASCII (U+00A0) in a call; calls are written in half-width "
+                                   "(ASCII) characters: 'Start(1);[U+00A0]'"},
+        {"Start(\x82\x50);", 7, "a full-width digit in Shift_JIS (U+FF11, bytes 82 50)"},
+        {"Start(1)\x81\x47", 9, "full-width punctuation in Shift_JIS (U+FF1B, bytes 81 47)"},
+        {"Start(1); \x88\x9F", 11, "a Shift_JIS character (bytes 88 9F) in a call; calls are written in half-width "
+                                    "(ASCII) characters: 'Start(1); \\x88\\x9F'"},
+        {"Start(1);\x81", 10, "a byte that is neither UTF-8 nor Shift_JIS (\\x81)"},
+        {"SetXSpeed(1, 0.5);" + std::string(30, ' ') + "\xE3\x80\x80 ", 49,
+         "'... 0.5);" + std::string(30, ' ') + "[U+3000]'"},
+    };
+    for (const auto& [text, column, reason] : cases) {
+        try {
+            ParseScript("Init(1, 8, 8, 0, 1, 1);\n" + text + "\n");
+            ADD_FAILURE() << text << " was read";
+        } catch (const ScriptError& error) {
+            EXPECT_EQ(error.Line(), 2) << error.what();
+            EXPECT_EQ(error.Column(), column) << error.what();
+            EXPECT_NE(error.Reason().find(reason), std::string::npos) << error.what();
+        }
+    }
 }
 
 TEST(Script, DrawingOrderFollowsTheCommentsAndTheStateFollowsTheCalls)

@@ -80,9 +80,15 @@ TEST(ScriptApi, AnAnswerIsJsonEvenForBytesThatAreNot)
         EXPECT_TRUE(std::string(velora_script_parse(changed.c_str())).starts_with(R"({"ok":)")) << changed;
     }
 
+    // The refusal in words and as a message: its key and values.
     const std::string answer = velora_script_parse("Init(1, 8, 8, 0, 1, 1);\nStart(\"\\\x01\xFF;\n");
-    EXPECT_EQ(answer, R"({"ok":false,"line":2,"error":"line 2: expected a call such as Start(1); not 'Start(\"\\\\x01\\xFF;'",)"
-                      R"("reason":"expected a call such as Start(1); not 'Start(\"\\\\x01\\xFF;'"})");
+    const std::string quote = R"('Start(\"\\\\x01\\xFF;')";
+    const std::string reason =
+        R"(a byte that is neither UTF-8 nor Shift_JIS (\\xFF) in a call; calls are written in half-width (ASCII) )"
+        R"(characters: )" + quote;
+    EXPECT_EQ(answer, R"({"ok":false,"line":2,"column":10,"error":"line 2, column 10: )" + reason + R"(","reason":")" +
+                          reason + R"(","key":"script.byte_in_call","values":{"byte":"\\xFF","text":")" + quote +
+                          R"("}})");
 }
 
 }  // namespace
