@@ -125,8 +125,6 @@ constexpr Signature kCalls[] = {
     {"Start", Op::Start, 0},       {"Release", Op::Release, 0},
 };
 
-constexpr std::int32_t kMaxSide = 4096;           // a field's width and height
-constexpr std::int32_t kMaxSpawned = 100000;      // particles one Start spawns
 constexpr std::string_view kRateForm = "// the engine draws handle H with rate R each frame";
 constexpr std::string_view kSheetForm =
     "// sprites A-B: sheet \"NAME\", C x R cells of S x S px[, margin M][, spacing P], row by row";

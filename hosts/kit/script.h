@@ -37,6 +37,10 @@ namespace velora::script {
 
 // Longest script read: a generous bound, far above any real one.
 inline constexpr std::size_t kMaxBytes = std::size_t{1} << 20;
+// What the tools draw at most: a field's width and height, and the
+// particles one Start spawns (the studio's page holds the same numbers).
+inline constexpr std::int32_t kMaxSide = 4096;
+inline constexpr std::int32_t kMaxSpawned = 100000;
 
 enum class Op { Init, SetType, SetNumof, SetMaxAmp, SetXSpeed, SetYSpeed, Start, Release };
 

@@ -7,11 +7,14 @@
 // exports), then CreateInterface, then SetInterface with the draw host and
 // the sprite bank.
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "contract/exports.h"
+#include "kit/script.h"
 #include "platform/web.h"
+#include "web/sprite_runs.h"
 #include "web/studio_host.h"
 
 namespace {
@@ -74,6 +77,17 @@ int velora_studio_draw(int handle, int rate)
 }
 
 void velora_studio_hold_clock(int held) { velora::platform::web::HoldClock(held != 0); }
+
+// The numbers the page holds too, as JSON: the largest field side, the
+// particles one Start spawns at most, and the first sprite number of a sheet.
+const char* velora_studio_limits()
+{
+    static char text[96];
+    std::snprintf(text, sizeof text, "{\"side\":%d,\"spawned\":%d,\"sheetBase\":%d}",
+                  static_cast<int>(velora::script::kMaxSide), static_cast<int>(velora::script::kMaxSpawned),
+                  static_cast<int>(velora::web::kSheetBase));
+    return text;
+}
 
 // The bank's runs, one a line: name, base, count, rotation groups, size,
 // separated by tabs.

@@ -22,14 +22,16 @@
 // name, columns, rows, cell, margin, spacing }. The module is the one
 // createVeloraStudio gives. No DOM here: Node.js tests import this module.
 import { msg, StudioError } from "./i18n.js";
+import { LAYER_KEYS as SETUP_LAYER_KEYS, SHEET_KEYS as SETUP_SHEET_KEYS } from "./settings.js";
 
 // The reader refuses a text longer than this many bytes; no more is copied
 // into the module (every character is at least one byte).
 const MAX_BYTES = 1 << 20;
 
-const LAYER_KEYS = ["handle", "width", "height", "base", "count", "rotation", "type", "numof", "maxAmp",
-  "xSpeed", "ySpeed", "rate", "started", "hidden"];
-const SHEET_KEYS = ["base", "count", "name", "columns", "rows", "cell", "margin", "spacing"];
+// What the module's printer takes of a layer and a sheet: the setup's keys,
+// with started and hidden in place of visible, and the sheet's name.
+const LAYER_KEYS = [...SETUP_LAYER_KEYS.filter((key) => key !== "visible"), "started", "hidden"];
+const SHEET_KEYS = [...SETUP_SHEET_KEYS, "name"];
 
 // The values of the module's messages that are words, given by their key
 // ("script.char.space"): put into words in the page's language.

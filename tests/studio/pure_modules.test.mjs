@@ -11,7 +11,7 @@ import { grammarReader, printScript, readScript, useGrammar } from "../../studio
 import { cutGeometry, detectGrid, packCells } from "../../studio/page/sheets.js";
 import { readAddress, readSetupFile, setupAddress, setupValue } from "../../studio/page/setup.js";
 import { layerWarnings } from "../../studio/page/warnings.js";
-import { DEFAULTS, OPENING_LAYERS } from "../../studio/page/settings.js";
+import { DEFAULTS, MAX_PARTICLES, MAX_SIDE, OPENING_LAYERS, SHEET_BASE } from "../../studio/page/settings.js";
 import { CATALOGS, format, msg, names, pickLanguage, text } from "../../studio/page/i18n.js";
 
 const BACKGROUNDS = ["141a3c,6a4c78", "000000,000000"];
@@ -20,6 +20,7 @@ const OPENING = OPENING_LAYERS.map((settings, i) => layer({ ...settings, handle:
 const GRID = { name: "petals, big.png", base: 200, count: 8, cell: 48, margin: 10, spacing: 2, columns: 4, rows: 2 };
 
 let parse;
+let limits;  // the same numbers as the module's C++ holds them
 
 before(async () => {
   assert.ok(process.env.VELORA_STUDIO_DIR, "VELORA_STUDIO_DIR names the built studio folder");
@@ -28,6 +29,7 @@ before(async () => {
   const module = await createVeloraStudio({ wasmBinary: readFileSync(path.join(studio, "velora_studio.wasm")) });
   parse = grammarReader(module);
   useGrammar(module);
+  limits = JSON.parse(module.UTF8ToString(module._velora_studio_limits()));
 });
 
 // An RGBA sheet: columns x rows cells of cell px after margin, spacing apart;
@@ -156,6 +158,10 @@ function placeholders(template) {
   const texts = typeof template === "object" ? Object.values(template) : [template];
   return [...new Set(texts.join(" ").match(/\{\w+(?::\w+)?\}/g) ?? [])].sort();
 }
+
+test("the page's limits are the numbers the plug-in's host and the script reader hold", () => {
+  assert.deepEqual({ side: MAX_SIDE, spawned: MAX_PARTICLES, sheetBase: SHEET_BASE }, limits);
+});
 
 test("the two catalogs hold the same keys with the same placeholders, and every key the page names", () => {
   const { en, ja } = CATALOGS;

@@ -290,22 +290,38 @@ TEST(Script, SpeedsPrintAsTheShortestTextOfTheirFloat)
 // The guide for script authors shows its three worked setups (petals, snow,
 // two layers for depth) in this text: each must read back as the layers its
 // prose describes, so that pasting it into the studio or the previewer works.
-TEST(Script, TheGuidesWorkedSetupsReadAsTheLayersTheyDescribe)
+// The code blocks of a guide that make layers, in order, as text.
+std::vector<std::string> SetupBlocks(const char* path)
 {
-    std::ifstream file(VELORA_GUIDE);
-    ASSERT_TRUE(file) << VELORA_GUIDE;
+    std::ifstream file(path);
+    EXPECT_TRUE(file) << path;
     std::stringstream stream;
     stream << file.rdbuf();
     const std::string guide = stream.str();
-    std::vector<Script> setups;  // the code blocks that make layers, in order
+    std::vector<std::string> blocks;
     for (std::size_t open = guide.find("```\n"); open != std::string::npos;) {
         const std::size_t close = guide.find("```", open + 4);
-        ASSERT_NE(close, std::string::npos) << "an unclosed code block";
+        if (close == std::string::npos) {
+            ADD_FAILURE() << path << ": an unclosed code block";
+            break;
+        }
         const std::string block = guide.substr(open + 4, close - open - 4);
         if (block.find("Init(") != std::string::npos) {
-            setups.push_back(ParseScript(block));
+            blocks.push_back(block);
         }
         open = guide.find("```\n", close + 3);
+    }
+    return blocks;
+}
+
+TEST(Script, TheGuidesWorkedSetupsReadAsTheLayersTheyDescribe)
+{
+    const std::vector<std::string> blocks = SetupBlocks(VELORA_GUIDE);
+    // The Japanese guide shows the very same setups: the tools read them.
+    EXPECT_EQ(SetupBlocks(VELORA_GUIDE_JA), blocks);
+    std::vector<Script> setups;
+    for (const std::string& block : blocks) {
+        setups.push_back(ParseScript(block));
     }
     ASSERT_EQ(setups.size(), 3u);
 
