@@ -4,6 +4,7 @@
 # python3-markdown).
 #
 #   velora_guide_sources(<var>)    the Markdown files, English first
+#   velora_guide_names(<var>)      the HTML files' names, in the same order
 #   velora_guides(<target> <folder> [BESIDE <name>...])
 #       a target that writes the HTML guides into <folder>; the guides may
 #       link to the BESIDE files (those that come with them). Sets
@@ -15,6 +16,17 @@ function(velora_guide_sources var)
     set(${var} ${PROJECT_SOURCE_DIR}/docs/GUIDE.md ${translations} PARENT_SCOPE)
 endfunction()
 
+function(velora_guide_names var)
+    velora_guide_sources(sources)
+    set(names)
+    foreach(source IN LISTS sources)
+        get_filename_component(name ${source} NAME)
+        string(REGEX REPLACE "\\.md$" ".html" name ${name})
+        list(APPEND names ${name})
+    endforeach()
+    set(${var} ${names} PARENT_SCOPE)
+endfunction()
+
 function(velora_guides target folder)
     cmake_parse_arguments(PARSE_ARGV 2 guides "" "" "BESIDE")
     find_program(VELORA_DEBIAN_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
@@ -24,13 +36,8 @@ function(velora_guides target folder)
         message(FATAL_ERROR "The guides are made with Python-Markdown: apt-get install python3-markdown")
     endif()
     velora_guide_sources(sources)
-    set(outputs)
-    set(pictures)
-    foreach(source IN LISTS sources)
-        get_filename_component(name ${source} NAME)
-        string(REGEX REPLACE "\\.md$" ".html" name ${name})
-        list(APPEND outputs ${folder}/${name})
-    endforeach()
+    velora_guide_names(outputs)
+    list(TRANSFORM outputs PREPEND ${folder}/)
     # The pictures they show, by name beside them in docs/.
     file(GLOB pictures ${PROJECT_SOURCE_DIR}/docs/*.png)
     set(beside)
