@@ -188,6 +188,28 @@ add_test(NAME windows.i686.release.reproducible
         ${VELORA_WINDOWS_I686_DIR}/dist/${VELORA_RELEASE_FOLDER}-win32.zip)
 set_tests_properties(windows.i686.release.reproducible PROPERTIES TIMEOUT 600)
 
+# The shipped studio file opened from disk in Debian's Chromium and Firefox
+# ESR, in English and in Japanese: the everyday flow, nothing loaded from the
+# network, the time to the first frame (tests/studio/studio_file.test.mjs).
+if(VELORA_WEB_TESTS)
+    find_program(VELORA_NODE NAMES node nodejs REQUIRED)
+    find_program(VELORA_NPM NAMES npm REQUIRED)
+    find_program(VELORA_CHROMIUM NAMES chromium PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+    find_program(VELORA_FIREFOX NAMES firefox-esr PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+    add_test(NAME web.studio.release_file
+        COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/studio/run_file_tests.py
+            --file ${VELORA_SHIPPED_DIR}/DrawVelora-studio.html
+            --web ${PROJECT_SOURCE_DIR}/studio
+            --work ${CMAKE_BINARY_DIR}/studio-file-tests
+            --node ${VELORA_NODE} --npm ${VELORA_NPM}
+            --chromium ${VELORA_CHROMIUM} --firefox ${VELORA_FIREFOX}
+            --timeout 840)
+    set_tests_properties(web.studio.release_file PROPERTIES
+        LABELS web
+        TIMEOUT 900
+        FIXTURES_REQUIRED velora_shipped_dll)
+endif()
+
 set_tests_properties(windows.i686.exports windows.i686.end_to_end windows.i686.release.imports
     windows.i686.release.addr2line PROPERTIES FIXTURES_REQUIRED velora_shipped_dll)
 set_tests_properties(windows.i686.release.package windows.i686.release.imports

@@ -3,9 +3,9 @@
 
 Serves the built studio folder on a free port of 127.0.0.1 (a server thread
 of this process), installs the tests' npm packages with `npm ci` into a work
-folder (playwright-core only: it drives Debian's Chromium and never downloads
-a browser), runs the Node test script against the page, and stops the
-server. The exit status is the test script's.
+folder (of them these tests use playwright-core, which drives Debian's
+Chromium and never downloads a browser), runs the Node test script against
+the page, and stops the server. The exit status is the test script's.
 """
 
 import argparse
@@ -17,6 +17,7 @@ import signal
 import subprocess
 import sys
 import threading
+import time
 
 
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
@@ -32,12 +33,34 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
         pass
 
 
+def end_group(group, grace):
+    """Ends every process still in the process group: SIGTERM (so that a
+    browser driver closes the browser it started), then SIGKILL after grace
+    seconds. Returns whether any process was left."""
+    try:
+        os.killpg(group, signal.SIGTERM)
+    except ProcessLookupError:
+        return False
+    deadline = time.monotonic() + grace
+    while time.monotonic() < deadline:
+        try:
+            os.killpg(group, 0)
+        except ProcessLookupError:
+            return True
+        time.sleep(0.1)
+    try:
+        os.killpg(group, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    return True
+
+
 def run_ended(command, env, timeout):
     """Runs command in a process group of its own and returns its status.
 
-    On a timeout or an interruption the group gets SIGTERM first (so that
-    playwright closes the Chromium it started), then SIGKILL after a grace
-    period: no process of the run outlives it.
+    On a timeout or an interruption, and after a normal end too, whatever is
+    left of the group (a browser the run did not close) is ended: no process
+    of the run outlives it.
     """
     process = subprocess.Popen(command, env=env, start_new_session=True)
     try:
@@ -46,13 +69,23 @@ def run_ended(command, env, timeout):
         print(f"the browser tests took longer than {timeout} s: stopped", file=sys.stderr)
         return 1
     finally:
+        if end_group(process.pid, grace=15):
+            print("ended the processes the browser tests left behind", file=sys.stderr)
         if process.poll() is None:
-            os.killpg(process.pid, signal.SIGTERM)
-            try:
-                process.wait(timeout=15)
-            except subprocess.TimeoutExpired:
-                os.killpg(process.pid, signal.SIGKILL)
-                process.wait()
+            process.wait()
+
+
+def npm_ci(npm, web, work):
+    """Installs the packages of web's package-lock.json, the tests' too, into
+    work (no browser is downloaded). Returns npm's status."""
+    os.makedirs(work, exist_ok=True)
+    for name in ("package.json", "package-lock.json"):
+        shutil.copyfile(os.path.join(web, name), os.path.join(work, name))
+    env = dict(os.environ, PUPPETEER_SKIP_DOWNLOAD="1")
+    status = subprocess.run([npm, "ci", "--no-audit", "--no-fund", "--loglevel=error"], cwd=work, env=env).returncode
+    if status != 0:
+        print("npm ci failed", file=sys.stderr)
+    return status
 
 
 def main():
@@ -75,13 +108,9 @@ def main():
         print(f"no Chromium at {args.chromium} (Debian package chromium)", file=sys.stderr)
         return 1
 
-    os.makedirs(args.work, exist_ok=True)
-    for name in ("package.json", "package-lock.json"):
-        shutil.copyfile(os.path.join(args.web, name), os.path.join(args.work, name))
-    npm = subprocess.run([args.npm, "ci", "--no-audit", "--no-fund", "--loglevel=error"], cwd=args.work)
-    if npm.returncode != 0:
-        print("npm ci failed", file=sys.stderr)
-        return npm.returncode
+    status = npm_ci(args.npm, args.web, args.work)
+    if status != 0:
+        return status
 
     handler = functools.partial(QuietHandler, directory=args.studio)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
