@@ -5,7 +5,11 @@
 # (DrawVelora-studio.html), the guides for script authors as HTML
 # (GUIDE.html, GUIDE.<language>.html), the modes picture and SHA256SUMS, whose
 # bytes depend on those files' contents only (cmake/package_release.py). The
-# workflow preset "release" makes it in dist/ of the checkout.
+# workflow preset "release" makes it in dist/ of the checkout; the preset
+# "windows-i686" builds the DLL alone (VELORA_RELEASE_ZIP off).
+if(NOT VELORA_RELEASE_ZIP)
+    return()
+endif()
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 include(${PROJECT_SOURCE_DIR}/cmake/NestedBuild.cmake)
 include(${PROJECT_SOURCE_DIR}/cmake/Guides.cmake)
