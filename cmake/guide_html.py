@@ -46,7 +46,7 @@ h1, h2, h3 { line-height: 1.35; }
 h2 { margin-top: 2em; padding-bottom: .2em; border-bottom: 1px solid #d0d7de; }
 code, pre { font-family: Consolas, "BIZ UDGothic", "MS Gothic", ui-monospace, "Noto Sans Mono CJK JP", monospace;
   font-size: .9em; }
-code { padding: .1em .3em; background: #eff1f3; border-radius: 4px; overflow-wrap: anywhere; }
+code { padding: .1em .3em; background: #eff1f3; border-radius: 4px; overflow-wrap: break-word; }
 pre { padding: .8em 1em; background: #f6f8fa; border-radius: 6px; overflow-x: auto; line-height: 1.5; }
 pre code { padding: 0; background: none; overflow-wrap: normal; }
 table { display: block; overflow-x: auto; border-collapse: collapse; }
