@@ -9,6 +9,7 @@ the page, and stops the server. The exit status is the test script's.
 """
 
 import argparse
+import ctypes
 import functools
 import http.server
 import os
@@ -18,6 +19,9 @@ import subprocess
 import sys
 import threading
 import time
+
+
+PR_SET_CHILD_SUBREAPER = 36  # <linux/prctl.h>
 
 
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
@@ -33,46 +37,103 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
         pass
 
 
-def end_group(group, grace):
-    """Ends every process still in the process group: SIGTERM (so that a
-    browser driver closes the browser it started), then SIGKILL after grace
-    seconds. Returns whether any process was left."""
-    try:
-        os.killpg(group, signal.SIGTERM)
-    except ProcessLookupError:
-        return False
-    deadline = time.monotonic() + grace
-    while time.monotonic() < deadline:
+def adopt_orphans():
+    """Makes this process the one that inherits the orphans of its
+    descendants (Linux's child subreaper): the browsers leave the drivers'
+    process group and session (the drivers start them detached, their crash
+    handlers detach once more), but not this process's tree."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
+        raise OSError(ctypes.get_errno(), "prctl(PR_SET_CHILD_SUBREAPER)")
+
+
+def descendants():
+    """The live processes below this one: {pid: command name}."""
+    parents, names = {}, {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
         try:
-            os.killpg(group, 0)
-        except ProcessLookupError:
-            return True
-        time.sleep(0.1)
-    try:
-        os.killpg(group, signal.SIGKILL)
-    except ProcessLookupError:
-        pass
-    return True
+            with open(f"/proc/{entry}/stat", encoding="utf-8", errors="replace") as stat:
+                head, _, tail = stat.read().rpartition(")")
+        except OSError:
+            continue  # gone meanwhile
+        state, parent = tail.split()[:2]
+        if state != "Z":
+            parents[int(entry)] = int(parent)
+            names[int(entry)] = head.partition("(")[2]
+    found, frontier = {}, [os.getpid()]
+    while frontier:
+        parent = frontier.pop()
+        for pid, its_parent in parents.items():
+            if its_parent == parent and pid not in found:
+                found[pid] = names[pid]
+                frontier.append(pid)
+    return found
+
+
+def reap():
+    """Collects the exit status of adopted orphans that have ended."""
+    while True:
+        try:
+            pid, _ = os.waitpid(-1, os.WNOHANG)
+        except ChildProcessError:
+            return
+        if pid == 0:
+            return
+
+
+def end_descendants(grace):
+    """Ends every process still below this one: SIGTERM, then SIGKILL after
+    grace seconds. Returns the names of those there were."""
+    left = descendants()
+    for signal_number in (signal.SIGTERM, signal.SIGKILL):
+        for pid in descendants():
+            try:
+                os.kill(pid, signal_number)
+            except ProcessLookupError:
+                pass
+        deadline = time.monotonic() + (grace if signal_number == signal.SIGTERM else 5)
+        while time.monotonic() < deadline:
+            reap()
+            if not descendants():
+                return sorted(set(left.values()))
+            time.sleep(0.1)
+    reap()
+    return sorted(set(left.values()))
 
 
 def run_ended(command, env, timeout):
     """Runs command in a process group of its own and returns its status.
 
-    On a timeout or an interruption, and after a normal end too, whatever is
-    left of the group (a browser the run did not close) is ended: no process
-    of the run outlives it.
+    On a timeout or an interruption the group gets SIGTERM first (so that the
+    browser drivers close the browsers they started), then SIGKILL after a
+    grace period. After that, and after a normal end too, every process left
+    below this one (a browser that was not closed, its crash handler) is
+    ended: no process of the run outlives it.
     """
+    adopt_orphans()
     process = subprocess.Popen(command, env=env, start_new_session=True)
     try:
-        return process.wait(timeout=timeout)
+        status = process.wait(timeout=timeout)
+        if status < 0:
+            print(f"the browser tests were ended by signal {-status}", file=sys.stderr)
+            return 1
+        return status
     except subprocess.TimeoutExpired:
         print(f"the browser tests took longer than {timeout} s: stopped", file=sys.stderr)
         return 1
     finally:
-        if end_group(process.pid, grace=15):
-            print("ended the processes the browser tests left behind", file=sys.stderr)
         if process.poll() is None:
-            process.wait()
+            os.killpg(process.pid, signal.SIGTERM)
+            try:
+                process.wait(timeout=15)
+            except subprocess.TimeoutExpired:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+        left = end_descendants(grace=15)
+        if left:
+            print(f"ended what the browser tests left running: {', '.join(left)}", file=sys.stderr)
 
 
 def npm_ci(npm, web, work):

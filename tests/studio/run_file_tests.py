@@ -7,9 +7,10 @@ Installs the tests' npm packages with `npm ci` into a work folder
 downloaded), writes a sprite sheet PNG into a temporary folder, listens on a
 socket of 127.0.0.1 that the browsers take as their proxy (any connection to
 it is something the page loaded from the network: it fails the run), and runs
-studio_file.test.mjs in a process group of its own, which is ended with every
-browser in it. The temporary folder (browser profiles, downloads, the sheet,
-TMPDIR of the run) is removed. The exit status is the test script's, or 1
+studio_file.test.mjs in a process group of its own; every process left below
+this one afterwards, a browser included, is ended (run_ended). The temporary
+folder (browser profiles, downloads, the sheet, TMPDIR of the run) is
+removed. The exit status is the test script's, or 1
 when anything connected to the proxy socket.
 """
 
