@@ -142,15 +142,21 @@ set_tests_properties(windows.i686.exports windows.x86_64.exports
     PROPERTIES LABELS windows)
 
 # The release zip (cmake/ReleasePackage.cmake, made by the i686 tree), checked
-# as a user receives it and unpacked for the tests that load the shipped DLL:
-# its five entries with fixed time and mode, SHA256SUMS matching, the
-# stripped DLL at most 128 KB.
+# as a user receives it and unpacked for the tests that load the shipped DLL
+# or open the shipped studio file: its entries (DLL, debug file, studio file,
+# the guides, picture, sums) with fixed time and mode, SHA256SUMS matching,
+# the stripped DLL at most 128 KB, no HTML file naming the folders it was
+# built in.
+include(${CMAKE_CURRENT_LIST_DIR}/Guides.cmake)
+velora_guide_names(guide_names)
+list(JOIN guide_names "," guide_names)
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 find_program(VELORA_I686_ADDR2LINE NAMES i686-w64-mingw32-addr2line REQUIRED)
 add_test(NAME windows.i686.release.package
     COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/release/check_package.py
         ${VELORA_WINDOWS_I686_DIR}/dist/${VELORA_RELEASE_FOLDER}-win32.zip ${VELORA_RELEASE_FOLDER}
-        ${VELORA_WINDOWS_I686_DIR}/shipped 131072)
+        ${VELORA_WINDOWS_I686_DIR}/shipped 131072 --guides ${guide_names}
+        --forbid ${PROJECT_SOURCE_DIR} --forbid ${CMAKE_BINARY_DIR})
 set_tests_properties(windows.i686.release.package PROPERTIES
     FIXTURES_SETUP velora_shipped_dll
     FAIL_REGULAR_EXPRESSION "FAILED")
@@ -181,6 +187,28 @@ add_test(NAME windows.i686.release.reproducible
     COMMAND sh ${PROJECT_SOURCE_DIR}/tests/release/reproducible_release.sh ${PROJECT_SOURCE_DIR}
         ${VELORA_WINDOWS_I686_DIR}/dist/${VELORA_RELEASE_FOLDER}-win32.zip)
 set_tests_properties(windows.i686.release.reproducible PROPERTIES TIMEOUT 600)
+
+# The shipped studio file opened from disk in Debian's Chromium and Firefox
+# ESR, in English and in Japanese: the everyday flow, nothing loaded from the
+# network, the time to the first frame (tests/studio/studio_file.test.mjs).
+if(VELORA_WEB_TESTS)
+    find_program(VELORA_NODE NAMES node nodejs REQUIRED)
+    find_program(VELORA_NPM NAMES npm REQUIRED)
+    find_program(VELORA_CHROMIUM NAMES chromium PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+    find_program(VELORA_FIREFOX NAMES firefox-esr PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+    add_test(NAME web.studio.release_file
+        COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/studio/run_file_tests.py
+            --file ${VELORA_SHIPPED_DIR}/DrawVelora-studio.html
+            --web ${PROJECT_SOURCE_DIR}/studio
+            --work ${CMAKE_BINARY_DIR}/studio-file-tests
+            --node ${VELORA_NODE} --npm ${VELORA_NPM}
+            --chromium ${VELORA_CHROMIUM} --firefox ${VELORA_FIREFOX}
+            --timeout 840)
+    set_tests_properties(web.studio.release_file PROPERTIES
+        LABELS web
+        TIMEOUT 900
+        FIXTURES_REQUIRED velora_shipped_dll)
+endif()
 
 set_tests_properties(windows.i686.exports windows.i686.end_to_end windows.i686.release.imports
     windows.i686.release.addr2line PROPERTIES FIXTURES_REQUIRED velora_shipped_dll)

@@ -7,6 +7,9 @@ option(VELORA_PREVIEWER "Build the reference host and the previewer (Linux; pixm
 option(VELORA_VALIDATOR "Build the plug-in validator" ON)
 option(VELORA_BENCHMARKS "Build the benchmarks (Google Benchmark)" ON)
 option(VELORA_WINE_HOST "In a Windows build: the test host and stand-in engine modules run under Wine" OFF)
+option(VELORA_RELEASE_ZIP
+    "In a 32-bit Windows build: the release zip, with the studio file (Emscripten, Node.js, npm) and the HTML guides (python3-markdown)"
+    ON)
 
 # How it is built.
 option(VELORA_SANITIZE "Build everything with ASan, LSan and UBSan" OFF)

@@ -3,11 +3,11 @@
 
 usage: package_release.py OUTPUT.zip FOLDER NAME=PATH [NAME=PATH ...]
 
-Every NAME=PATH is stored as FOLDER/NAME, in the order given, followed by
-FOLDER/SHA256SUMS (the SHA-256 of each, in `sha256sum -c` form). Entries carry
-a fixed time (SOURCE_DATE_EPOCH where set, else 1980-01-01 00:00), fixed
-permissions (rw-r--r--) and no owner, so the zip depends on the files'
-contents only. It is written beside OUTPUT and renamed when complete; on any
+Every NAME=PATH is stored as FOLDER/NAME (ASCII names only), in the order
+given, followed by FOLDER/SHA256SUMS (the SHA-256 of each, in `sha256sum -c`
+form). Entries carry a fixed time (SOURCE_DATE_EPOCH where set, else
+1980-01-01 00:00), fixed permissions (rw-r--r--) and no owner, so the zip
+depends on the files' contents only. It is written beside OUTPUT and renamed when complete; on any
 failure OUTPUT is left as it was, the reason is printed and the exit status
 is 1.
 """
@@ -50,6 +50,11 @@ def main(argv):
         name, sep, path = pair.partition("=")
         if not sep or not name or not path:
             print(f"package_release: {pair!r} is not NAME=PATH", file=sys.stderr)
+            return 2
+        # Explorer shows a zip's names in the system's code page when they
+        # are not marked UTF-8: only ASCII reads the same everywhere.
+        if not (name + folder).isascii():
+            print(f"package_release: {folder}/{name} is not an ASCII name", file=sys.stderr)
             return 2
         try:
             with open(path, "rb") as source:

@@ -1,11 +1,13 @@
 #!/bin/sh
 # Builds the release zip once more from a copy of the sources in another
 # folder (another path, another length) and compares it with the one given,
-# byte for byte: the DLL, its debug file and the zip must not depend on where
-# or when they were built.
+# byte for byte: the DLL, its debug file, the studio file (Emscripten's output
+# and esbuild's bundle), the guides and the zip must not depend on where or
+# when they were built.
 #
 # usage: reproducible_release.sh SOURCE_DIR REFERENCE_ZIP
-# Needs CMake, Ninja and the i686 MinGW-w64 compilers; cleans up after itself.
+# Needs what the release needs (CMake, Ninja, the i686 MinGW-w64 compilers,
+# Emscripten, Node.js and npm, python3-markdown); cleans up after itself.
 set -eu
 if [ $# -ne 2 ]; then
     echo "usage: $0 SOURCE_DIR REFERENCE_ZIP" >&2
@@ -22,11 +24,13 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/velora-reproducible.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 copy="$work/another checkout of DrawVelora"
 mkdir -p "$copy/docs"
-# What the DLL and the zip are made of (with the folders the top level adds).
-for item in CMakeLists.txt cmake dll hosts tools; do
+# What the DLL, the studio file and the zip are made of (with the folders the
+# top level adds), without a developer's node_modules.
+for item in CMakeLists.txt cmake dll hosts tools studio; do
     cp -R "$source_dir/$item" "$copy/"
 done
-cp "$source_dir/docs/GUIDE.md" "$source_dir/docs/modes.png" "$copy/docs/"
+rm -rf "$copy/studio/node_modules"
+cp "$source_dir"/docs/GUIDE*.md "$source_dir/docs/modes.png" "$copy/docs/"
 
 cmake -S "$copy" -B "$copy/out" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$copy/cmake/toolchains/i686-w64-mingw32.cmake" \

@@ -3,12 +3,13 @@
 
 Serves the built studio folder on a free port of 127.0.0.1 (a server thread
 of this process), installs the tests' npm packages with `npm ci` into a work
-folder (playwright-core only: it drives Debian's Chromium and never downloads
-a browser), runs the Node test script against the page, and stops the
-server. The exit status is the test script's.
+folder (of them these tests use playwright-core, which drives Debian's
+Chromium and never downloads a browser), runs the Node test script against
+the page, and stops the server. The exit status is the test script's.
 """
 
 import argparse
+import ctypes
 import functools
 import http.server
 import os
@@ -17,6 +18,10 @@ import signal
 import subprocess
 import sys
 import threading
+import time
+
+
+PR_SET_CHILD_SUBREAPER = 36  # <linux/prctl.h>
 
 
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
@@ -32,16 +37,89 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
         pass
 
 
+def adopt_orphans():
+    """Makes this process the one that inherits the orphans of its
+    descendants (Linux's child subreaper): the browsers leave the drivers'
+    process group and session (the drivers start them detached, their crash
+    handlers detach once more), but not this process's tree."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
+        raise OSError(ctypes.get_errno(), "prctl(PR_SET_CHILD_SUBREAPER)")
+
+
+def descendants():
+    """The live processes below this one: {pid: command name}."""
+    parents, names = {}, {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat", encoding="utf-8", errors="replace") as stat:
+                head, _, tail = stat.read().rpartition(")")
+        except OSError:
+            continue  # gone meanwhile
+        state, parent = tail.split()[:2]
+        if state != "Z":
+            parents[int(entry)] = int(parent)
+            names[int(entry)] = head.partition("(")[2]
+    found, frontier = {}, [os.getpid()]
+    while frontier:
+        parent = frontier.pop()
+        for pid, its_parent in parents.items():
+            if its_parent == parent and pid not in found:
+                found[pid] = names[pid]
+                frontier.append(pid)
+    return found
+
+
+def reap():
+    """Collects the exit status of adopted orphans that have ended."""
+    while True:
+        try:
+            pid, _ = os.waitpid(-1, os.WNOHANG)
+        except ChildProcessError:
+            return
+        if pid == 0:
+            return
+
+
+def end_descendants(grace):
+    """Ends every process still below this one: SIGTERM, then SIGKILL after
+    grace seconds. Returns the names of those there were."""
+    left = descendants()
+    for signal_number in (signal.SIGTERM, signal.SIGKILL):
+        for pid in descendants():
+            try:
+                os.kill(pid, signal_number)
+            except ProcessLookupError:
+                pass
+        deadline = time.monotonic() + (grace if signal_number == signal.SIGTERM else 5)
+        while time.monotonic() < deadline:
+            reap()
+            if not descendants():
+                return sorted(set(left.values()))
+            time.sleep(0.1)
+    reap()
+    return sorted(set(left.values()))
+
+
 def run_ended(command, env, timeout):
     """Runs command in a process group of its own and returns its status.
 
-    On a timeout or an interruption the group gets SIGTERM first (so that
-    playwright closes the Chromium it started), then SIGKILL after a grace
-    period: no process of the run outlives it.
+    On a timeout or an interruption the group gets SIGTERM first (so that the
+    browser drivers close the browsers they started), then SIGKILL after a
+    grace period. After that, and after a normal end too, every process left
+    below this one (a browser that was not closed, its crash handler) is
+    ended: no process of the run outlives it.
     """
+    adopt_orphans()
     process = subprocess.Popen(command, env=env, start_new_session=True)
     try:
-        return process.wait(timeout=timeout)
+        status = process.wait(timeout=timeout)
+        if status < 0:
+            print(f"the browser tests were ended by signal {-status}", file=sys.stderr)
+            return 1
+        return status
     except subprocess.TimeoutExpired:
         print(f"the browser tests took longer than {timeout} s: stopped", file=sys.stderr)
         return 1
@@ -53,6 +131,22 @@ def run_ended(command, env, timeout):
             except subprocess.TimeoutExpired:
                 os.killpg(process.pid, signal.SIGKILL)
                 process.wait()
+        left = end_descendants(grace=15)
+        if left:
+            print(f"ended what the browser tests left running: {', '.join(left)}", file=sys.stderr)
+
+
+def npm_ci(npm, web, work):
+    """Installs the packages of web's package-lock.json, the tests' too, into
+    work (no browser is downloaded). Returns npm's status."""
+    os.makedirs(work, exist_ok=True)
+    for name in ("package.json", "package-lock.json"):
+        shutil.copyfile(os.path.join(web, name), os.path.join(work, name))
+    env = dict(os.environ, PUPPETEER_SKIP_DOWNLOAD="1")
+    status = subprocess.run([npm, "ci", "--no-audit", "--no-fund", "--loglevel=error"], cwd=work, env=env).returncode
+    if status != 0:
+        print("npm ci failed", file=sys.stderr)
+    return status
 
 
 def main():
@@ -75,13 +169,9 @@ def main():
         print(f"no Chromium at {args.chromium} (Debian package chromium)", file=sys.stderr)
         return 1
 
-    os.makedirs(args.work, exist_ok=True)
-    for name in ("package.json", "package-lock.json"):
-        shutil.copyfile(os.path.join(args.web, name), os.path.join(args.work, name))
-    npm = subprocess.run([args.npm, "ci", "--no-audit", "--no-fund", "--loglevel=error"], cwd=args.work)
-    if npm.returncode != 0:
-        print("npm ci failed", file=sys.stderr)
-        return npm.returncode
+    status = npm_ci(args.npm, args.web, args.work)
+    if status != 0:
+        return status
 
     handler = functools.partial(QuietHandler, directory=args.studio)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
