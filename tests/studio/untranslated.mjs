@@ -1,15 +1,17 @@
 // Words of the studio page left in English: what a person reads on the page
 // (its visible text, the page's title) and what a screen reader says for it
-// (aria-label, title, alt, placeholder, a button's value), outside the
-// subtrees marked translate="no" (the plug-in's messages, call names, script
-// text, file names, the names of the languages) and outside hidden ones.
+// (aria-label, title, alt, placeholder, a button's value, what an empty
+// list shows), outside the subtrees marked translate="no" (the plug-in's
+// messages, call names, script text, the names of the languages) and
+// outside hidden ones.
 //
 //   const found = englishWords(await page.evaluate(pageTexts));
 //   // [{ where: "#pause", text: "Pause", words: ["Pause"] }, ...]
 
 // Runs in the page (pass it to evaluate): every piece of text with where it is.
 export function pageTexts() {
-  const NAMES = ["aria-label", "title", "alt", "placeholder"];
+  // (data-empty: what an empty list shows, through the stylesheet)
+  const NAMES = ["aria-label", "title", "alt", "placeholder", "data-empty"];
   const where = (element) => {
     const named = element.closest("[id]");
     const tag = element.tagName.toLowerCase();
@@ -35,10 +37,13 @@ export function pageTexts() {
   return found;
 }
 
-// What stays as it is in a Japanese page: units, and names written as code
-// or acronyms, recognised by their capitals (DrawVelora, SetType, BlendRect,
-// maxAmp, WebM, PNG, JSON).
-const KEPT = new Set(["px", "fps", "ms"]);
+// What stays as it is in a Japanese page: units; the script's own words,
+// which a script is written in whatever the language (its calls, and numof,
+// which the controls name); names written as code or acronyms, recognised by
+// their capitals (DrawVelora, SetType, BlendRect, maxAmp, WebM, PNG, JSON);
+// and file names ("petals.png", "drawvelora.webm"), which are the user's.
+const KEPT = new Set(["px", "fps", "ms", "Init", "Start", "Release", "Draw", "numof"]);
+const FILE_NAME = /[\w.-]+\.[A-Za-z0-9]{2,5}\b/g;
 
 function isCode(word) {
   return /[a-z][A-Z]/.test(word) || /^[A-Z0-9]+$/.test(word);
@@ -49,6 +54,7 @@ export function englishWords(texts) {
   return texts.map(({ where, text }) => ({
     where,
     text,
-    words: (text.match(/[A-Za-z][A-Za-z']+/g) ?? []).filter((word) => !KEPT.has(word) && !isCode(word)),
+    words: (text.replace(FILE_NAME, " ").match(/[A-Za-z][A-Za-z']+/g) ?? [])
+      .filter((word) => !KEPT.has(word) && !isCode(word)),
   })).filter(({ words }) => words.length > 0);
 }

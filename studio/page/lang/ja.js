@@ -160,7 +160,7 @@ export default {
   "copy.selected": "選択しました。Ctrl+C（Mac では ⌘C）でコピーしてください。",
   "copy.notCopied": "コピーできませんでした: {error}。",
   "paste.summary": "スクリプトを貼り付け",
-  "paste.hint": "「コピー」で得られる形式のスクリプト（Init、各 Set 呼び出し、Start、// コメント）から、" +
+  "paste.hint": "「コピー」で得られる形式のスクリプト（Init、SetType などの設定、Start、// コメント）から、" +
     "Init の順に、ハンドルごとに 1 つずつレイヤーを作り直します。",
   "paste.box": "レイヤーを作り直すスクリプト",
   "paste.apply": "レイヤーを作り直す",
