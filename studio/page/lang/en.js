@@ -54,7 +54,7 @@ export default {
 
   // ---- Sprite sheets ---------------------------------------------------------
   "sheets.heading": "Your own sprites:",
-  "sheets.drop": "drop sprite sheet images here, or",
+  "sheets.drop": "drop sprite sheet images here, or ",
   "sheets.choose": "choose one",
   "sheets.afterChoose": ".",
   "sheets.file": "Sprite sheet image",

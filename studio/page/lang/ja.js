@@ -56,7 +56,7 @@ export default {
   "sheets.file": "スプライトシートの画像",
   "sheets.explain": "シートは、グリッドの周りの余白とセルの間隔を除いて、S × S のセルに行ごとに切り分けられます。" +
     "シートごとに専用のスプライト番号（100 以降）が付き、選択中のレイヤーで使われます。セルの 1 行が 1 つの回転グループです。",
-  "grid.cellLabel": "S（セルの大きさ, px）",
+  "grid.cellLabel": "S（セルの大きさ、px）",
   "grid.marginLabel": "余白（px）",
   "grid.spacingLabel": "間隔（px）",
   "grid.auto": "自動",
