@@ -5,7 +5,7 @@
 // panel what it needs: no panel knows another.
 import * as bridge from "./bridge.js";
 import { $, show } from "./dom.js";
-import { errorMessage, msg, onLanguage, pickLanguage, setLanguage, storedLanguage } from "./i18n.js";
+import { errorMessage, msg, onLanguage, pickLanguage, setLanguage, storedLanguage, text } from "./i18n.js";
 import { createLayers, setBackground } from "./layers.js";
 import { createLayerPanel } from "./layer_panel.js";
 import { createMessagesPanel } from "./messages_panel.js";
@@ -44,7 +44,7 @@ async function startStudio() {
   });
   const fail = (message) => {
     show($("readout"), message);
-    console.error(typeof message === "string" ? message : JSON.stringify(message));
+    console.error(text(message, "en"));
   };
   try {
     // The page reads and prints scripts with a module instance of its own,

@@ -80,9 +80,5 @@ export function createStagePanel({ state, layers, setBackground }) {
       show(stage, msg("stage.described", { drawn, count: state.layers.length, width: state.frame.width,
         height: state.frame.height }), { attribute: "aria-label" });
     },
-    // A message in place of the readout: the plug-in did not load.
-    fail(message) {
-      show(readout, message);
-    },
   };
 }
