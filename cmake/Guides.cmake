@@ -47,7 +47,7 @@ function(velora_guides target folder)
     set(script ${PROJECT_SOURCE_DIR}/cmake/guide_html.py)
     add_custom_command(OUTPUT ${outputs}
         COMMAND ${VELORA_DEBIAN_PYTHON} ${script} ${folder} ${beside} ${sources}
-        DEPENDS ${script} ${sources} ${pictures}
+        DEPENDS ${script} ${PROJECT_SOURCE_DIR}/cmake/build_files.py ${sources} ${pictures}
         COMMENT "Writing the guides as HTML into ${folder}"
         VERBATIM)
     add_custom_target(${target} ALL DEPENDS ${outputs})

@@ -50,7 +50,7 @@ set(package_script ${PROJECT_SOURCE_DIR}/cmake/package_release.py)
 add_custom_command(OUTPUT ${VELORA_RELEASE_ZIP}
     COMMAND ${Python3_EXECUTABLE} ${package_script} ${VELORA_RELEASE_ZIP} ${VELORA_RELEASE_NAME} ${package_files}
     DEPENDS DrawVelora velora_release_studio ${studio_file} velora_release_guides ${VELORA_GUIDE_FILES}
-        ${package_script} ${picture}
+        ${package_script} ${PROJECT_SOURCE_DIR}/cmake/build_files.py ${picture}
     COMMENT "Packaging ${VELORA_RELEASE_ZIP}"
     VERBATIM)
 add_custom_target(velora_release ALL DEPENDS ${VELORA_RELEASE_ZIP})

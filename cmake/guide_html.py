@@ -22,8 +22,9 @@ import html
 import mimetypes
 import os
 import sys
-import tempfile
 import urllib.parse
+
+from build_files import Refused, read_text, write_beside
 
 try:
     import markdown
@@ -76,10 +77,6 @@ PAGE = """\
 </body>
 </html>
 """
-
-
-class Refused(Exception):
-    pass
 
 
 def language(path):
@@ -137,41 +134,12 @@ class Files(Treeprocessor):
 
 
 def convert(source, guides, beside):
-    try:
-        with open(source, encoding="utf-8") as stream:
-            text = stream.read()
-    except OSError as error:
-        raise Refused(f"cannot read {source}: {error.strerror}") from None
-    except UnicodeDecodeError as error:
-        raise Refused(f"{source} is not UTF-8 text (byte {error.start})") from None
+    text = read_text(source)
     md = markdown.Markdown(extensions=["tables", "fenced_code"], output_format="html")
     md.treeprocessors.register(Files(md, source, guides, beside), "velora-files", 5)
     body = md.convert(text)
     title = next((line[2:].strip() for line in text.splitlines() if line.startswith("# ")), "DrawVelora")
     return PAGE.format(lang=language(source), policy=POLICY, title=html.escape(title), style=STYLE, body=body)
-
-
-def write_beside(output, text):
-    directory = os.path.dirname(os.path.abspath(output))
-    temporary = None
-    try:
-        os.makedirs(directory, exist_ok=True)
-        handle, temporary = tempfile.mkstemp(prefix=".guide-", suffix=".html", dir=directory)
-        with os.fdopen(handle, "w", encoding="utf-8", newline="\n") as stream:
-            stream.write(text)
-            stream.flush()
-            os.fsync(stream.fileno())
-        os.chmod(temporary, 0o644)
-        os.replace(temporary, output)
-        temporary = None
-    except OSError as error:
-        raise Refused(f"cannot write {output}: {error.strerror}") from None
-    finally:
-        if temporary is not None:
-            try:
-                os.unlink(temporary)
-            except OSError:
-                pass
 
 
 def main(argv):

@@ -12,11 +12,13 @@ failure OUTPUT is left as it was, the reason is printed and the exit status
 is 1.
 """
 import hashlib
+import io
 import os
 import sys
-import tempfile
 import time
 import zipfile
+
+from build_files import Refused, write_beside
 
 FIXED_TIME = (1980, 1, 1, 0, 0, 0)  # the earliest a zip can hold
 
@@ -65,33 +67,17 @@ def main(argv):
     sums = "".join(f"{hashlib.sha256(data).hexdigest()}  {name}\n" for name, data in files)
     files.append(("SHA256SUMS", sums.encode("ascii")))
 
-    directory = os.path.dirname(os.path.abspath(output))
     when = entry_time()
-    temporary = None
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w") as archive:
+        for name, data in files:
+            add(archive, f"{folder}/{name}", data, when)
     try:
-        os.makedirs(directory, exist_ok=True)
-        handle, temporary = tempfile.mkstemp(prefix=".package-", suffix=".zip", dir=directory)
-        with os.fdopen(handle, "wb") as stream:
-            with zipfile.ZipFile(stream, "w") as archive:
-                for name, data in files:
-                    add(archive, f"{folder}/{name}", data, when)
-            stream.flush()
-            os.fsync(stream.fileno())
-        os.chmod(temporary, 0o644)
-        os.replace(temporary, output)
-        temporary = None
-    except OSError as error:
-        print(f"package_release: cannot write {output}: {error.strerror}", file=sys.stderr)
+        write_beside(output, buffer.getvalue())
+    except Refused as error:
+        print(f"package_release: {error}", file=sys.stderr)
         return 1
-    finally:
-        if temporary is not None:
-            try:
-                os.unlink(temporary)
-            except OSError:
-                pass
-    with open(output, "rb") as written:
-        digest = hashlib.sha256(written.read()).hexdigest()
-    print(f"{digest}  {output}")
+    print(f"{hashlib.sha256(buffer.getvalue()).hexdigest()}  {output}")
     return 0
 
 

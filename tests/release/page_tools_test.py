@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The two tools that write the release's HTML files, run as the build runs
-them: studio/single_file.py (the studio as one file) and cmake/guide_html.py
+them: cmake/single_file.py (the studio as one file) and cmake/guide_html.py
 (the guides). Each must write a page that loads nothing from anywhere, and
 refuse, naming the file and the reason, what would make a broken page, with
 nothing written.
@@ -49,7 +49,7 @@ class SingleFile(unittest.TestCase):
         self.output = os.path.join(self.dir, "out", "DrawVelora-studio.html")
 
     def assemble(self, page=PAGE, module="var createVeloraStudio = 1;", effect="function createVeloraEngine() {}"):
-        return run(os.path.join(SOURCE, "studio", "single_file.py"), self.output,
+        return run(os.path.join(SOURCE, "cmake", "single_file.py"), self.output,
                    "--page", write(self.dir, "index.html", page),
                    "--style", "studio.css=" + write(self.dir, "bundle.css", "body { margin: 0; }"),
                    "--inline", "velora-studio-module=" + write(self.dir, "module.js", module),

@@ -25,7 +25,8 @@ import html.parser
 import os
 import re
 import sys
-import tempfile
+
+from build_files import Refused, read_text, write_beside
 
 # What the page may do without a network: inline scripts and styles, the
 # worker made from a blob, the WebAssembly compiled in the page, pictures and
@@ -43,10 +44,6 @@ LOADING = {
 # <link> relations that are not loads (a link to a file beside the page is a
 # navigation the user makes).
 LINK_NOT_LOADING = {"alternate", "author", "help", "license", "next", "prev", "search"}
-
-
-class Refused(Exception):
-    pass
 
 
 class LoadFinder(html.parser.HTMLParser):
@@ -68,16 +65,6 @@ class LoadFinder(html.parser.HTMLParser):
                 address = address.strip().split(" ")[0]
                 if not address.lower().startswith(("data:", "blob:")):
                     self.loads.append(f"<{tag} {name}=\"{address}\">")
-
-
-def read_text(path):
-    try:
-        with open(path, encoding="utf-8") as source:
-            return source.read()
-    except OSError as error:
-        raise Refused(f"cannot read {path}: {error.strerror}") from None
-    except UnicodeDecodeError as error:
-        raise Refused(f"{path} is not UTF-8 text (byte {error.start})") from None
 
 
 def refuse_closers(text, path, element, closers):
@@ -137,29 +124,6 @@ def assemble(args):
         raise Refused(f"{args.page} would still load {', '.join(finder.loads)}: only data: and blob: addresses "
                       "may be left in the single file")
     return page
-
-
-def write_beside(output, text):
-    directory = os.path.dirname(os.path.abspath(output))
-    temporary = None
-    try:
-        os.makedirs(directory, exist_ok=True)
-        handle, temporary = tempfile.mkstemp(prefix=".single-file-", suffix=".html", dir=directory)
-        with os.fdopen(handle, "w", encoding="utf-8", newline="\n") as stream:
-            stream.write(text)
-            stream.flush()
-            os.fsync(stream.fileno())
-        os.chmod(temporary, 0o644)
-        os.replace(temporary, output)
-        temporary = None
-    except OSError as error:
-        raise Refused(f"cannot write {output}: {error.strerror}") from None
-    finally:
-        if temporary is not None:
-            try:
-                os.unlink(temporary)
-            except OSError:
-                pass
 
 
 def main(argv):
