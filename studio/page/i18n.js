@@ -7,7 +7,7 @@ import en from "./lang/en.js";
 import ja from "./lang/ja.js";
 
 export const CATALOGS = { en, ja };
-export const LANGUAGES = Object.keys(CATALOGS);
+const LANGUAGES = Object.keys(CATALOGS);
 const STORED = "drawvelora.language";
 
 let current = "en";
@@ -33,7 +33,10 @@ export function errorMessage(error) {
   return error instanceof StudioError ? msg(error.key, error.values) : String(error?.message ?? error);
 }
 
+// Each language's digit grouping and plural rules, made once.
+const LOCALES = { en: "en-US", ja: "ja-JP" };
 const groupers = {};
+const pluralRules = {};
 // A list of names ({ names: [...] }) as each language quotes and lists them.
 const NAME_LISTS = {
   en: { quote: (name) => `"${name}"`, gap: ", " },
@@ -54,7 +57,7 @@ function valueText(lang, value, style) {
   }
   if (value && typeof value === "object") return text(value, lang);
   if (style === "count" && typeof value === "number") {
-    groupers[lang] ??= new Intl.NumberFormat(lang === "ja" ? "ja-JP" : "en-US", { maximumFractionDigits: 20 });
+    groupers[lang] ??= new Intl.NumberFormat(LOCALES[lang], { maximumFractionDigits: 20 });
     return groupers[lang].format(value);
   }
   return String(value);
@@ -68,7 +71,8 @@ export function format(lang, key, values = {}) {
   let template = catalog[key];
   if (template === undefined) throw new Error(`no text "${key}" in the ${lang} catalog`);
   if (typeof template === "object") {
-    const rule = new Intl.PluralRules(lang === "ja" ? "ja-JP" : "en-US").select(Number(values.count));
+    pluralRules[lang] ??= new Intl.PluralRules(LOCALES[lang]);
+    const rule = pluralRules[lang].select(Number(values.count));
     template = template[rule] ?? template.other;
   }
   return template.replace(/\{(\w+)(?::(\w+))?\}/g, (_, name, style) => {
@@ -91,10 +95,6 @@ export function text(message, lang = current) {
       .map((part) => text(part, lang)).join(SENTENCE_GAP[lang] ?? " ");
   }
   return format(lang, message.key, message.values);
-}
-
-export function language() {
-  return current;
 }
 
 // The language to start in: the one chosen before, else the first of the
