@@ -177,7 +177,7 @@ export default {
   "copy.notCopied": "Not copied: {error}.",
   "paste.summary": "Paste a script",
   "paste.hint": "Script calls as Copy gives them (Init, the setters, Start; // comments): the layers are rebuilt from " +
-    "them, one per handle, in the order of their Init.",
+    "them, one per handle, in the order of their rate comments (else of their Init).",
   "paste.box": "Script to rebuild the layers from",
   "paste.apply": "Rebuild layers",
   "paste.reading": "Reading the script…",

@@ -161,7 +161,7 @@ export default {
   "copy.notCopied": "コピーできませんでした: {error}。",
   "paste.summary": "スクリプトを貼り付け",
   "paste.hint": "「コピー」で得られる形式のスクリプト（Init、SetType などの設定、Start、// コメント）から、" +
-    "Init の順に、ハンドルごとに 1 つずつレイヤーを作り直します。",
+    "レートのコメントの順に（なければ Init の順に）、ハンドルごとに 1 つずつレイヤーを作り直します。",
   "paste.box": "レイヤーを作り直すスクリプト",
   "paste.apply": "レイヤーを作り直す",
   "paste.reading": "スクリプトを読み込んでいます…",
