@@ -159,6 +159,7 @@ def main():
     parser.add_argument("--chromium", default="/usr/bin/chromium")
     parser.add_argument("--preview", help="the previewer (velora-preview), for the script's round trip")
     parser.add_argument("--timeout", type=float, default=600, help="seconds the tests may take in all")
+    parser.add_argument("--only", help="run only the tests whose names match this regular expression")
     args = parser.parse_args()
 
     for name in ("index.html", "velora_studio.js", "velora_studio.wasm"):
@@ -189,7 +190,8 @@ def main():
         if args.preview:
             env["VELORA_PREVIEW"] = os.path.abspath(args.preview)
         test = os.path.join(os.path.dirname(os.path.abspath(__file__)), "studio.test.mjs")
-        return run_ended([args.node, "--test", test], env, timeout=args.timeout)
+        pattern = [f"--test-name-pattern={args.only}"] if args.only else []
+        return run_ended([args.node, "--test", *pattern, test], env, timeout=args.timeout)
     finally:
         server.shutdown()
         server.server_close()
