@@ -18,6 +18,7 @@
 
 #include "reference/graph.h"
 #include "reference/png_io.h"
+#include "kit/backdrop.h"
 #include "kit/pixel_ops.h"
 #include "previewer/options.h"
 
@@ -100,25 +101,13 @@ void PaintGradient(host::HostSurface& surface)
     pixman_image_unref(gradient);
 }
 
-// The image stretched over the whole surface, on black.
+// The picture stretched over the whole surface, on black, as the studio
+// draws a background image.
 void PaintImage(host::HostSurface& surface, const std::string& path)
 {
     const std::unique_ptr<host::HostSurface> image = host::LoadPng(path);
-    // Scaling mixes neighbours, which wants premultiplied colour: loaded
-    // images are, and the copy carries the scaling.
-    host::HostSurface premultiplied(image->Width(), image->Height(), "background");
-    const PixmanView source(premultiplied);
-    pixman_image_composite32(PIXMAN_OP_SRC, PixmanView(*image).Image(), nullptr, source.Image(), 0, 0, 0, 0,
-                             0, 0, image->Width(), image->Height());
-    pixman_transform_t scale;
-    pixman_transform_init_scale(&scale, pixman_double_to_fixed(double(image->Width()) / surface.Width()),
-                                pixman_double_to_fixed(double(image->Height()) / surface.Height()));
-    pixman_image_set_transform(source.Image(), &scale);
-    pixman_image_set_filter(source.Image(), PIXMAN_FILTER_BILINEAR, nullptr, 0);
-    pixman_image_set_repeat(source.Image(), PIXMAN_REPEAT_PAD);
-    surface.Fill({0, 0, 0, 255});
-    pixman_image_composite32(PIXMAN_OP_OVER, source.Image(), nullptr, PixmanView(surface).Image(), 0, 0, 0, 0, 0,
-                             0, surface.Width(), surface.Height());
+    hostkit::StretchPicture(image->Bytes(), image->Width(), image->Height(), surface.Bytes(), surface.Width(),
+                            surface.Height());
 }
 
 }  // namespace

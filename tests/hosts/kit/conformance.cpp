@@ -6,6 +6,7 @@
 // kit's clipping or loops. A plain program (no test framework), so that the
 // same source runs natively and, built with Emscripten, under Node.js.
 // Prints each failure and exits 1 when there is one.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <random>
 #include <vector>
 
+#include "kit/backdrop.h"
 #include "kit/pixel_ops.h"
 
 namespace {
@@ -213,6 +215,52 @@ void Meanings()
     Check(!(mode0.Pixel(0, 0) == mode2.Pixel(0, 0)), "mode 2 differs from mode 0 at rate 128");
 }
 
+// The picture behind the effect: each frame pixel worked out on its own,
+// from the picture at the same place between pixel centres, its edges going
+// on, mixed by distance, over black. Sizes smaller, larger and the same as
+// the frame, one pixel wide or high included.
+void Stretching(std::mt19937& random)
+{
+    std::uniform_int_distribution<int> side(1, 40);
+    for (int trial = 0; trial < 60; ++trial) {
+        const int pw = trial == 0 ? 1 : side(random), ph = trial == 0 ? 1 : side(random);
+        const int fw = trial == 1 ? pw : side(random), fh = trial == 1 ? ph : side(random);
+        Surface picture(pw, ph);
+        Randomise(picture, random);
+        velora::hostkit::Premultiply(picture.Bytes(), picture.ByteCount() / 4);
+        std::vector<Byte> frame(static_cast<std::size_t>(fw) * fh * 4, 7);
+        velora::hostkit::StretchPicture(picture.Bytes(), pw, ph, frame.data(), fw, fh);
+        const auto at = [](int i, int frameSide, int pictureSide) {
+            return std::clamp((i + 0.5) * pictureSide / frameSide - 0.5, 0.0, pictureSide - 1.0);
+        };
+        for (int y = 0; y < fh; ++y) {
+            for (int x = 0; x < fw; ++x) {
+                const double u = at(x, fw, pw), v = at(y, fh, ph);
+                const int x0 = static_cast<int>(std::floor(u)), y0 = static_cast<int>(std::floor(v));
+                const int x1 = std::min(x0 + 1, pw - 1), y1 = std::min(y0 + 1, ph - 1);
+                const double tx = u - x0, ty = v - y0;
+                for (int k = 0; k < 4; ++k) {
+                    const auto p = [&](int px, int py) { return double(picture.Bytes()[(py * pw + px) * 4 + k]); };
+                    const double top = p(x0, y0) + (p(x1, y0) - p(x0, y0)) * tx;
+                    const double bottom = p(x0, y1) + (p(x1, y1) - p(x0, y1)) * tx;
+                    const int want = k == 3 ? 255 : static_cast<int>(top + (bottom - top) * ty + 0.5);
+                    const int got = frame[(static_cast<std::size_t>(y) * fw + x) * 4 + k];
+                    if (got != want) {
+                        Fail("StretchPicture", trial, x, y, k, got, want);
+                    }
+                }
+            }
+        }
+        if (trial == 1) {
+            bool unchanged = true;
+            for (std::size_t i = 0; i < frame.size(); ++i) {
+                unchanged = unchanged && frame[i] == (i % 4 == 3 ? 255 : picture.Bytes()[i]);
+            }
+            Check(unchanged, "a picture of the frame's size comes out unchanged, over black");
+        }
+    }
+}
+
 }  // namespace
 
 int main()
@@ -220,6 +268,7 @@ int main()
     std::mt19937 random(20240611);
     Operations(random);
     Meanings();
+    Stretching(random);
     if (failures) {
         std::printf("%d failures\n", failures);
         return 1;
