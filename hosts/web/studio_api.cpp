@@ -63,6 +63,13 @@ void velora_studio_set_background(std::uint32_t top, std::uint32_t bottom)
     }
 }
 
+// The author's picture (straight RGBA, width * height * 4 bytes) behind the
+// effect, stretched over the frame; 1 when it was put in, 0 otherwise.
+int velora_studio_set_background_picture(const std::uint8_t* rgba, int width, int height)
+{
+    return host && host->SetBackgroundPicture(rgba, width, height) ? 1 : 0;
+}
+
 void velora_studio_begin_frame()
 {
     if (host) {

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+
+#include "kit/backdrop.h"
+#include "kit/surface.h"
 
 namespace velora::web {
 namespace {
@@ -85,6 +89,23 @@ void StudioHost::SetBackground(std::uint32_t top, std::uint32_t bottom)
             std::memcpy(row + static_cast<std::size_t>(x) * 4u, colour, 4);
         }
     }
+}
+
+bool StudioHost::SetBackgroundPicture(const std::uint8_t* rgba, std::int32_t width, std::int32_t height)
+{
+    if (!rgba || width <= 0 || height <= 0 || !hostkit::Surface::SizeAllowed(width, height)) {
+        return false;
+    }
+    try {
+        // Premultiplied, as the previewer's loaded picture is.
+        const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4u;
+        std::vector<std::uint8_t> picture(rgba, rgba + bytes);
+        hostkit::Premultiply(picture.data(), picture.size() / 4);
+        hostkit::StretchPicture(picture.data(), width, height, background_.data(), frame_.Width(), frame_.Height());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
 }
 
 void StudioHost::BeginFrame()

@@ -42,6 +42,11 @@ public:
 
     // A vertical gradient from top to bottom, colours as 0xRRGGBB.
     void SetBackground(std::uint32_t top, std::uint32_t bottom);
+    // The author's picture (straight RGBA, width x height) stretched over
+    // the frame instead, as the previewer draws its --background image.
+    // False, with the background as it was, for a picture of no pixels or
+    // one too large to make.
+    bool SetBackgroundPicture(const std::uint8_t* rgba, std::int32_t width, std::int32_t height);
     // Starts a frame: the background, opaque, over the whole frame.
     void BeginFrame();
     // One Draw of the plug-in for handle at rate; the drawing calls it made.

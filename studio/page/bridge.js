@@ -120,6 +120,12 @@ export function background(top, bottom) {
   send({ op: "background", top, bottom });
 }
 
+// The author's picture (straight RGBA, width x height) stretched over the
+// frame in place of the colours, until the next background() or open().
+export function backgroundPicture(pixels, width, height) {
+  send({ op: "picture", pixels: new Uint8ClampedArray(pixels), width, height });
+}
+
 export function holdClock(held) {
   send({ op: "holdClock", held });
 }

@@ -90,6 +90,14 @@ function createVeloraEngine(module, canvas, post) {
     post({ type: "reply", id, count, runs: runs() });
   }
 
+  function picture({ pixels, width, height }) {
+    const pointer = module._malloc(pixels.length);
+    const ok = pointer && module.HEAPU8.set(pixels, pointer) === undefined &&
+      module._velora_studio_set_background_picture(pointer, width, height) === 1;
+    if (pointer) module._free(pointer);
+    if (!ok) post({ type: "error", message: `picture: ${width} x ${height} could not be put behind the effect` });
+  }
+
   // Asks the plug-in for an interface by GUID (16 bytes, or null), as the
   // engine does when it loads the plug-in; what it answers goes to the
   // plug-in messages.
@@ -114,6 +122,7 @@ function createVeloraEngine(module, canvas, post) {
     open,
     snapshot,
     loadSheet,
+    picture,
     createInterface,
     call: ({ name, args }) => { if (VELORA_CALLS.has(name)) module[`_${name}`](...args); },
     background: ({ top, bottom }) => module._velora_studio_set_background(top, bottom),

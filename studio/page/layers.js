@@ -21,8 +21,9 @@ export function setBackground(value) {
   bridge.background(top, bottom);
 }
 
-// needs: { background() — the chosen "TOP,BOTTOM", putSheets() — puts the
-// loaded sheets into a new host's bank }.
+// needs: { background() — the chosen "TOP,BOTTOM", putPicture() — puts the
+// author's picture, if one is shown, over it, putSheets() — puts the loaded
+// sheets into a new host's bank }.
 export function createLayers(state, needs) {
   const listeners = [];
 
@@ -42,6 +43,7 @@ export function createLayers(state, needs) {
     state.frame = { width, height };
     bridge.open(width, height);
     setBackground(needs.background());
+    needs.putPicture();
     needs.putSheets();
     state.layers.forEach(initLayer);
   }

@@ -9,6 +9,7 @@ import { errorMessage, msg, onLanguage, pickLanguage, setLanguage, storedLanguag
 import { createLayers, setBackground } from "./layers.js";
 import { createLayerPanel } from "./layer_panel.js";
 import { createMessagesPanel } from "./messages_panel.js";
+import { createPicturePanel } from "./picture_panel.js";
 import { createRecording } from "./recording.js";
 import { useGrammar } from "./script.js";
 import { createScriptPanel } from "./script_panel.js";
@@ -40,6 +41,7 @@ async function startStudio() {
   const panels = {};
   const layers = createLayers(state, {
     background: () => background.value,
+    putPicture: () => panels.picture?.put(),
     putSheets: () => panels.sheets.putSheets(),
   });
   const fail = (message) => {
@@ -66,12 +68,19 @@ async function startStudio() {
     return;
   }
 
-  // Every layer replaced: a pasted script, a setup file, the address.
-  function replaceLayers(list, sheets, chosen) {
-    if (chosen !== undefined) {
-      background.value = chosen;
-      setBackground(chosen);
-    }
+  // The colours chosen, then the author's picture over them when one is shown.
+  function putBackground() {
+    setBackground(background.value);
+    panels.picture.put();
+  }
+
+  // Every layer replaced: a pasted script, a setup file, the address; the
+  // background too where the setup names one (chosen: its colours; picture:
+  // the picture it names, or null for none).
+  function replaceLayers(list, sheets, chosen, picture) {
+    if (chosen !== undefined) background.value = chosen;
+    if (picture !== undefined) panels.picture.want(picture);
+    if (chosen !== undefined || picture !== undefined) putBackground();
     layers.replaceAll(list);
     panels.sheets.mergeSheets(sheets);
     if (!layers.fitFrame()) state.layers.forEach(layers.initLayer);
@@ -79,16 +88,23 @@ async function startStudio() {
     layers.changed();
   }
 
-  panels.stage = createStagePanel({ state, layers, setBackground });
+  panels.picture = createPicturePanel({ state, layers });
+  // Colours chosen take the place of the picture.
+  const chooseColours = (value) => {
+    panels.picture.want(null);
+    setBackground(value);
+  };
+  panels.stage = createStagePanel({ state, layers, setBackground: chooseColours });
   panels.layer = createLayerPanel({ state, layers });
   panels.sheets = createSheetPanel({ state, layers, showLayer: panels.layer.show, showRuns: panels.layer.showRuns });
   panels.script = createScriptPanel({ state, replaceLayers });
-  panels.setup = createSetupPanel({ state, background, replaceLayers });
+  panels.setup = createSetupPanel({ state, background, replaceLayers, missingPicture: panels.picture.missing });
   createRecording({ state });
 
   const restored = panels.setup.readStartAddress();
   if (restored) {
     background.value = restored.background;
+    state.pictureWanted = restored.picture;
     state.layers = restored.layers;
     state.sheets = restored.sheets.map((sheet) => ({ ...sheet, pixels: null, typed: { cell: true, margin: true, spacing: true } }));
   } else {
@@ -102,6 +118,7 @@ async function startStudio() {
   state.selected = state.layers.length - 1;
   panels.layer.show();
   panels.sheets.showSheets();
+  panels.picture.describe();
   layers.changed({ user: false });
   panels.stage.holdClock();
   if (restored) panels.setup.restored();

@@ -41,7 +41,19 @@ export function checkSheet(values, where) {
   return sheet;
 }
 
-// A setup's values checked: { background, layers, sheets }, or a StudioError
+// The author's picture a setup names, read back: { name, hash } (hash: 8
+// hexadecimal digits of its file, "" where a hand-made setup has none), or
+// null for none.
+export function checkPicture(values) {
+  if (values === undefined || values === null) return null;
+  const name = typeof values.name === "string" ? values.name : "";
+  if (!name) throw new StudioError("setup.pictureWithoutName");
+  const hash = values.hash === undefined || values.hash === null ? "" : String(values.hash);
+  if (hash && !/^[0-9a-f]{8}$/.test(hash)) throw new StudioError("setup.badPictureHash", { name, hash });
+  return { name, hash };
+}
+
+// A setup's values checked: { background, picture, layers, sheets }, or a StudioError
 // saying what is wrong. backgrounds: the studio's choices.
 export function checkSetup(setup, backgrounds) {
   if (!Array.isArray(setup.layers) || setup.layers.length === 0) throw new StudioError("setup.noLayer");
@@ -54,15 +66,16 @@ export function checkSetup(setup, backgrounds) {
     throw new StudioError("setup.unknownBackground", { background: String(setup.background) });
   }
   const sheets = (setup.sheets ?? []).map((values, i) => checkSheet(values ?? {}, msg("where.sheet", { number: i + 1 })));
-  return { background: setup.background, layers, sheets };
+  return { background: setup.background, picture: checkPicture(setup.picture), layers, sheets };
 }
 
 // What a setup file holds.
-export function setupValue({ background, layers, sheets }) {
+export function setupValue({ background, picture, layers, sheets }) {
   return {
     format: FORMAT,
     version: 1,
     background,
+    ...(picture ? { picture: { name: picture.name, hash: picture.hash } } : {}),
     layers: layers.map((layer) => Object.fromEntries(LAYER_KEYS.map((key) => [key, layer[key]]))),
     sheets: sheets.filter((sheet) => sheet.count > 0).map((sheet) => ({
       ...Object.fromEntries(SHEET_KEYS.map((key) => [key, sheet[key] ?? 0])), name: sheet.name })),

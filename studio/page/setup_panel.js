@@ -10,23 +10,27 @@ const FILE_NAME = "drawvelora-setup.json";
 
 // state: the studio's state; background: the background control;
 // replaceLayers(layers, sheets, background): puts a restored setup in
-// place of the current one.
-export function createSetupPanel({ state, background, replaceLayers }) {
+// place of the current one; missingPicture(): "Choose the picture ... again."
+// while the setup's picture is not loaded, else null.
+export function createSetupPanel({ state, background, replaceLayers, missingPicture }) {
   const status = $("setup-status");
   let timer = 0;
 
   const backgrounds = () => Array.from(background.options, (option) => option.value);
-  const currentSetup = () => ({ background: background.value, layers: state.layers, sheets: state.sheets });
+  const currentSetup = () => ({ background: background.value, picture: state.pictureWanted, layers: state.layers,
+    sheets: state.sheets });
   const address = () => `#${setupAddress(currentSetup())}`;
 
   function say(message, error = false) {
     show(status, message, { error });
   }
 
-  // "Load the sprite sheets "a.png", "b.png" again.", or null.
-  function missingSheets() {
+  // What the setup names that the page does not hold: "Load the sprite
+  // sheets "a.png", "b.png" again.", "Choose the picture ..." (none or more).
+  function stillMissing() {
     const missing = state.sheets.filter((sheet) => !sheet.pixels).map((sheet) => sheet.name);
-    return missing.length ? msg("sheets.loadAgain", { names: names(missing), count: missing.length }) : null;
+    const sheets = missing.length ? msg("sheets.loadAgain", { names: names(missing), count: missing.length }) : null;
+    return [sheets, missingPicture()].filter(Boolean);
   }
 
   async function openFile() {
@@ -40,8 +44,8 @@ export function createSetupPanel({ state, background, replaceLayers }) {
       say(msg("setup.notOpened", { name: file.name, error: errorMessage(error) }), true);
       return;
     }
-    replaceLayers(restored.layers, restored.sheets, restored.background);
-    say([msg("setup.opened", { name: file.name, count: restored.layers.length }), missingSheets()]);
+    replaceLayers(restored.layers, restored.sheets, restored.background, restored.picture);
+    say([msg("setup.opened", { name: file.name, count: restored.layers.length }), ...stillMissing()]);
   }
 
   function wire() {
@@ -66,8 +70,8 @@ export function createSetupPanel({ state, background, replaceLayers }) {
       if (location.hash === address()) return;
       try {
         const restored = readAddress(location.hash.slice(1), backgrounds());
-        replaceLayers(restored.layers, restored.sheets, restored.background);
-        say([msg("address.restored", { count: state.layers.length }), missingSheets()]);
+        replaceLayers(restored.layers, restored.sheets, restored.background, restored.picture);
+        say([msg("address.restored", { count: state.layers.length }), ...stillMissing()]);
       } catch (error) {
         state.keepAddress = true;
         clearTimeout(timer);
@@ -101,7 +105,7 @@ export function createSetupPanel({ state, background, replaceLayers }) {
     },
     // Says that the setup came from the address.
     restored() {
-      say([msg("address.restored", { count: state.layers.length }), missingSheets()]);
+      say([msg("address.restored", { count: state.layers.length }), ...stillMissing()]);
     },
   };
 }

@@ -118,9 +118,14 @@ test("sheets: margin, spacing and cell size are found, and the cells are packed 
 test("setup and link: written and read back alike; bad values, unknown versions and the limits refused", () => {
   const setup = { background: BACKGROUNDS[0], layers: OPENING, sheets: [GRID] };
   const link = setupAddress(setup);
-  assert.deepEqual(readAddress(link, BACKGROUNDS), { ...setup, sheets: [{ ...GRID }] });
+  assert.deepEqual(readAddress(link, BACKGROUNDS), { ...setup, picture: null, sheets: [{ ...GRID }] });
   const file = JSON.stringify(setupValue(setup));
   assert.deepEqual(readSetupFile(file, BACKGROUNDS).layers, OPENING);
+  // The author's picture, named by a file, comes back; a hash that is not 8 hex digits does not.
+  const picture = { name: "タイトル画面.png", hash: "0a1b2c3d" };
+  assert.deepEqual(readSetupFile(JSON.stringify(setupValue({ ...setup, picture })), BACKGROUNDS).picture, picture);
+  assert.throws(() => readSetupFile(JSON.stringify(setupValue({ ...setup, picture: { ...picture, hash: "0A1B" } })),
+    BACKGROUNDS), /the background picture タイトル画面.png has the hash "0A1B", which is not 8 hexadecimal digits/);
   // A link of the first version (no margin or spacing) still reads.
   const old = "v=1&bg=000000,000000&layer=3,1,640,480,100,8,2,0,40,40,1,1,255&sheet=100,8,48,4,2,a%2Cb.png";
   assert.deepEqual(readAddress(old, BACKGROUNDS).sheets, [{ name: "a,b.png", base: 100, count: 8, cell: 48, columns: 4,

@@ -1012,6 +1012,124 @@ test("the language switch rewords the page, status lines included, and a reload 
   await page.click("#remove-layer");
 });
 
+// A frame the studio's module draws with the previewer's clock: Init at the
+// seed, Start at the effect's origin, frame k at the origin + k x interval;
+// the picture and the sheet decoded as the page decodes them.
+const DRAW_AS_PREVIEWER = `(async ([picture, sheet, wanted, options]) => {
+  const decode = async (bytes) => {
+    const bitmap = await createImageBitmap(new Blob([new Uint8Array(bytes)], { type: "image/png" }),
+      { colorSpaceConversion: "none", premultiplyAlpha: "none" });
+    const canvas = new OffscreenCanvas(bitmap.width, bitmap.height);
+    const context = canvas.getContext("2d", { willReadFrequently: true });
+    context.drawImage(bitmap, 0, 0);
+    return context.getImageData(0, 0, bitmap.width, bitmap.height);
+  };
+  const module = await (await import("/bridge.js")).createModule();
+  const put = (image) => {
+    const pointer = module._malloc(image.data.length);
+    module.HEAPU8.set(image.data, pointer);
+    return pointer;
+  };
+  const { width, height, seed, cell, numof, type, rate, interval, frames } = options;
+  let now = seed;
+  performance.now = () => now;
+  try {
+    module._velora_studio_open(width, height);
+    const [background, cells] = [await decode(picture), await decode(sheet)];
+    module._velora_studio_set_background_picture(put(background), background.width, background.height);
+    const count = module._velora_studio_load_sheet_at(put(cells), cells.width, cells.height, cell, 100);
+    module._Init(1, width, height, 100, count, 1);
+    now = 1000000;
+    module._SetType(1, type);
+    module._SetNumof(1, numof);
+    module._Start(1);
+    for (let k = 1; k <= frames; ++k) {
+      now = 1000000 + k * interval;
+      module._velora_studio_begin_frame();
+      module._velora_studio_draw(1, rate);
+    }
+    const frame = module.HEAPU8.slice(module._velora_studio_frame(), module._velora_studio_frame() + width * height * 4);
+    const expected = (await decode(wanted)).data;
+    let differing = 0;
+    let fromBackground = 0;
+    module._velora_studio_begin_frame();
+    const bare = module.HEAPU8.slice(module._velora_studio_frame(), module._velora_studio_frame() + width * height * 4);
+    for (let i = 0; i < frame.length; ++i) {
+      if (frame[i] !== expected[i]) ++differing;
+      if (frame[i] !== bare[i]) ++fromBackground;
+    }
+    return { differing, fromBackground, bytes: frame.length };
+  } finally {
+    delete performance.now;
+  }
+})`;
+
+test("a picture behind the effect: the studio draws the previewer's --background frame byte for byte, and the page shows it",
+  { skip: preview ? false : "the previewer was not built" }, async () => {
+    const folder = mkdtempSync(path.join(tmpdir(), "velora-picture-"));
+    try {
+      // A screenshot-like picture (not the frame's size, so it is stretched)
+      // and a sheet of four opaque squares on a clear ground.
+      const [picture, sheet] = await page.evaluate(async () => {
+        const png = async (canvas) => Array.from(new Uint8Array(await (await canvas.convertToBlob()).arrayBuffer()));
+        const scene = new OffscreenCanvas(203, 117);
+        const context = scene.getContext("2d");
+        for (let y = 0; y < 117; ++y) {
+          for (let x = 0; x < 203; x += 7) {
+            context.fillStyle = `rgb(${x % 256}, ${(y * 2) % 256}, ${(x * y) % 256})`;
+            context.fillRect(x, y, 7, 1);
+          }
+        }
+        const cells = new OffscreenCanvas(64, 16);
+        const cellContext = cells.getContext("2d");
+        ["#ff4060", "#40ff60", "#4060ff", "#ffffff"].forEach((colour, i) => {
+          cellContext.fillStyle = colour;
+          cellContext.fillRect(i * 16 + 3, 3, 10, 10);
+        });
+        return [await png(scene), await png(cells)];
+      });
+      writeFileSync(path.join(folder, "scene.png"), Buffer.from(picture));
+      writeFileSync(path.join(folder, "cells.png"), Buffer.from(sheet));
+      const frames = path.join(folder, "frames");
+      const options = { width: 320, height: 240, seed: 4242, cell: 16, numof: 80, type: 3, rate: 200, interval: 50,
+        frames: 6 };
+      execFileSync(preview, ["--sprites", path.join(folder, "cells.png"), "--cell", "16", "--background",
+        path.join(folder, "scene.png"), "--width", "320", "--height", "240", "--seed", "4242", "--numof", "80",
+        "--type", "3", "--rate", "200", "--fps", "20", "--seconds", "0.3", "--sheet-frames", "0",
+        "--frames-dir", frames, "--output", path.join(folder, "out.webp"), "--quiet"], { timeout: 60000 });
+      const wanted = Array.from(readFileSync(path.join(frames, "frame-0005.png")));
+      const drawn = await page.evaluate(`${DRAW_AS_PREVIEWER}(${JSON.stringify([picture, sheet, wanted, options])})`);
+      assert.ok(drawn.fromBackground > 0, "the particles drew over the picture");
+      assert.equal(drawn.differing, 0, `bytes of ${drawn.bytes} that differ from the previewer's frame`);
+
+      // The page: chosen, shown, named in the setup; colours chosen take its place.
+      await page.setInputFiles("#picture-file", path.join(folder, "scene.png"));
+      await page.waitForFunction(() => document.getElementById("picture-status").textContent.includes("203 × 117"));
+      assert.ok(!(await page.isHidden("#picture-remove")));
+      await page.waitForFunction(async ([picture]) => {
+        const { width, height, pixels } = await (await import("/bridge.js")).snapshot();
+        const bitmap = await createImageBitmap(new Blob([new Uint8Array(picture)]));
+        const canvas = new OffscreenCanvas(bitmap.width, bitmap.height);
+        canvas.getContext("2d").drawImage(bitmap, 0, 0);
+        const image = canvas.getContext("2d").getImageData(0, 0, bitmap.width, bitmap.height);
+        const module = await (await import("/bridge.js")).createModule();
+        module._velora_studio_open(width, height);
+        const pointer = module._malloc(image.data.length);
+        module.HEAPU8.set(image.data, pointer);
+        module._velora_studio_set_background_picture(pointer, image.width, image.height);
+        module._velora_studio_begin_frame();
+        const bare = module.HEAPU8.subarray(module._velora_studio_frame());
+        let same = 0;
+        for (let i = 0; i < pixels.length; i += 4) same += pixels[i] === bare[i] && pixels[i + 1] === bare[i + 1] ? 1 : 0;
+        return same > pixels.length / 8;  // most of the frame: the particles cover the rest
+      }, [picture], { polling: 500, timeout: 10000 });
+      await page.selectOption("#background", "000000,000000");
+      assert.equal((await page.textContent("#picture-status")).trim(), "");
+    } finally {
+      rmSync(folder, { recursive: true, force: true });
+    }
+  });
+
 test("no console error or warning came up during the session", () => {
   assert.deepEqual(problems, []);
 });
