@@ -66,17 +66,22 @@ async function startStudio() {
     return;
   }
 
-  // Every layer replaced: a pasted script, a setup file, the address.
+  // Every layer replaced: a pasted script, a setup file, the address. Gives
+  // what to tell the user of the sheets it names (clashes, sheets to load).
   function replaceLayers(list, sheets, chosen) {
     if (chosen !== undefined) {
       background.value = chosen;
       setBackground(chosen);
     }
     layers.replaceAll(list);
-    panels.sheets.mergeSheets(sheets);
-    if (!layers.fitFrame()) state.layers.forEach(layers.initLayer);
+    const { notes, fresh } = panels.sheets.mergeSheets(sheets);
+    // A sheet moved off the named numbers leaves its sprites in the bank:
+    // only a new host forgets them.
+    if (fresh) layers.openFrame();
+    else if (!layers.fitFrame()) state.layers.forEach(layers.initLayer);
     panels.layer.show();
     layers.changed();
+    return notes;
   }
 
   panels.stage = createStagePanel({ state, layers, setBackground });
@@ -104,7 +109,7 @@ async function startStudio() {
   panels.sheets.showSheets();
   layers.changed({ user: false });
   panels.stage.holdClock();
-  if (restored) panels.setup.restored();
+  if (restored) panels.setup.restored(panels.sheets.missingSheets());
 }
 
 startStudio();

@@ -3,14 +3,14 @@
 // nothing, and a bad address stays as it was until the user changes
 // something.
 import { $, copyText, show } from "./dom.js";
-import { errorMessage, msg, names } from "./i18n.js";
-import { readAddress, readSetupFile, setupAddress, setupValue } from "./setup.js";
+import { errorMessage, msg } from "./i18n.js";
+import { readAddress, readSetupFile, setupAddress, setupFileText, setupValue } from "./setup.js";
 
 const FILE_NAME = "drawvelora-setup.json";
 
 // state: the studio's state; background: the background control;
 // replaceLayers(layers, sheets, background): puts a restored setup in
-// place of the current one.
+// place of the current one, and gives what to tell of its sheets.
 export function createSetupPanel({ state, background, replaceLayers }) {
   const status = $("setup-status");
   let timer = 0;
@@ -23,25 +23,19 @@ export function createSetupPanel({ state, background, replaceLayers }) {
     show(status, message, { error });
   }
 
-  // "Load the sprite sheets "a.png", "b.png" again.", or null.
-  function missingSheets() {
-    const missing = state.sheets.filter((sheet) => !sheet.pixels).map((sheet) => sheet.name);
-    return missing.length ? msg("sheets.loadAgain", { names: names(missing), count: missing.length }) : null;
-  }
-
   async function openFile() {
     const file = $("open-setup").files[0];
     $("open-setup").value = "";
     if (!file) return;
     let restored;
     try {
-      restored = readSetupFile(await file.text(), backgrounds());
+      restored = readSetupFile(setupFileText(await file.arrayBuffer()), backgrounds());
     } catch (error) {
       say(msg("setup.notOpened", { name: file.name, error: errorMessage(error) }), true);
       return;
     }
-    replaceLayers(restored.layers, restored.sheets, restored.background);
-    say([msg("setup.opened", { name: file.name, count: restored.layers.length }), missingSheets()]);
+    const notes = replaceLayers(restored.layers, restored.sheets, restored.background);
+    say([msg("setup.opened", { name: file.name, count: restored.layers.length }), ...notes]);
   }
 
   function wire() {
@@ -66,8 +60,8 @@ export function createSetupPanel({ state, background, replaceLayers }) {
       if (location.hash === address()) return;
       try {
         const restored = readAddress(location.hash.slice(1), backgrounds());
-        replaceLayers(restored.layers, restored.sheets, restored.background);
-        say([msg("address.restored", { count: state.layers.length }), missingSheets()]);
+        const notes = replaceLayers(restored.layers, restored.sheets, restored.background);
+        say([msg("address.restored", { count: state.layers.length }), ...notes]);
       } catch (error) {
         state.keepAddress = true;
         clearTimeout(timer);
@@ -99,9 +93,10 @@ export function createSetupPanel({ state, background, replaceLayers }) {
         return null;
       }
     },
-    // Says that the setup came from the address.
-    restored() {
-      say([msg("address.restored", { count: state.layers.length }), missingSheets()]);
+    // Says that the setup came from the address, and what of its sheets
+    // is still to load (missing: a message, or null).
+    restored(missing) {
+      say([msg("address.restored", { count: state.layers.length }), missing]);
     },
   };
 }
