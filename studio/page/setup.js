@@ -70,9 +70,9 @@ export function checkSetup(setup, backgrounds) {
   sheets.forEach((sheet, i) => {
     const other = sheets.slice(0, i).find((earlier) => rangesMeet(earlier, sheet));
     if (other) {
-      const numbers = (one) => ({ first: one.base, last: one.base + one.count - 1 });
-      throw new StudioError("setup.sheetsOverlap", { name: other.name, ...numbers(other), other: sheet.name,
-        otherFirst: sheet.base, otherLast: sheet.base + sheet.count - 1 });
+      throw new StudioError("setup.sheetsOverlap", { name: other.name, first: other.base,
+        last: other.base + other.count - 1, other: sheet.name, otherFirst: sheet.base,
+        otherLast: sheet.base + sheet.count - 1 });
     }
   });
   return { background: setup.background, layers, sheets };
@@ -91,18 +91,19 @@ export function setupValue({ background, layers, sheets }) {
   };
 }
 
-// The first bytes of the images a user may pick by mistake.
+// The first bytes of the images a user may pick by mistake (no JSON text
+// begins with any of them), by offset: WebP's name follows its size.
 const IMAGE_SIGNATURES = [
-  ["PNG", [0x89, 0x50, 0x4e, 0x47]], ["JPEG", [0xff, 0xd8, 0xff]], ["GIF", [0x47, 0x49, 0x46, 0x38]],
-  ["BMP", [0x42, 0x4d]], ["WebP", [0x52, 0x49, 0x46, 0x46]],
+  ["PNG", 0, [0x89, 0x50, 0x4e, 0x47]], ["JPEG", 0, [0xff, 0xd8, 0xff]], ["GIF", 0, [0x47, 0x49, 0x46, 0x38]],
+  ["BMP", 0, [0x42, 0x4d]], ["WebP", 8, [0x57, 0x45, 0x42, 0x50]],
 ];
 
 // A file's bytes as the text of a setup file: an image or any other file
 // that is not UTF-8 text is named as such (its bytes are never quoted).
 export function setupFileText(bytes) {
-  const head = new Uint8Array(bytes, 0, Math.min(bytes.byteLength, 4));
-  const image = IMAGE_SIGNATURES.find(([, signature]) => signature.every((byte, i) => head[i] === byte));
-  if (image && (image[0] !== "BMP" || bytes.byteLength > 14)) throw new StudioError("setup.image", { kind: image[0] });
+  const head = new Uint8Array(bytes, 0, Math.min(bytes.byteLength, 12));
+  const image = IMAGE_SIGNATURES.find(([, at, signature]) => signature.every((byte, i) => head[at + i] === byte));
+  if (image) throw new StudioError("setup.image", { kind: image[0] });
   let text;
   try {
     text = new TextDecoder("utf-8", { fatal: true }).decode(bytes);

@@ -129,7 +129,9 @@ export function createSheetPanel({ state, layers, showLayer, showRuns }) {
     const context = canvas.getContext("2d", { willReadFrequently: true });
     context.drawImage(bitmap, 0, 0);
     const pixels = context.getImageData(0, 0, width, height).data;
-    let sheet = state.sheets.find((known) => known.name === file.name && !known.pixels) ??
+    // A missing sheet of this name waits for this file, unless it names other content.
+    const waiting = state.sheets.filter((known) => known.name === file.name && !known.pixels);
+    let sheet = waiting.find((known) => !known.hash || known.hash === hash) ?? waiting[0] ??
       state.sheets.find((known) => known.name === file.name);
     if (sheet && !sheet.pixels && sheet.hash && sheet.hash !== hash) {
       show(status, msg("sheet.otherContent", { name: file.name, hash, wanted: sheet.hash, first: sheet.base,
