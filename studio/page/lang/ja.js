@@ -198,7 +198,7 @@ export default {
   "setup.notOpened": "{name} を開けませんでした: {error}。レイヤーは変わっていません。",
   "setup.notJson": "JSON ではありません（{detail}）",
   "setup.notSetup": "DrawVelora スタジオの設定ファイル（バージョン 1）ではありません",
-  "setup.image": "画像（{kind}）です。設定ファイルではありません",
+  "setup.image": "画像ファイル（{kind}）で、設定ファイルではありません",
   "setup.binary": "テキストファイルではないため、設定ファイルではありません",
   "setup.noLayer": "レイヤーが 1 つもありません",
   "setup.overLimits": "{over}",
@@ -225,7 +225,7 @@ export default {
   "address.cut": "リンクが途中で切れています。リンク全体をもう一度コピーしてください",
   "address.changed": "リンクが作成後に書き換えられています（末尾のチェックが一致しません）。リンク全体をもう一度" +
     "コピーしてください",
-  "address.badEncoding": "{part} の部分に壊れた % コードがあります（% の後に文字のコードが最後まで続いていません）",
+  "address.badEncoding": "「{part}」の部分の % エンコードが壊れています（% の後の文字コードが途中で切れています）",
 
   // ---- 警告とプラグインのメッセージ ----------------------------------------------
   "warnings.heading": "警告",
