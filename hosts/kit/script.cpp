@@ -65,6 +65,7 @@ constexpr English kEnglish[] = {
     {"script.sheet.spacing", "spacing"},
     {"script.sheet_name", "the sheet's name {name} holds a control character or a byte that is not UTF-8"},
     {"script.sheet_too_many", "the sheet's sprites {first}-{last} are too many to count"},
+    {"script.sheet_hash", "the sheet's hash is 8 hex digits (0-9, a-f) in parentheses, not {text}"},
     {"script.sheet_not_square", "the sheet's cells are square (S x S px), not {text}"},
     {"script.sheet_overlap", "the sheet's sprites {first}-{last} overlap those of the sheet on line {other}"},
     {"script.no_init", "handle {handle} has no Init before this call"},
@@ -127,7 +128,7 @@ constexpr Signature kCalls[] = {
 
 constexpr std::string_view kRateForm = "// the engine draws handle H with rate R each frame";
 constexpr std::string_view kSheetForm =
-    "// sprites A-B: sheet \"NAME\", C x R cells of S x S px[, margin M][, spacing P], row by row";
+    "// sprites A-B: sheet \"NAME\"[ (HASH)], C x R cells of S x S px[, margin M][, spacing P], row by row";
 
 // The length of the UTF-8 sequence at text[at], or 0 where it is not one
 // (overlong forms, surrogates and values past U+10FFFF included).
@@ -558,6 +559,14 @@ RateNote ReadRateNote(int line, std::string_view body)
     return {WholeNumber(line, *handle), *value};
 }
 
+// A sheet's short hash: 8 lowercase hex digits.
+bool IsShortHash(std::string_view text)
+{
+    return text.size() == 8 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
 // field: the word naming the number ("script.sheet.margin").
 std::int32_t SheetNumber(int line, std::string_view text, std::int32_t least, const char* field)
 {
@@ -597,6 +606,17 @@ Sheet ReadSheetNote(int line, std::string_view body)
         Fail(line, "script.sheet_name", {Value::Of("name", Quote(sheet.name))});
     }
     Reader tail(afterOpen.substr(close + 1));
+    if (tail.Literal(" (")) {
+        const std::string_view rest = tail.Rest();
+        const std::size_t end = rest.find(')');
+        if (end == std::string_view::npos || !IsShortHash(rest.substr(0, end))) {
+            const std::string_view shown = end == std::string_view::npos ? rest : rest.substr(0, end + 1);
+            Fail(line, "script.sheet_hash", {Value::Of("text", Quote("(" + std::string(shown)))});
+        }
+        sheet.hash = std::string(rest.substr(0, end));
+        tail.Literal(sheet.hash);
+        tail.Literal(")");
+    }
     std::optional<std::string_view> columns;
     std::optional<std::string_view> rows;
     std::optional<std::string_view> cell;
@@ -942,6 +962,9 @@ std::string PrintScript(const std::vector<Layer>& layers, const std::vector<Shee
         if (sheet.name.empty() || !PlainText(sheet.name)) {
             Fail(0, "script.print_sheet_name", {Value::Of("name", Quote(sheet.name))});
         }
+        if (!sheet.hash.empty() && !IsShortHash(sheet.hash)) {
+            Fail(0, "script.sheet_hash", {Value::Of("text", Quote(sheet.hash))});
+        }
     }
     std::ostringstream out;
     const std::size_t count = layers.size();
@@ -958,8 +981,9 @@ std::string PrintScript(const std::vector<Layer>& layers, const std::vector<Shee
         });
         if (sheet != sheets.end()) {
             out << "// sprites " << sheet->base << "-" << std::int64_t{sheet->base} + sheet->count - 1 << ": sheet \""
-                << sheet->name << "\", " << sheet->columns << " x " << sheet->rows << " cells of " << sheet->cell
-                << " x " << sheet->cell << " px";
+                << sheet->name << "\"" << (sheet->hash.empty() ? "" : " (" + sheet->hash + ")") << ", "
+                << sheet->columns << " x " << sheet->rows << " cells of " << sheet->cell << " x " << sheet->cell
+                << " px";
             if (sheet->margin != 0) {
                 out << ", margin " << sheet->margin;
             }

@@ -18,6 +18,9 @@
 //     layer of the next Init of H;
 //   - "sprites A-B: sheet ..., row by row": the sprite numbers A to B are
 //     the cells of that sheet (margin and spacing parts only when not 0);
+//     the studio writes the short hash of the image file's bytes after the
+//     name, `sheet "petals.png" (1a2b3c4d), ...`, and a comment without it
+//     reads too;
 //   - "the engine draws handle H with rate R each frame": the drawing order
 //     and the rate passed to Draw. A comment that begins like this one must
 //     read exactly so, and names each handle once.
@@ -85,6 +88,7 @@ struct Sheet {
     std::int32_t cell = 0;
     std::int32_t margin = 0;
     std::int32_t spacing = 0;
+    std::string hash;  // 8 lowercase hex digits naming the image file's content; empty when unknown
 
     bool operator==(const Sheet&) const = default;
 };

@@ -122,6 +122,9 @@ std::string SheetJson(const Sheet& sheet)
     AppendField(out, "cell", to_string(sheet.cell));
     AppendField(out, "margin", to_string(sheet.margin));
     AppendField(out, "spacing", to_string(sheet.spacing));
+    if (!sheet.hash.empty()) {
+        AppendField(out, "hash", Text(sheet.hash));
+    }
     return out + "}";
 }
 
@@ -465,9 +468,12 @@ public:
         return value->flag;
     }
 
-    std::string Text(const char* key) const
+    std::string Text(const char* key, bool required = true) const
     {
-        const Value* value = Get(key, true);
+        const Value* value = Get(key, required);
+        if (!value) {
+            return {};
+        }
         if (value->kind != Value::Kind::String) {
             throw std::runtime_error(where_ + "." + key + " is not a string");
         }
@@ -541,6 +547,7 @@ std::string Print(std::string_view setupText)
         sheet.cell = fields.Whole("cell", 0, true, 1);
         sheet.margin = fields.Whole("margin", 0, false, 0);
         sheet.spacing = fields.Whole("spacing", 0, false, 0);
+        sheet.hash = fields.Text("hash", false);
         sheets.push_back(sheet);
     }
     return velora::script::PrintScript(layers, sheets);

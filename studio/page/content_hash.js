@@ -1,9 +1,8 @@
-// A short name for a file's contents: the first 8 hexadecimal digits of
-// its SHA-256. Sheets and pictures are known by their name and this, so a
-// setup can tell the file it was made with from another of the same name.
-// The file's bytes, not its decoded pixels, because browsers decode
-// half-transparent pixels a little differently.
+// A file's identity: the first 4 bytes of the SHA-256 of its bytes, as 8
+// lowercase hex digits. The file's bytes, not its decoded pixels: browsers
+// decode semi-transparent pixels differently, so only the bytes name the
+// same image the same way everywhere.
 export async function contentHash(bytes) {
-  const digest = new Uint8Array(await crypto.subtle.digest("SHA-256", bytes));
-  return Array.from(digest.slice(0, 4), (byte) => byte.toString(16).padStart(2, "0")).join("");
+  const digest = await crypto.subtle.digest("SHA-256", bytes);
+  return Array.from(new Uint8Array(digest, 0, 4), (byte) => byte.toString(16).padStart(2, "0")).join("");
 }

@@ -19,7 +19,7 @@
 //
 // A layer is { handle, width, height, base, count, rotation, type, numof,
 // maxAmp, xSpeed, ySpeed, rate, started, hidden }; a sheet is { base, count,
-// name, columns, rows, cell, margin, spacing }. The module is the one
+// name, columns, rows, cell, margin, spacing, hash? }. The module is the one
 // createVeloraStudio gives. No DOM here: Node.js tests import this module.
 import { msg, StudioError } from "./i18n.js";
 import { LAYER_KEYS as SETUP_LAYER_KEYS, SHEET_KEYS as SETUP_SHEET_KEYS } from "./settings.js";
@@ -29,9 +29,10 @@ import { LAYER_KEYS as SETUP_LAYER_KEYS, SHEET_KEYS as SETUP_SHEET_KEYS } from "
 const MAX_BYTES = 1 << 20;
 
 // What the module's printer takes of a layer and a sheet: the setup's keys,
-// with started and hidden in place of visible, and the sheet's name.
+// with started and hidden in place of visible, and the sheet's name and the
+// hash of its file (when known).
 const LAYER_KEYS = [...SETUP_LAYER_KEYS.filter((key) => key !== "visible"), "started", "hidden"];
-const SHEET_KEYS = [...SETUP_SHEET_KEYS, "name"];
+const SHEET_KEYS = [...SETUP_SHEET_KEYS, "name", "hash"];
 
 // The values of the module's messages that are words, given by their key
 // ("script.char.space"): put into words in the page's language.

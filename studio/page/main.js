@@ -74,18 +74,27 @@ async function startStudio() {
     panels.picture.put();
   }
 
+  // What the setup names that the page does not hold (sheets, the picture):
+  // messages, none or more.
+  const stillMissing = () => [panels.sheets.missingSheets(), panels.picture.missing()].filter(Boolean);
+
   // Every layer replaced: a pasted script, a setup file, the address; the
   // background too where the setup names one (chosen: its colours; picture:
-  // the picture it names, or null for none).
+  // the picture it names, or null for none). Gives what to tell the user of
+  // the sheets it names (clashes, sheets to load) and of its picture.
   function replaceLayers(list, sheets, chosen, picture) {
     if (chosen !== undefined) background.value = chosen;
     if (picture !== undefined) panels.picture.want(picture);
     if (chosen !== undefined || picture !== undefined) putBackground();
     layers.replaceAll(list);
-    panels.sheets.mergeSheets(sheets);
-    if (!layers.fitFrame()) state.layers.forEach(layers.initLayer);
+    const { notes, fresh } = panels.sheets.mergeSheets(sheets);
+    // A sheet moved off the named numbers leaves its sprites in the bank:
+    // only a new host forgets them.
+    if (fresh) layers.openFrame();
+    else if (!layers.fitFrame()) state.layers.forEach(layers.initLayer);
     panels.layer.show();
     layers.changed();
+    return [...notes, panels.picture.missing()].filter(Boolean);
   }
 
   panels.picture = createPicturePanel({ state, layers });
@@ -121,7 +130,7 @@ async function startStudio() {
   panels.picture.describe();
   layers.changed({ user: false });
   panels.stage.holdClock();
-  if (restored) panels.setup.restored();
+  if (restored) panels.setup.restored(stillMissing());
 }
 
 startStudio();

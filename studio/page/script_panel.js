@@ -5,7 +5,7 @@ import { errorMessage, msg } from "./i18n.js";
 import { printScript, readScript } from "./script.js";
 
 // state: the studio's state; replaceLayers(layers, sheets): puts a new set
-// of layers in place of the old.
+// of layers in place of the old, and gives what to tell of its sheets.
 export function createScriptPanel({ state, replaceLayers }) {
   const script = $("script");
   let reading = false;
@@ -40,8 +40,8 @@ export function createScriptPanel({ state, replaceLayers }) {
     show(status, msg("paste.reading"), { error: false });
     try {
       const read = await readScript($("paste-script").value);
-      replaceLayers(read.layers, read.sheets);
-      show(status, msg("paste.rebuilt", { count: read.layers.length }));
+      const notes = replaceLayers(read.layers, read.sheets);
+      show(status, [msg("paste.rebuilt", { count: read.layers.length }), ...notes]);
     } catch (error) {
       show(status, msg("paste.notRebuilt", { error: errorMessage(error) }), { error: true });
     } finally {

@@ -4,7 +4,12 @@
 // cannot be read throws a StudioError saying why.
 import { StudioError, msg } from "./i18n.js";
 import { floatText, readNumber } from "./numbers.js";
-import { LAYER_KEYS, LIMITS, SHEET_KEYS, SHEET_LIMITS, overLimits } from "./settings.js";
+import { LAYER_KEYS, LIMITS, MAX_PARTICLES, SHEET_KEYS, SHEET_LIMITS, overLimits } from "./settings.js";
+
+// Two sheets whose sprite numbers meet.
+function rangesMeet(a, b) {
+  return a.base < b.base + b.count && b.base < a.base + a.count;
+}
 
 export const FORMAT = "DrawVelora studio setup";
 
@@ -13,6 +18,7 @@ export function checkLayer(values, where) {
   const layer = {};
   for (const key of LAYER_KEYS) {
     const raw = values[key];
+    if (raw === undefined || raw === null) throw new StudioError("setup.missingValue", { where, key });
     const text = typeof raw === "boolean" ? (raw ? "1" : "0") : String(raw ?? "");
     const result = readNumber(text, LIMITS[key]);
     if (result.error) throw new StudioError("setup.badValue", { where, key, error: result.error });
@@ -22,12 +28,19 @@ export function checkLayer(values, where) {
   return layer;
 }
 
-// One sheet read back: its name and numbers; margin and spacing may be
-// missing (0), as in setups saved before sheets had them.
+// One sheet read back: its name, numbers and the short hash of its file's
+// bytes; margin and spacing may be missing (0), as in setups saved before
+// sheets had them, and so may the hash (the sheet is then known by name).
 export function checkSheet(values, where) {
   const name = String(values.name ?? "");
   if (!name) throw new StudioError("setup.sheetWithoutName", { where });
   const sheet = { name };
+  if (values.hash !== undefined && values.hash !== "") {
+    if (!/^[0-9a-f]{8}$/.test(String(values.hash))) {
+      throw new StudioError("setup.badHash", { where, name, hash: String(values.hash) });
+    }
+    sheet.hash = String(values.hash);
+  }
   for (const key of SHEET_KEYS) {
     const raw = values[key] ?? ((key === "margin" || key === "spacing") ? 0 : "");
     const result = readNumber(String(raw), SHEET_LIMITS[key]);
@@ -66,6 +79,14 @@ export function checkSetup(setup, backgrounds) {
     throw new StudioError("setup.unknownBackground", { background: String(setup.background) });
   }
   const sheets = (setup.sheets ?? []).map((values, i) => checkSheet(values ?? {}, msg("where.sheet", { number: i + 1 })));
+  sheets.forEach((sheet, i) => {
+    const other = sheets.slice(0, i).find((earlier) => rangesMeet(earlier, sheet));
+    if (other) {
+      throw new StudioError("setup.sheetsOverlap", { name: other.name, first: other.base,
+        last: other.base + other.count - 1, other: sheet.name, otherFirst: sheet.base,
+        otherLast: sheet.base + sheet.count - 1 });
+    }
+  });
   return { background: setup.background, picture: checkPicture(setup.picture), layers, sheets };
 }
 
@@ -78,8 +99,32 @@ export function setupValue({ background, picture, layers, sheets }) {
     ...(picture ? { picture: { name: picture.name, hash: picture.hash } } : {}),
     layers: layers.map((layer) => Object.fromEntries(LAYER_KEYS.map((key) => [key, layer[key]]))),
     sheets: sheets.filter((sheet) => sheet.count > 0).map((sheet) => ({
-      ...Object.fromEntries(SHEET_KEYS.map((key) => [key, sheet[key] ?? 0])), name: sheet.name })),
+      ...Object.fromEntries(SHEET_KEYS.map((key) => [key, sheet[key] ?? 0])), name: sheet.name,
+      ...(sheet.hash ? { hash: sheet.hash } : {}) })),
   };
+}
+
+// The first bytes of the images a user may pick by mistake (no JSON text
+// begins with any of them), by offset: WebP's name follows its size.
+const IMAGE_SIGNATURES = [
+  ["PNG", 0, [0x89, 0x50, 0x4e, 0x47]], ["JPEG", 0, [0xff, 0xd8, 0xff]], ["GIF", 0, [0x47, 0x49, 0x46, 0x38]],
+  ["BMP", 0, [0x42, 0x4d]], ["WebP", 8, [0x57, 0x45, 0x42, 0x50]],
+];
+
+// A file's bytes as the text of a setup file: an image or any other file
+// that is not UTF-8 text is named as such (its bytes are never quoted).
+export function setupFileText(bytes) {
+  const head = new Uint8Array(bytes, 0, Math.min(bytes.byteLength, 12));
+  const image = IMAGE_SIGNATURES.find(([, at, signature]) => signature.every((byte, i) => head[at + i] === byte));
+  if (image) throw new StudioError("setup.image", { kind: image[0] });
+  let text;
+  try {
+    text = new TextDecoder("utf-8", { fatal: true }).decode(bytes);
+  } catch {
+    throw new StudioError("setup.binary");
+  }
+  if (text.includes("\0")) throw new StudioError("setup.binary");
+  return text;
 }
 
 // A setup file's text read back.
@@ -94,43 +139,108 @@ export function readSetupFile(text, backgrounds) {
   return checkSetup(values, backgrounds);
 }
 
-// The address: v=2&bg=TOP,BOTTOM, then one layer=... per layer (the numbers
-// of LAYER_KEYS, comma-separated, visible as 1 or 0) and one
-// sheet=base,count,cell,columns,rows,margin,spacing,name per sheet (the name
-// last: it may hold commas). Addresses of v=1 have no margin and spacing.
+// The address: v=3&bg=TOP,BOTTOM, then one layer=... per layer (the numbers
+// of LAYER_KEYS, comma-separated, visible as 1 or 0, then started as 1 or 0
+// and the particles the last Start spawned), one
+// sheet=base,count,cell,columns,rows,margin,spacing,hash,name per sheet (the
+// hash empty when unknown; the name last: it may hold commas), and last
+// end=CHECK: the check of everything before "&end=", so that a link cut
+// anywhere is known to be cut. Addresses of v=2 have no started, spawned,
+// hash nor end; those of v=1 no margin and spacing either.
 export function setupAddress(setup) {
   const value = setupValue(setup);
-  const parts = ["v=2", `bg=${value.background}`];
-  for (const layer of value.layers) {
-    parts.push("layer=" + LAYER_KEYS.map((key) => key === "visible" ? (layer.visible ? 1 : 0)
-      : LIMITS[key].float ? floatText(layer[key]) : layer[key]).join(","));
-  }
+  const parts = ["v=3", `bg=${value.background}`];
+  value.layers.forEach((layer, i) => {
+    const { started = true, spawned = layer.numof } = setup.layers[i];
+    parts.push("layer=" + [...LAYER_KEYS.map((key) => key === "visible" ? (layer.visible ? 1 : 0)
+      : LIMITS[key].float ? floatText(layer[key]) : layer[key]), started ? 1 : 0, spawned].join(","));
+  });
   for (const sheet of value.sheets) {
-    parts.push("sheet=" + [...SHEET_KEYS.map((key) => sheet[key]), encodeURIComponent(sheet.name)].join(","));
+    parts.push("sheet=" + [...SHEET_KEYS.map((key) => sheet[key]), sheet.hash ?? "",
+      encodeURIComponent(sheet.name)].join(","));
   }
-  return parts.join("&");
+  const text = parts.join("&");
+  return `${text}&end=${addressCheck(text)}`;
+}
+
+// The check at the end of an address: FNV-1a over the UTF-8 of the text
+// before it, as 8 hex digits.
+export function addressCheck(text) {
+  let hash = 0x811c9dc5;
+  for (const byte of new TextEncoder().encode(text)) hash = Math.imul(hash ^ byte, 0x01000193) >>> 0;
+  return hash.toString(16).padStart(8, "0");
+}
+
+// A part of the address as it reads, shortened for a message.
+function shortPart(part) {
+  return part.length > 60 ? `${part.slice(0, 57)}…` : part;
+}
+
+// The address's parts, each checked for whole %-codes: a cut or damaged
+// one is named (URLSearchParams would read it as "�").
+function addressParts(text) {
+  for (const part of text.split("&")) {
+    try {
+      decodeURIComponent(part.replaceAll("+", " "));
+    } catch {
+      throw new StudioError("address.badEncoding", { part: shortPart(part) });
+    }
+  }
+  return new URLSearchParams(text);
+}
+
+// A v=3 address without its end, or with an end that does not match.
+function checkEnd(text) {
+  const at = text.lastIndexOf("&end=");
+  const end = at < 0 ? "" : text.slice(at + 5);
+  if (at < 0 || end.length < 8) throw new StudioError("address.cut");
+  if (end !== addressCheck(text.slice(0, at))) throw new StudioError("address.changed");
+  return text.slice(0, at);
+}
+
+// A whole number or flag of a v=3 layer part.
+function layerExtra(text, limits, where, key) {
+  const result = readNumber(text ?? "", limits);
+  if (result.error) throw new StudioError("setup.badValue", { where, key, error: result.error });
+  return result.value;
 }
 
 export function readAddress(text, backgrounds) {
-  const params = new URLSearchParams(text);
-  const version = params.get("v");
-  if (version !== "1" && version !== "2") {
+  const version = new URLSearchParams(text).get("v");
+  if (version === "") throw new StudioError("address.cut");
+  if (version !== "1" && version !== "2" && version !== "3") {
     throw version === null ? new StudioError("address.noVersion") : new StudioError("address.badVersion", { version });
   }
+  const params = addressParts(version === "3" ? checkEnd(text) : text);
   const layerTexts = params.getAll("layer");
   if (layerTexts.length === 0) throw new StudioError("setup.noLayer");
-  const numbers = version === "1" ? 5 : SHEET_KEYS.length;
-  const layers = layerTexts.map((value, i) => {
+  const extra = version === "3" ? 2 : 0;
+  const layerParts = layerTexts.map((value, i) => {
     const parts = value.split(",");
-    if (parts.length !== LAYER_KEYS.length) {
-      throw new StudioError("address.layerCount", { number: i + 1, expected: LAYER_KEYS.length, count: parts.length });
+    if (parts.length !== LAYER_KEYS.length + extra) {
+      throw new StudioError("address.layerCount", { number: i + 1, expected: LAYER_KEYS.length + extra,
+        count: parts.length });
     }
-    return Object.fromEntries(LAYER_KEYS.map((key, k) => [key, parts[k]]));
+    return parts;
   });
+  const layers = layerParts.map((parts) => Object.fromEntries(LAYER_KEYS.map((key, k) => [key, parts[k]])));
+  const numbers = version === "1" ? 5 : SHEET_KEYS.length;
   const sheets = params.getAll("sheet").map((value) => {
     const parts = value.split(",");
     const keys = SHEET_KEYS.slice(0, numbers);
-    return { ...Object.fromEntries(keys.map((key, k) => [key, parts[k]])), name: parts.slice(numbers).join(",") };
+    const sheet = Object.fromEntries(keys.map((key, k) => [key, parts[k]]));
+    if (version === "3") sheet.hash = parts[numbers] ?? "";
+    return { ...sheet, name: parts.slice(numbers + (version === "3" ? 1 : 0)).join(",") };
   });
-  return checkSetup({ background: params.get("bg"), layers, sheets }, backgrounds);
+  const setup = checkSetup({ background: params.get("bg"), layers, sheets }, backgrounds);
+  if (version === "3") {
+    setup.layers.forEach((layer, i) => {
+      const where = msg("where.layer", { number: i + 1 });
+      const [started, spawned] = layerParts[i].slice(LAYER_KEYS.length);
+      if (!layerExtra(started, { min: 0, max: 1 }, where, "started")) layer.started = false;
+      const count = layerExtra(spawned, { min: 0, max: MAX_PARTICLES }, where, "spawned");
+      if (count !== layer.numof) layer.spawned = count;
+    });
+  }
+  return setup;
 }

@@ -3,16 +3,15 @@
 // nothing, and a bad address stays as it was until the user changes
 // something.
 import { $, copyText, show } from "./dom.js";
-import { errorMessage, msg, names } from "./i18n.js";
-import { readAddress, readSetupFile, setupAddress, setupValue } from "./setup.js";
+import { errorMessage, msg } from "./i18n.js";
+import { readAddress, readSetupFile, setupAddress, setupFileText, setupValue } from "./setup.js";
 
 const FILE_NAME = "drawvelora-setup.json";
 
 // state: the studio's state; background: the background control;
 // replaceLayers(layers, sheets, background): puts a restored setup in
-// place of the current one; missingPicture(): "Choose the picture ... again."
-// while the setup's picture is not loaded, else null.
-export function createSetupPanel({ state, background, replaceLayers, missingPicture }) {
+// place of the current one, and gives what to tell of its sheets and picture.
+export function createSetupPanel({ state, background, replaceLayers }) {
   const status = $("setup-status");
   let timer = 0;
 
@@ -25,27 +24,19 @@ export function createSetupPanel({ state, background, replaceLayers, missingPict
     show(status, message, { error });
   }
 
-  // What the setup names that the page does not hold: "Load the sprite
-  // sheets "a.png", "b.png" again.", "Choose the picture ..." (none or more).
-  function stillMissing() {
-    const missing = state.sheets.filter((sheet) => !sheet.pixels).map((sheet) => sheet.name);
-    const sheets = missing.length ? msg("sheets.loadAgain", { names: names(missing), count: missing.length }) : null;
-    return [sheets, missingPicture()].filter(Boolean);
-  }
-
   async function openFile() {
     const file = $("open-setup").files[0];
     $("open-setup").value = "";
     if (!file) return;
     let restored;
     try {
-      restored = readSetupFile(await file.text(), backgrounds());
+      restored = readSetupFile(setupFileText(await file.arrayBuffer()), backgrounds());
     } catch (error) {
       say(msg("setup.notOpened", { name: file.name, error: errorMessage(error) }), true);
       return;
     }
-    replaceLayers(restored.layers, restored.sheets, restored.background, restored.picture);
-    say([msg("setup.opened", { name: file.name, count: restored.layers.length }), ...stillMissing()]);
+    const notes = replaceLayers(restored.layers, restored.sheets, restored.background, restored.picture);
+    say([msg("setup.opened", { name: file.name, count: restored.layers.length }), ...notes]);
   }
 
   function wire() {
@@ -70,8 +61,8 @@ export function createSetupPanel({ state, background, replaceLayers, missingPict
       if (location.hash === address()) return;
       try {
         const restored = readAddress(location.hash.slice(1), backgrounds());
-        replaceLayers(restored.layers, restored.sheets, restored.background, restored.picture);
-        say([msg("address.restored", { count: state.layers.length }), ...stillMissing()]);
+        const notes = replaceLayers(restored.layers, restored.sheets, restored.background, restored.picture);
+        say([msg("address.restored", { count: state.layers.length }), ...notes]);
       } catch (error) {
         state.keepAddress = true;
         clearTimeout(timer);
@@ -103,9 +94,10 @@ export function createSetupPanel({ state, background, replaceLayers, missingPict
         return null;
       }
     },
-    // Says that the setup came from the address.
-    restored() {
-      say([msg("address.restored", { count: state.layers.length }), ...stillMissing()]);
+    // Says that the setup came from the address, and what it names that is
+    // still to load (messages, none or more).
+    restored(missing) {
+      say([msg("address.restored", { count: state.layers.length }), ...missing]);
     },
   };
 }

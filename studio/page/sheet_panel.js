@@ -2,8 +2,9 @@
 // (cell size S, margin, spacing: found in the image or typed), shown with
 // their cut, and put into the host's bank at numbers of their own.
 import * as bridge from "./bridge.js";
+import { contentHash } from "./content_hash.js";
 import { $, make, show } from "./dom.js";
-import { msg } from "./i18n.js";
+import { msg, names } from "./i18n.js";
 import { sheetOf } from "./script.js";
 import { MAX_SHEET_SIDE, MIN_CELL } from "./settings.js";
 import { cutGeometry, detectGrid, freeBase, gridWords, leftOut, packCells, rangesMeet, sheetRotation,
@@ -64,6 +65,11 @@ export function createSheetPanel({ state, layers, showLayer, showRuns }) {
     return following;
   }
 
+  function missingSheets() {
+    const missing = state.sheets.filter((sheet) => !sheet.pixels).map((sheet) => sheet.name);
+    return missing.length ? msg("sheets.loadAgain", { names: names(missing), count: missing.length }) : null;
+  }
+
   function showSheets() {
     const list = $("sheet-list");
     list.replaceChildren();
@@ -102,7 +108,9 @@ export function createSheetPanel({ state, layers, showLayer, showRuns }) {
 
   async function loadSheet(file) {
     let bitmap;
+    let hash;
     try {
+      hash = await contentHash(await file.arrayBuffer());
       bitmap = await createImageBitmap(file);
     } catch {
       show(status, msg("sheet.unreadable", { name: file.name }));
@@ -121,13 +129,21 @@ export function createSheetPanel({ state, layers, showLayer, showRuns }) {
     const context = canvas.getContext("2d", { willReadFrequently: true });
     context.drawImage(bitmap, 0, 0);
     const pixels = context.getImageData(0, 0, width, height).data;
-    let sheet = state.sheets.find((known) => known.name === file.name);
+    // A missing sheet of this name waits for this file, unless it names other content.
+    const waiting = state.sheets.filter((known) => known.name === file.name && !known.pixels);
+    let sheet = waiting.find((known) => !known.hash || known.hash === hash) ?? waiting[0] ??
+      state.sheets.find((known) => known.name === file.name);
+    if (sheet && !sheet.pixels && sheet.hash && sheet.hash !== hash) {
+      show(status, msg("sheet.otherContent", { name: file.name, hash, wanted: sheet.hash, first: sheet.base,
+        last: sheet.base + sheet.count - 1 }));
+      return;
+    }
     const restoring = Boolean(sheet && !sheet.pixels);
     if (!sheet) {
       sheet = { name: file.name, base: freeBase(state.sheets, null), count: 0, margin: 0, spacing: 0, typed: {} };
       state.sheets.push(sheet);
     }
-    Object.assign(sheet, { pixels, width, height });
+    Object.assign(sheet, { pixels, width, height, hash });
     if (restoring) sheet.typed = { cell: true, margin: true, spacing: true };
     findGrid(sheet);
     const following = cutSheet(sheet);
@@ -235,24 +251,56 @@ export function createSheetPanel({ state, layers, showLayer, showRuns }) {
     putSheets() {
       state.sheets.filter((sheet) => sheet.pixels).forEach(putSheet);
     },
-    // Sheets named by a restored setup: a loaded sheet of that name takes
-    // the named grid and numbers; an unknown one waits for its file.
+    // "Load the sprite sheets "a.png", "b.png" again.", or null.
+    missingSheets,
+    // Sheets named by a restored setup (a setup file, a link, a script),
+    // known by name and the hash of their file: a loaded sheet that is the
+    // one named takes the named grid and numbers, an unknown one waits for
+    // its file. A loaded sheet with another name or content at a named
+    // sheet's numbers is never drawn for it: it moves to free numbers, and
+    // the named sheet waits for its own file. Gives { notes, fresh }: what
+    // to tell the user, and whether the host's bank must be made afresh
+    // (it still holds a moved sheet's sprites at the named numbers).
     mergeSheets(saved) {
+      const isNamed = (sheet, named) => sheet.name === named.name && (!named.hash || !sheet.hash ||
+        sheet.hash === named.hash);
+      const matches = new Map(saved.map((named) => [named, state.sheets.find((sheet) => isNamed(sheet, named))]));
+      const matched = new Set(matches.values());
+      const inTheWay = state.sheets.filter((sheet) => !matched.has(sheet) &&
+        saved.some((named) => rangesMeet(sheet, named)));
+      state.sheets = state.sheets.filter((sheet) => !inTheWay.includes(sheet));
       for (const named of saved) {
-        const known = state.sheets.find((sheet) => sheet.name === named.name);
+        const known = matches.get(named);
         if (known) {
+          if (named.hash) known.hash ??= named.hash;
           if (GRID_KEYS.some((k) => known[k] !== named[k]) || known.base !== named.base) {
             Object.assign(known, { base: named.base, cell: named.cell, margin: named.margin, spacing: named.spacing,
               typed: { cell: true, margin: true, spacing: true } });
             if (known.pixels) cutSheet(known);
           }
-        } else if (!state.sheets.some((sheet) => rangesMeet(sheet, named))) {
+        } else {
           state.sheets.push({ ...named, pixels: null, typed: { cell: true, margin: true, spacing: true } });
         }
+      }
+      const notes = [];
+      // A loaded sheet in the way keeps its pixels at free numbers; a
+      // missing one of an earlier setup is forgotten.
+      for (const other of inTheWay.filter((sheet) => sheet.pixels)) {
+        const named = saved.find((one) => rangesMeet(other, one));
+        const values = { name: named.name, other: other.name, first: other.base, last: other.base + other.count - 1 };
+        other.base = freeBase(state.sheets, null);
+        state.sheets.push(other);
+        notes.push(msg(other.name === named.name ? "sheets.otherContent" : "sheets.clash",
+          { ...values, hash: other.hash, wanted: named.hash, moved: other.base, movedLast: other.base + other.count - 1 }));
+      }
+      for (const named of saved.filter((one) => !matches.get(one))) {
+        const twin = state.sheets.find((sheet) => sheet.pixels && sheet.name === named.name && !inTheWay.includes(sheet));
+        if (twin) notes.push(msg("sheets.otherContentKept", { name: named.name, hash: twin.hash, wanted: named.hash }));
       }
       state.sheets.sort((a, b) => a.base - b.base);
       showSheets();
       showRuns();
+      return { notes: [...notes, missingSheets()].filter(Boolean), fresh: inTheWay.some((sheet) => sheet.pixels) };
     },
   };
 }

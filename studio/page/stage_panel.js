@@ -44,7 +44,8 @@ export function createStagePanel({ state, layers, setBackground }) {
     bridge.run(!state.paused);
     holdClock();
     showReadout();
-    layers.changed();
+    // Pausing changes no setup: a link kept in the address stays.
+    layers.changed({ user: false });
   });
   document.addEventListener("visibilitychange", holdClock);
   setInterval(() => {

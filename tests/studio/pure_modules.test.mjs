@@ -9,7 +9,9 @@ import { createRequire } from "node:module";
 import path from "node:path";
 import { grammarReader, printScript, readScript, useGrammar } from "../../studio/page/script.js";
 import { cutGeometry, detectGrid, packCells } from "../../studio/page/sheets.js";
-import { readAddress, readSetupFile, setupAddress, setupValue } from "../../studio/page/setup.js";
+import { addressCheck, readAddress, readSetupFile, setupAddress, setupFileText, setupValue }
+  from "../../studio/page/setup.js";
+import { contentHash } from "../../studio/page/content_hash.js";
 import { layerWarnings } from "../../studio/page/warnings.js";
 import { DEFAULTS, MAX_PARTICLES, MAX_SIDE, OPENING_LAYERS, SHEET_BASE } from "../../studio/page/settings.js";
 import { CATALOGS, format, msg, names, pickLanguage, text } from "../../studio/page/i18n.js";
@@ -134,13 +136,50 @@ test("setup and link: written and read back alike; bad values, unknown versions 
   refused("v=1", /^it holds no layer$/);
   refused("v=99&layer=1", /v=99 is not one this studio reads/);
   refused("v=1&layer=garbage", /^layer 1: 13 numbers expected, not 1$/);
-  refused(link.replace(",255&", ",256&"), /^layer 2: rate 256 is outside 0 to 255$/);
+  const sealed = (body) => `${body}&end=${addressCheck(body)}`;
+  const body = link.slice(0, link.lastIndexOf("&end="));
+  refused(sealed(body.replace(",255,1,22&", ",256,1,22&")), /^layer 2: rate 256 is outside 0 to 255$/);
   refused(old.replace("sheet=100,8,48", "sheet=100,8,0"), /cell 0 is outside 4 to 4096/);
   refused(old.replace("sheet=100,8,48,4,2", "sheet=100,9,48,4,2"), /9 sprites do not fit in 4 x 2 cells/);
   const crowd = Array.from({ length: 65 }, (_, i) => `layer=${i + 1},1,64,64,0,32,4,0,1,0,1,1,255`).join("&");
   refused(`v=2&bg=000000,000000&${crowd}`, /65 layers, more than the studio's limit of 64/);
   assert.throws(() => readSetupFile(file.replace('"cell": 48', '"cell": 0').replace('"cell":48', '"cell":0'), BACKGROUNDS),
     /cell 0 is outside 4 to 4096/);
+});
+
+test("links: a v=3 link knows its end, so a cut one is named; sheets keep their hash; damaged input is named", async () => {
+  const hashed = { ...GRID, hash: await contentHash(new TextEncoder().encode("abc")) };
+  assert.equal(hashed.hash, "ba7816bf", "the first 4 bytes of SHA-256");
+  const layers = [OPENING[0], { ...OPENING[1], started: false, spawned: 5 }];
+  const setup = { background: BACKGROUNDS[0], layers, sheets: [hashed] };
+  const link = setupAddress(setup);
+  assert.match(link, /^v=3&.*&end=[0-9a-f]{8}$/);
+  assert.deepEqual(readAddress(link, BACKGROUNDS), setup);
+  assert.deepEqual(readSetupFile(JSON.stringify(setupValue(setup)), BACKGROUNDS).sheets, [hashed]);
+  const refused = (text, message) => assert.throws(() => readAddress(text, BACKGROUNDS), { message });
+  // Cut anywhere (a seeded walk, so a failure can be repeated).
+  let seed = 7;
+  for (let i = 0; i < 20; ++i) {
+    seed = (seed * 1103515245 + 12345) % 2147483648;
+    refused(link.slice(0, 1 + (seed % (link.length - 1))), /^the link is cut short; copy the whole link again$/);
+  }
+  refused(link.replace("layer=1,", "layer=9,"), /changed after it was made/);
+  // v=2 links open as before, without the end.
+  const v2 = "v=2&bg=000000,000000&layer=3,1,640,480,100,8,2,0,40,40,1,1,170&sheet=100,8,48,4,2,0,0,p%C3%A9tale.png";
+  assert.equal(readAddress(v2, BACKGROUNDS).sheets[0].name, "pétale.png");
+  refused(v2.replace("%C3%A9", "%C3"), /^the part sheet=100,8,48,4,2,0,0,p%C3tale\.png holds a broken %-code/);
+  refused(v2 + "&sheet=104,8,48,4,2,0,0,b.png",
+    /^the sheets "pétale.png" \(sprites 100–107\) and "b.png" \(sprites 104–111\) share sprite numbers$/);
+  // Setup files: a missing value, a bad hash, an image or other binary file.
+  const file = setupValue(setup);
+  delete file.layers[0].visible;
+  assert.throws(() => readSetupFile(JSON.stringify(file), BACKGROUNDS), { message: "layer 1: the value of visible is missing" });
+  const badHash = setupValue({ ...setup, sheets: [{ ...hashed, hash: "BA7816BF" }] });
+  assert.throws(() => readSetupFile(JSON.stringify(badHash), BACKGROUNDS), /the hash "BA7816BF" is not 8 hex digits/);
+  const png = Uint8Array.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0, 0, 0, 13]).buffer;
+  assert.throws(() => setupFileText(png), { message: "it is an image (PNG), not a setup file" });
+  assert.throws(() => setupFileText(Uint8Array.from([0x7b, 0xff, 0xfe, 0x00]).buffer), { message: /^it is not a text file/ });
+  assert.equal(setupFileText(new TextEncoder().encode('{"a": "é"}').buffer), '{"a": "é"}');
 });
 
 test("warnings: rate 0 mode by mode, and rotation frames above the sprite count", () => {

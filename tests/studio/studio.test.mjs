@@ -223,9 +223,11 @@ async function scriptText() {
 
 // Drops a PNG sprite sheet made in the page: cells of `cell` px in `columns`
 // x `rows`, each filled with colours[i % colours.length], as a full square
-// (opaque sheet) or as a disc on a transparent ground.
-async function dropSheet(name, { cell, columns, rows, colours, disc = false, extra = 0, margin = 0, spacing = 0 }) {
-  await page.evaluate(async ([name, cell, columns, rows, colours, disc, extra, margin, spacing]) => {
+// (opaque sheet) or as a disc on a transparent ground; on target, the
+// session's page unless another is given.
+async function dropSheet(name, { cell, columns, rows, colours, disc = false, extra = 0, margin = 0, spacing = 0 },
+  target = page) {
+  await target.evaluate(async ([name, cell, columns, rows, colours, disc, extra, margin, spacing]) => {
     const canvas = document.createElement("canvas");
     canvas.width = cell * columns + extra + 2 * margin + (columns - 1) * spacing;
     canvas.height = cell * rows + extra + 2 * margin + (rows - 1) * spacing;
@@ -248,7 +250,7 @@ async function dropSheet(name, { cell, columns, rows, colours, disc = false, ext
     document.getElementById("drop-zone").dispatchEvent(
       new DragEvent("drop", { dataTransfer: transfer, bubbles: true, cancelable: true }));
   }, [name, cell, columns, rows, colours, disc, extra, margin, spacing]);
-  await page.waitForFunction((n) => document.getElementById("sheet-status").textContent.startsWith(`${n}:`), name);
+  await target.waitForFunction((n) => document.getElementById("sheet-status").textContent.startsWith(`${n}:`), name);
 }
 
 // Pixels of the shot `name` that have exactly one of the colours [r, g, b].
@@ -485,10 +487,10 @@ test("two sheets on two layers draw their own cells, and the script numbers them
     /^grid\.png: 8 sprites of 48 × 48 \(numbers 200–207\), 4 × 2 cells, now used by layer 1\.$/);
   assert.equal(await page.isVisible("#sheet-preview"), true);
   const script = await scriptText();
-  assert.ok(script.includes('// sprites 200-207: sheet "grid.png", 4 x 2 cells of 48 x 48 px, row by row\n' +
-    "Init(1, 640, 480, 200, 8, 2);"), script);
-  assert.ok(script.includes('// sprites 100-102: sheet "sheet.png", 3 x 1 cells of 24 x 24 px, row by row\n' +
-    "Init(2, 640, 480, 100, 3, 1);"), script);
+  assert.match(script,
+    /\/\/ sprites 200-207: sheet "grid\.png" \([0-9a-f]{8}\), 4 x 2 cells of 48 x 48 px, row by row\nInit\(1, 640, 480, 200, 8, 2\);/);
+  assert.match(script,
+    /\/\/ sprites 100-102: sheet "sheet\.png" \([0-9a-f]{8}\), 3 x 1 cells of 24 x 24 px, row by row\nInit\(2, 640, 480, 100, 3, 1\);/);
 
   await pausedWithLayer2Only(async () => shot("only2"));
   await selectLayer(2);
@@ -537,8 +539,8 @@ test("a sheet with a margin and spacing between its cells is cut into its cells,
   await dropSheet("framed.png", { cell: 48, columns: 4, rows: 2, colours: ["#ff0000", "#00ff00"], margin: 10, spacing: 2 });
   assert.match(await page.textContent("#sheet-status"), /^framed\.png: 8 sprites of 48 × 48 \(numbers 300–307\), 4 × 2 cells, margin 10 px, spacing 2 px, now used by layer 1\.$/);
   assert.match(await page.getAttribute("#sheet-preview", "aria-label"), /4 × 2 cells of 48 px, margin 10 px, spacing 2 px/);
-  assert.ok((await scriptText()).includes('// sprites 300-307: sheet "framed.png", 4 x 2 cells of 48 x 48 px, margin 10, spacing 2, row by row\nInit(1, 640, 480, 300, 8, 2);'));
-  await page.waitForFunction(() => location.hash.includes("sheet=300,8,48,4,2,10,2,framed.png"));
+  assert.match(await scriptText(), /\/\/ sprites 300-307: sheet "framed\.png" \([0-9a-f]{8}\), 4 x 2 cells of 48 x 48 px, margin 10, spacing 2, row by row\nInit\(1, 640, 480, 300, 8, 2\);/);
+  await page.waitForFunction(() => /sheet=300,8,48,4,2,10,2,[0-9a-f]{8},framed\.png/.test(location.hash));
   // Every drawn sprite is a whole cell: pure red or green, no margin in it.
   await pausedWithLayer1Only(async () => shot("framed"));
   assert.ok(await countColours("framed", [[255, 0, 0], [0, 255, 0]]) > 48 * 48 * 4, "the cells are not drawn");
@@ -694,7 +696,8 @@ test("a pasted script rebuilds the layers; a wrong one changes nothing", async (
   await page.click("#paste-box summary");
   await page.fill("#paste-script", pasted);
   await page.click("#paste-apply");
-  assert.equal(await page.textContent("#paste-status"), "Rebuilt 2 layers from the script.");
+  // (Then the sheets still to load, as after a link or a setup file.)
+  assert.match(await page.textContent("#paste-status"), /^Rebuilt 2 layers from the script\.( Load the sprite sheet|$)/);
   assert.deepEqual(await page.$$eval("#layer-tabs button", (tabs) => tabs.map((tab) => tab.textContent)),
     ["Layer 1 · handle 5", "Layer 2 · handle 9"]);
   const script = await scriptText();
@@ -845,7 +848,7 @@ test("a link the studio cannot read keeps its address and says what is wrong", a
     await other.waitForFunction(() => document.getElementById("setup-status").textContent.startsWith("Restored 2 layers"));
     assert.ok((await other.textContent("#script")).includes("Init(5, 640, 480, 64, 8, 1);"));
     await other.fill("#layer-numof", "21");
-    await other.waitForFunction(() => location.hash.endsWith("1,21,30,0.4,0.6,255"));
+    await other.waitForFunction(() => location.hash.includes("1,21,30,0.4,0.6,255,1,21&end="));
   });
 });
 
@@ -870,7 +873,7 @@ test("Copy link on an address other than localhost gives the link", async () => 
       return { value: field.value, selected: field.value.slice(field.selectionStart, field.selectionEnd),
         href: location.href, visible: !field.hidden, focused: document.activeElement === field };
     });
-    assert.match(shown.href, /^http:\/\/studio\.test:\d+\/#v=2&bg=/);
+    assert.match(shown.href, /^http:\/\/studio\.test:\d+\/#v=3&bg=/);
     assert.deepEqual(shown, { value: shown.href, selected: shown.href, href: shown.href, visible: true, focused: true });
     assert.match(await other.textContent("#setup-status"), /^(Copied \(and selected\)|Selected: press Ctrl\+C)/);
   });
@@ -1129,6 +1132,81 @@ test("a picture behind the effect: the studio draws the previewer's --background
       rmSync(folder, { recursive: true, force: true });
     }
   });
+
+// Pixels of the frame drawn in target that are exactly [r, g, b].
+async function pixelsOf(target, [r, g, b]) {
+  return target.evaluate(`(async () => { const data = await ${READ_FRAME}; let n = 0;
+    for (let i = 0; i < data.length; i += 4) if (data[i] === ${r} && data[i + 1] === ${g} && data[i + 2] === ${b}) n++;
+    return n; })()`);
+}
+
+test("a setup naming a sheet where another is loaded lists the named one as missing and never writes the other in its place",
+  async () => {
+    await withPage(url, async (other) => {
+      await dropSheet("squares.png", { cell: 16, columns: 4, rows: 2, colours: ["#ff00ff"], disc: true }, other);
+      assert.ok(await pixelsOf(other, [255, 0, 255]) > 0, "the loaded sheet draws");
+      const layer = { handle: 1, visible: true, width: 640, height: 480, base: 100, count: 8, rotation: 2, type: 0,
+        numof: 40, maxAmp: 40, xSpeed: 1, ySpeed: 1, rate: 255 };
+      const petals = { base: 100, count: 8, cell: 16, columns: 4, rows: 2, margin: 0, spacing: 0, name: "petals.png",
+        hash: "0123abcd" };
+      const setup = { format: "DrawVelora studio setup", version: 1, background: await other.inputValue("#background"),
+        layers: [layer], sheets: [petals] };
+      await other.setInputFiles("#open-setup", { name: "setup.json", mimeType: "application/json",
+        buffer: Buffer.from(JSON.stringify(setup)) });
+      await other.waitForFunction(() => document.getElementById("setup-status").textContent.startsWith("Opened"));
+      assert.equal(await other.textContent("#setup-status"), "Opened setup.json: 1 layer. Sprites 100–107 belong to " +
+        "\"petals.png\" in this setup, not to the loaded \"squares.png\": \"squares.png\" now has sprites 200–207. " +
+        "Load the sprite sheet \"petals.png\" again.");
+      assert.match(await other.textContent("#sheet-list li.missing"), /^"petals\.png" \(sprites 100–107/);
+      assert.equal(await pixelsOf(other, [255, 0, 255]), 0, "the other sheet is not drawn for the named one");
+      // Copy, the link and the setup file name petals.png at 100-107.
+      const script = await other.textContent("#script");
+      assert.ok(script.includes('// sprites 100-107: sheet "petals.png" (0123abcd), 4 x 2 cells') &&
+        !script.includes("squares.png"), script);
+      await other.waitForFunction(() => location.hash.includes("&sheet=100,8,16,4,2,0,0,0123abcd,petals.png&"));
+      assert.ok(!/sheet=100,[^&]*squares/.test(await other.evaluate(() => location.hash)));
+      const [download] = await Promise.all([other.waitForEvent("download"), other.click("#save-setup")]);
+      const saved = JSON.parse(readFileSync(await download.path(), "utf8"));
+      assert.deepEqual(saved.sheets.find((sheet) => sheet.base === 100), petals);
+      // A file of that name with other content is refused, and said so.
+      await dropSheet("petals.png", { cell: 16, columns: 4, rows: 2, colours: ["#00ffff"], disc: true }, other);
+      assert.match(await other.textContent("#sheet-status"),
+        /^petals\.png: not the "petals\.png" this setup names \(this file's hash is [0-9a-f]{8}, the setup's 0123abcd\)/);
+      assert.equal(await other.locator("#sheet-list li.missing").count(), 1);
+      assert.equal(await pixelsOf(other, [0, 255, 255]), 0);
+    });
+  });
+
+test("a cut link is named as cut and kept through Pause; broken %-codes, overlapping sheets and an image as a setup " +
+  "are named", async () => {
+  const link = await page.evaluate(() => location.hash.slice(1));
+  assert.match(link, /^v=3&.*&end=[0-9a-f]{8}$/);
+  const cut = link.slice(0, link.length - 20);
+  await withPage(`${url}#${cut}`, async (other) => {
+    assert.match(await other.textContent("#setup-status"), /\(the link is cut short; copy the whole link again\)/);
+    for (let i = 0; i < 2; ++i) {
+      await other.click("#pause");
+      await other.waitForTimeout(400);
+      assert.equal(await other.evaluate(() => location.hash), `#${cut}`, "Pause and Resume leave the address alone");
+    }
+  });
+  const layer = "layer=3,1,640,480,100,8,2,0,40,40,1,1,170";
+  for (const [hash, reason] of [
+    [`v=2&bg=000000,000000&${layer}&sheet=100,8,48,4,2,0,0,p%C3tale.png`,
+      "the part sheet=100,8,48,4,2,0,0,p%C3tale.png holds a broken %-code"],
+    [`v=2&bg=000000,000000&${layer}&sheet=100,8,48,4,2,0,0,a.png&sheet=104,8,48,4,2,0,0,b.png`,
+      "the sheets \"a.png\" (sprites 100–107) and \"b.png\" (sprites 104–111) share sprite numbers"]]) {
+    await withPage(`${url}#${hash}`, async (other) => {
+      const status = await other.textContent("#setup-status");
+      assert.ok(status.includes(reason) && !status.includes("\uFFFD"), status);
+    });
+  }
+  const png = Buffer.from("89504e470d0a1a0a0000000d4948445200000001", "hex");
+  await page.setInputFiles("#open-setup", { name: "petals.png", mimeType: "image/png", buffer: png });
+  await page.waitForFunction(() => document.getElementById("setup-status").textContent.startsWith("petals.png"));
+  assert.equal(await page.textContent("#setup-status"),
+    "petals.png not opened: it is an image (PNG), not a setup file. The layers are unchanged.");
+});
 
 test("no console error or warning came up during the session", () => {
   assert.deepEqual(problems, []);

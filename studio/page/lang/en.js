@@ -105,6 +105,9 @@ export default {
   "sheet.leftOut.edgesAndCells": "{edges}; {cells}",
   "sheet.noMemory": "{name}: not enough memory for its sprites.",
   "sheet.unreadable": "{name}: not an image the browser can read.",
+  "sheet.otherContent": "{name}: not the \"{name}\" this setup names (this file's hash is {hash}, the setup's " +
+    "{wanted}), so it is not put at sprites {first}–{last}. Load the file the setup names, or rename this one to " +
+    "add it as a new sheet.",
   "sheet.tooLarge": "{name}: {width} × {height} is larger than this studio takes ({most} × {most}).",
   "sheet.tooSmall": "{name}: {width} × {height} holds no cell of {least} px or more.",
   "sheet.loadFirst": "Load a sprite sheet first: {field} applies to it.",
@@ -117,6 +120,12 @@ export default {
   "sheet.preview.gridLeftOut": "How {name} is cut: {columns} × {rows} cells of {cell} px, {grid} (shaded blue), " +
     "with parts left out (shaded red)",
   "sheets.loadAgain": { one: "Load the sprite sheet {names} again.", other: "Load the sprite sheets {names} again." },
+  "sheets.clash": "Sprites {first}–{last} belong to \"{name}\" in this setup, not to the loaded \"{other}\": " +
+    "\"{other}\" now has sprites {moved}–{movedLast}.",
+  "sheets.otherContent": "The loaded \"{name}\" is not the \"{name}\" this setup names (its hash is {hash}, the " +
+    "setup's {wanted}): it now has sprites {moved}–{movedLast}.",
+  "sheets.otherContentKept": "The loaded \"{name}\" is not the \"{name}\" this setup names (its hash is {hash}, the " +
+    "setup's {wanted}), so it is not used for it.",
 
   // ---- Layers ----------------------------------------------------------------
   "layers.section": "Layers",
@@ -214,26 +223,35 @@ export default {
   "setup.notOpened": "{name} not opened: {error}. The layers are unchanged.",
   "setup.notJson": "it is not JSON ({detail})",
   "setup.notSetup": "it is not a DrawVelora studio setup (version 1)",
+  "setup.image": "it is an image ({kind}), not a setup file",
+  "setup.binary": "it is not a text file, so not a setup file",
   "setup.noLayer": "it holds no layer",
   "setup.overLimits": "it holds {over}",
   "setup.sameHandle": "two layers have the same handle",
   "setup.noBackground": "it names no background",
   "setup.unknownBackground": "background \"{background}\" is not one of the studio's",
   "setup.badValue": "{where}: {key} {error}",
+  "setup.missingValue": "{where}: the value of {key} is missing",
   "setup.sheetWithoutName": "{where}: a sheet without a name",
   "setup.pictureWithoutName": "its background picture has no file name",
   "setup.badPictureHash": "the background picture {name} has the hash \"{hash}\", which is not 8 hexadecimal digits",
   "setup.badSheetValue": "{where} (\"{name}\"): {key} {error}",
   "setup.sheetTooFull": "{where} (\"{name}\"): {count} sprites do not fit in {columns} x {rows} cells",
+  "setup.badHash": "{where} (\"{name}\"): the hash \"{hash}\" is not 8 hex digits (0-9, a-f)",
+  "setup.sheetsOverlap": "the sheets \"{name}\" (sprites {first}–{last}) and \"{other}\" (sprites " +
+    "{otherFirst}–{otherLast}) share sprite numbers",
   "where.layer": "layer {number}",
   "where.sheet": "sheet {number}",
   "address.restored": { one: "Restored {count} layer from the address.", other: "Restored {count} layers from the address." },
   "address.unreadableStart": "The address holds a setup the studio cannot read ({error}); the opening scene is shown, " +
     "and the address stays as it is until you change something.",
   "address.unreadable": "The address holds a setup the studio cannot read ({error}); the layers are unchanged.",
-  "address.noVersion": "it names no version (v=2)",
-  "address.badVersion": "version v={version} is not one this studio reads (v=1 or v=2)",
+  "address.noVersion": "it names no version (v=3)",
+  "address.badVersion": "version v={version} is not one this studio reads (v=1, v=2 or v=3)",
   "address.layerCount": "layer {number}: {expected} numbers expected, not {count}",
+  "address.cut": "the link is cut short; copy the whole link again",
+  "address.changed": "the link was changed after it was made (its end check does not match); copy the whole link again",
+  "address.badEncoding": "the part {part} holds a broken %-code (a % that is not followed by a whole character's code)",
 
   // ---- Warnings and the plug-in's messages -------------------------------------
   "warnings.heading": "Warnings",
@@ -314,6 +332,7 @@ export default {
   "script.sheet.spacing": "spacing",
   "script.sheet_name": "the sheet's name {name} holds a control character or a byte that is not UTF-8",
   "script.sheet_too_many": "the sheet's sprites {first}-{last} are too many to count",
+  "script.sheet_hash": "the sheet's hash is 8 hex digits (0-9, a-f) in parentheses, not {text}",
   "script.sheet_not_square": "the sheet's cells are square (S x S px), not {text}",
   "script.sheet_overlap": "the sheet's sprites {first}-{last} overlap those of the sheet on line {other}",
   "script.no_init": "handle {handle} has no Init before this call",

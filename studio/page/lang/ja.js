@@ -95,6 +95,9 @@ export default {
   "sheet.leftOut.edgesAndCells": "{edges}。また、{cells}",
   "sheet.noMemory": "{name}: スプライトを置くためのメモリーが足りません。",
   "sheet.unreadable": "{name}: ブラウザーで読み込める画像ではありません。",
+  "sheet.otherContent": "{name}: この設定が指す「{name}」とは中身が違うため（このファイルのハッシュは {hash}、" +
+    "設定では {wanted}）、スプライト {first}–{last} には読み込みません。設定どおりのファイルを読み込むか、" +
+    "ファイル名を変えて新しいシートとして追加してください。",
   "sheet.tooLarge": "{name}: {width} × {height} は大きすぎます（このスタジオで扱えるのは {most} × {most} までです）。",
   "sheet.tooSmall": "{name}: {width} × {height} では {least} px 以上のセルが取れません。",
   "sheet.loadFirst": "先にスプライトシートを読み込んでください。{field} はシートに対して適用されます。",
@@ -107,6 +110,12 @@ export default {
   "sheet.preview.gridLeftOut": "{name} の切り分け方: {cell} px のセルが {columns} × {rows}、{grid}（青い部分）、" +
     "使われない部分あり（赤い部分）",
   "sheets.loadAgain": "スプライトシート{names}をもう一度読み込んでください。",
+  "sheets.clash": "この設定ではスプライト {first}–{last} は「{name}」のもので、読み込み済みの「{other}」のもの" +
+    "ではありません。「{other}」はスプライト {moved}–{movedLast} に移しました。",
+  "sheets.otherContent": "読み込み済みの「{name}」は、この設定が指す「{name}」とは中身が違います（ハッシュは {hash}、" +
+    "設定では {wanted}）。スプライト {moved}–{movedLast} に移しました。",
+  "sheets.otherContentKept": "読み込み済みの「{name}」は、この設定が指す「{name}」とは中身が違うため（ハッシュは " +
+    "{hash}、設定では {wanted}）、代わりには使いません。",
 
   // ---- レイヤー ----------------------------------------------------------------
   "layers.section": "レイヤー",
@@ -199,26 +208,36 @@ export default {
   "setup.notOpened": "{name} を開けませんでした: {error}。レイヤーは変わっていません。",
   "setup.notJson": "JSON ではありません（{detail}）",
   "setup.notSetup": "DrawVelora スタジオの設定ファイル（バージョン 1）ではありません",
+  "setup.image": "画像ファイル（{kind}）で、設定ファイルではありません",
+  "setup.binary": "テキストファイルではないため、設定ファイルではありません",
   "setup.noLayer": "レイヤーが 1 つもありません",
   "setup.overLimits": "{over}",
   "setup.sameHandle": "同じハンドルのレイヤーが 2 つあります",
   "setup.noBackground": "背景が指定されていません",
   "setup.unknownBackground": "背景「{background}」はスタジオの選択肢にありません",
   "setup.badValue": "{where}: {key} {error}",
+  "setup.missingValue": "{where}: {key} の値がありません",
   "setup.sheetWithoutName": "{where}: 名前のないシートです",
   "setup.pictureWithoutName": "背景画像のファイル名がありません",
   "setup.badPictureHash": "背景画像 {name} のハッシュ「{hash}」が 16 進数 8 桁ではありません",
   "setup.badSheetValue": "{where}（「{name}」）: {key} {error}",
   "setup.sheetTooFull": "{where}（「{name}」）: スプライト {count} 個は {columns} × {rows} セルに収まりません",
+  "setup.badHash": "{where}（「{name}」）: ハッシュ「{hash}」は 16 進数 8 桁（0-9、a-f）ではありません",
+  "setup.sheetsOverlap": "シート「{name}」（スプライト {first}–{last}）と「{other}」（スプライト " +
+    "{otherFirst}–{otherLast}）のスプライト番号が重なっています",
   "where.layer": "レイヤー {number}",
   "where.sheet": "シート {number}",
   "address.restored": "アドレスからレイヤーを {count} 個復元しました。",
   "address.unreadableStart": "アドレスの設定を読み取れません（{error}）。最初の場面を表示しています。" +
     "何か変更するまで、アドレスはそのまま残します。",
   "address.unreadable": "アドレスの設定を読み取れません（{error}）。レイヤーは変わっていません。",
-  "address.noVersion": "バージョン（v=2）が指定されていません",
-  "address.badVersion": "バージョン v={version} はこのスタジオでは読めません（読めるのは v=1 と v=2）",
+  "address.noVersion": "バージョン（v=3）が指定されていません",
+  "address.badVersion": "バージョン v={version} はこのスタジオでは読めません（読めるのは v=1、v=2、v=3）",
   "address.layerCount": "レイヤー {number}: 数値が {expected} 個必要ですが、{count} 個です",
+  "address.cut": "リンクが途中で切れています。リンク全体をもう一度コピーしてください",
+  "address.changed": "リンクが作成後に書き換えられています（末尾のチェックが一致しません）。リンク全体をもう一度" +
+    "コピーしてください",
+  "address.badEncoding": "「{part}」の部分の % エンコードが壊れています（% の後の文字コードが途中で切れています）",
 
   // ---- 警告とプラグインのメッセージ ----------------------------------------------
   "warnings.heading": "警告",
@@ -297,6 +316,7 @@ export default {
   "script.sheet.spacing": "間隔（spacing）",
   "script.sheet_name": "シート名 {name} に制御文字か、UTF-8 ではないバイトが含まれています",
   "script.sheet_too_many": "シートのスプライト {first}-{last} は数が多すぎます",
+  "script.sheet_hash": "シートのハッシュは括弧で囲んだ 16 進数 8 桁（0-9、a-f）で書きます。{text} は使えません",
   "script.sheet_not_square": "シートのセルは正方形（S x S px）で指定します。{text} は使えません",
   "script.sheet_overlap": "シートのスプライト {first}-{last} が、{other} 行目のシートのスプライトと重なっています",
   "script.no_init": "ハンドル {handle} は、この呼び出しより前に Init されていません",

@@ -98,7 +98,7 @@ TEST(Script, EveryValidFixtureGivesItsLayersAndSheets)
                 auto fields = Fields(rest);
                 const Sheet want{std::stoi(fields["base"]),    std::stoi(fields["count"]), fields["name"],
                                  std::stoi(fields["columns"]), std::stoi(fields["rows"]),  std::stoi(fields["cell"]),
-                                 std::stoi(fields["margin"]),  std::stoi(fields["spacing"])};
+                                 std::stoi(fields["margin"]),  std::stoi(fields["spacing"]), fields["hash"]};
                 EXPECT_EQ(sheet, want) << where << " sheet " << sheets << " (" << sheet.name << ")";
             } else if (kind == "calls") {
                 EXPECT_EQ(script.calls.size(), std::stoul(rest)) << where;
@@ -265,12 +265,15 @@ TEST(Script, LimitsRefuseTheFirstCallBeyondThem)
     EXPECT_EQ(lineOf(particles + "Release(1);\nSetNumof(2, 99);\nStart(2);\n"), 0);
 }
 
-TEST(Script, PrintingRefusesASheetNameThatCannotStandInAComment)
+TEST(Script, PrintingRefusesASheetNameOrHashThatCannotStandInAComment)
 {
     Layer layer;
     layer.base = 100;
     for (const char* name : {"two\nlines.png", "latin\xE9.png", ""}) {
-        EXPECT_THROW(PrintScript({layer}, {{100, 8, name, 4, 2, 48, 0, 0}}), ScriptError) << name;
+        EXPECT_THROW(PrintScript({layer}, {{100, 8, name, 4, 2, 48, 0, 0, ""}}), ScriptError) << name;
+    }
+    for (const char* hash : {"1A2B3C4D", "1a2b3c4", "1a2b3c4d5", "1a2b)c4d"}) {
+        EXPECT_THROW(PrintScript({layer}, {{100, 8, "a.png", 4, 2, 48, 0, 0, hash}}), ScriptError) << hash;
     }
 }
 
