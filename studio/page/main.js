@@ -80,7 +80,7 @@ async function startStudio() {
   }
 
   panels.stage = createStagePanel({ state, layers, setBackground });
-  panels.layer = createLayerPanel({ state, layers });
+  panels.layer = createLayerPanel({ state, layers, showSheetFields: () => panels.sheets?.showFields() });
   panels.sheets = createSheetPanel({ state, layers, showLayer: panels.layer.show, showRuns: panels.layer.showRuns });
   panels.script = createScriptPanel({ state, replaceLayers });
   panels.setup = createSetupPanel({ state, background, replaceLayers });
