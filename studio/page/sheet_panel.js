@@ -156,14 +156,14 @@ export function createSheetPanel({ state, layers, showLayer, showRuns }) {
   // The grid found in a sheet, for what the user has not typed; false when
   // there is none.
   function findGrid(sheet) {
-    let found = detectGrid(sheet.pixels, sheet.width, sheet.height, typedValues(sheet.typed, sheet));
-    if (found && cutGeometry({ width: sheet.width, height: sheet.height, ...found }).count === 0) {
-      sheet.typed = {};
-      found = detectGrid(sheet.pixels, sheet.width, sheet.height);
-    }
-    if (!found) return false;
-    for (const key of GRID_KEYS) if (!sheet.typed[key]) sheet[key] = found[key];
-    return true;
+    const found = detectGrid(sheet.pixels, sheet.width, sheet.height, typedValues(sheet.typed, sheet));
+    if (found) for (const key of GRID_KEYS) if (!sheet.typed[key]) sheet[key] = found[key];
+    if (found && cutGeometry(sheet).count > 0) return true;
+    // What was typed for an image of that name before leaves no cell here.
+    sheet.typed = {};
+    const own = detectGrid(sheet.pixels, sheet.width, sheet.height);
+    if (own) Object.assign(sheet, own);
+    return Boolean(own);
   }
 
   // The status after a sheet was cut again: what it is, what the cut leaves
