@@ -188,18 +188,22 @@ export function createSheetPanel({ state, layers, showLayer, showRuns }) {
       return null;
     }
     const { width, height } = bitmap;
-    if (width > MAX_SHEET_SIDE || height > MAX_SHEET_SIDE) {
-      say(msg("sheet.tooLarge", { name: file.name, width, height, most: MAX_SHEET_SIDE }));
-      return null;
+    try {
+      if (width > MAX_SHEET_SIDE || height > MAX_SHEET_SIDE) {
+        say(msg("sheet.tooLarge", { name: file.name, width, height, most: MAX_SHEET_SIDE }));
+        return null;
+      }
+      if (width < MIN_CELL || height < MIN_CELL) {
+        say(msg("sheet.tooSmall", { name: file.name, width, height, least: MIN_CELL }));
+        return null;
+      }
+      const canvas = make("canvas", { width, height });
+      const context = canvas.getContext("2d", { willReadFrequently: true });
+      context.drawImage(bitmap, 0, 0);
+      return { name: file.name, pixels: context.getImageData(0, 0, width, height).data, width, height };
+    } finally {
+      bitmap.close();
     }
-    if (width < MIN_CELL || height < MIN_CELL) {
-      say(msg("sheet.tooSmall", { name: file.name, width, height, least: MIN_CELL }));
-      return null;
-    }
-    const canvas = make("canvas", { width, height });
-    const context = canvas.getContext("2d", { willReadFrequently: true });
-    context.drawImage(bitmap, 0, 0);
-    return { name: file.name, pixels: context.getImageData(0, 0, width, height).data, width, height };
   }
 
   async function loadSheet(file) {
