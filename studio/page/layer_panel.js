@@ -5,7 +5,6 @@
 import { $, make, show } from "./dom.js";
 import { msg } from "./i18n.js";
 import { floatText, readNumber } from "./numbers.js";
-import { sheetOf } from "./script.js";
 import { INIT_FIELDS, MAX_PARTICLES, NEW_LAYER, SLIDERS, overLimits } from "./settings.js";
 
 const BUTTONS = ["add-layer", "remove-layer", "layer-earlier", "layer-later"];
@@ -15,8 +14,9 @@ const RUN_NAMES = { "Petals, large": "run.petalsLarge", "Petals, small": "run.pe
 
 const idOf = (key) => `layer-${key.toLowerCase()}`;
 
-// state: the studio's state; layers: its layers (layers.js).
-export function createLayerPanel({ state, layers }) {
+// state: the studio's state; layers: its layers (layers.js); showSheetFields:
+// the sheets panel's, for the grid fields of the selected layer's sheet.
+export function createLayerPanel({ state, layers, showSheetFields }) {
   const current = () => state.current();
   const message = $("field-message");
 
@@ -140,11 +140,7 @@ export function createLayerPanel({ state, layers }) {
     }
     say(null);
     showRuns();
-    const sheet = sheetOf(state.sheets, layer);
-    for (const key of ["cell", "margin", "spacing"]) {
-      $(`sheet-${key}`).value = sheet && sheet.typed?.[key] ? String(sheet[key]) : "";
-      $(`sheet-${key}`).setAttribute("aria-invalid", "false");
-    }
+    showSheetFields();
     showRestartHint();
   }
 

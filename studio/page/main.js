@@ -104,10 +104,10 @@ async function startStudio() {
     setBackground(value);
   };
   panels.stage = createStagePanel({ state, layers, setBackground: chooseColours });
-  panels.layer = createLayerPanel({ state, layers });
+  panels.layer = createLayerPanel({ state, layers, showSheetFields: () => panels.sheets?.showFields() });
   panels.sheets = createSheetPanel({ state, layers, showLayer: panels.layer.show, showRuns: panels.layer.showRuns });
   panels.script = createScriptPanel({ state, replaceLayers });
-  panels.setup = createSetupPanel({ state, background, replaceLayers, missingPicture: panels.picture.missing });
+  panels.setup = createSetupPanel({ state, background, replaceLayers });
   createRecording({ state });
 
   const restored = panels.setup.readStartAddress();

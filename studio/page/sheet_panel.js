@@ -6,7 +6,7 @@ import { contentHash } from "./content_hash.js";
 import { $, make, show } from "./dom.js";
 import { msg, names } from "./i18n.js";
 import { sheetOf } from "./script.js";
-import { MAX_SHEET_SIDE, MIN_CELL } from "./settings.js";
+import { MAX_SHEET_SIDE, MIN_CELL, SHEET_BASE } from "./settings.js";
 import { cutGeometry, detectGrid, freeBase, gridWords, leftOut, packCells, rangesMeet, sheetRotation,
   sheetSummary } from "./sheets.js";
 import { drawPreview } from "./sheet_preview.js";
@@ -18,11 +18,28 @@ function typedValues(typed, values) {
   return Object.fromEntries(GRID_KEYS.filter((key) => typed[key]).map((key) => [key, values[key]]));
 }
 
+// A file the browser may read as an image but the studio does not take.
+const isSvg = (file) => file.type === "image/svg+xml" || /\.svgz?$/i.test(file.name);
+
+// A file is being dragged (not text or a link).
+const draggingFiles = (event) => Array.from(event.dataTransfer?.types ?? []).includes("Files");
+
 // state: the studio's state; layers: its layers (layers.js); showLayer and
 // showRuns: the layers panel's, for a sheet that changes what a layer shows.
 export function createSheetPanel({ state, layers, showLayer, showRuns }) {
   const status = $("sheet-status");
   const current = () => state.current();
+  // An image in which no grid was found, for the layer selected when it
+  // came: nothing is cut until S is typed.
+  let pending = null;
+  // The sheet the status tells of having loaded, and for which layer: the
+  // status follows that layer (its number, or that it no longer uses it).
+  let loaded = null;
+
+  function say(message) {
+    loaded = null;
+    show(status, message);
+  }
 
   // Puts a loaded sheet into the bank; the bank's runs come back. A sheet
   // that the bank could not take (no memory) is taken out again.
@@ -33,7 +50,7 @@ export function createSheetPanel({ state, layers, showLayer, showRuns }) {
       state.runs = runs;
       if (count === 0 && state.sheets.includes(sheet)) {
         state.sheets.splice(state.sheets.indexOf(sheet), 1);
-        show(status, msg("sheet.noMemory", { name: sheet.name }));
+        say(msg("sheet.noMemory", { name: sheet.name }));
         showSheets();
       }
       showRuns();
@@ -83,100 +100,199 @@ export function createSheetPanel({ state, layers, showLayer, showRuns }) {
     }
   }
 
-  // The sheet the grid fields work on: the selected layer's, else the latest.
-  function targetSheet() {
-    return sheetOf(state.sheets, current()) ?? [...state.sheets].reverse().find((sheet) => sheet.pixels) ?? null;
+  // The sheet the grid fields work on: the image waiting for S for the
+  // selected layer, else the loaded sheet the selected layer shows, else none.
+  function fieldSheet() {
+    if (pending && pending.layer === current()) return pending;
+    const sheet = sheetOf(state.sheets, current());
+    return sheet?.pixels ? sheet : null;
   }
 
-  // The grid found in a sheet, for what the user has not typed.
+  // Why the grid fields cannot be used for the selected layer (null when
+  // they can).
+  function fieldsBlocked() {
+    if (fieldSheet()) return null;
+    const layer = current();
+    const values = { number: state.selected + 1, first: layer.base, last: layer.base + Math.max(layer.count, 1) - 1 };
+    const sheet = sheetOf(state.sheets, layer);
+    if (sheet) return msg("sheet.fields.notLoaded", { ...values, name: sheet.name });
+    return msg(layer.base < SHEET_BASE ? "sheet.fields.builtIn" : "sheet.fields.noSheet", values);
+  }
+
+  // The grid fields and the preview for the selected layer: its sheet's S,
+  // margin and spacing (typed or found), or disabled with the reason.
+  function showFields() {
+    const sheet = fieldSheet();
+    const blocked = fieldsBlocked();
+    for (const key of GRID_KEYS) {
+      const input = $(`sheet-${key}`);
+      input.disabled = Boolean(blocked);
+      input.value = sheet && (sheet.typed[key] || sheet !== pending) ? String(sheet[key]) : "";
+      input.setAttribute("aria-invalid", "false");
+    }
+    show($("sheet-fields-blocked"), blocked);
+    drawPreview($("sheet-preview"), sheet);
+  }
+
+  // The status after a sheet was loaded for a layer: what it is, which
+  // layer now shows it and what it replaced there, how its grid was chosen,
+  // what the cut leaves out. It follows the layers: a layer moved keeps its
+  // sheet under its new number; a layer gone or given other sprites leaves
+  // only what the sheet is.
+  function showLoaded() {
+    const { sheet, layer, before, found } = loaded;
+    if (!state.sheets.includes(sheet)) {
+      say(null);
+      return;
+    }
+    const number = state.layers.indexOf(layer) + 1;
+    const summary = sheetSummary(sheet);
+    const lines = [];
+    if (number && sheetOf(state.sheets, layer) === sheet) {
+      lines.push(msg("sheet.loadedUsed", { summary, number }));
+      if (before) lines.push(msg(before.name ? "sheet.replacedSheet" : "sheet.replaced", { ...before, number }));
+    } else {
+      lines.push(msg("sheet.loaded", { summary }));
+    }
+    if (found) lines.push(msg("sheet.gridFound"));
+    lines.push(leftOut(sheet));
+    show(status, lines);
+  }
+
+  // The grid found in a sheet, for what the user has not typed; false when
+  // there is none.
   function findGrid(sheet) {
     const found = detectGrid(sheet.pixels, sheet.width, sheet.height, typedValues(sheet.typed, sheet));
-    for (const key of GRID_KEYS) if (!sheet.typed[key]) sheet[key] = found[key];
-    if (cutGeometry(sheet).count === 0) {
-      Object.assign(sheet, found);
-      sheet.typed = {};
-    }
+    if (found) for (const key of GRID_KEYS) if (!sheet.typed[key]) sheet[key] = found[key];
+    if (found && cutGeometry(sheet).count > 0) return true;
+    // What was typed for an image of that name before leaves no cell here.
+    sheet.typed = {};
+    const own = detectGrid(sheet.pixels, sheet.width, sheet.height);
+    if (own) Object.assign(sheet, own);
+    return Boolean(own);
   }
 
-  // The status after a sheet was cut: what it is, who uses it, what the cut
-  // leaves out.
-  function settled(sheet, use) {
-    show(status, [use ?? msg("sheet.loaded", { summary: sheetSummary(sheet) }), leftOut(sheet)]);
-    drawPreview($("sheet-preview"), sheet);
+  // The status after a sheet was cut again: what it is, what the cut leaves
+  // out.
+  function settled(sheet) {
+    say([msg("sheet.loaded", { summary: sheetSummary(sheet) }), leftOut(sheet)]);
+    showFields();
     showSheets();
   }
 
-  async function loadSheet(file) {
+  // A dropped or chosen file as pixels, or null (the status says why).
+  async function readImage(file) {
+    if (isSvg(file)) {
+      say(msg("sheet.svg", { name: file.name }));
+      return null;
+    }
     let bitmap;
     let hash;
     try {
       hash = await contentHash(await file.arrayBuffer());
       bitmap = await createImageBitmap(file);
     } catch {
-      show(status, msg("sheet.unreadable", { name: file.name }));
-      return;
+      say(msg("sheet.unreadable", { name: file.name }));
+      return null;
     }
     const { width, height } = bitmap;
-    if (width > MAX_SHEET_SIDE || height > MAX_SHEET_SIDE) {
-      show(status, msg("sheet.tooLarge", { name: file.name, width, height, most: MAX_SHEET_SIDE }));
-      return;
+    try {
+      if (width > MAX_SHEET_SIDE || height > MAX_SHEET_SIDE) {
+        say(msg("sheet.tooLarge", { name: file.name, width, height, most: MAX_SHEET_SIDE }));
+        return null;
+      }
+      if (width < MIN_CELL || height < MIN_CELL) {
+        say(msg("sheet.tooSmall", { name: file.name, width, height, least: MIN_CELL }));
+        return null;
+      }
+      const canvas = make("canvas", { width, height });
+      const context = canvas.getContext("2d", { willReadFrequently: true });
+      context.drawImage(bitmap, 0, 0);
+      return { name: file.name, hash, pixels: context.getImageData(0, 0, width, height).data, width, height };
+    } finally {
+      bitmap.close();
     }
-    if (width < MIN_CELL || height < MIN_CELL) {
-      show(status, msg("sheet.tooSmall", { name: file.name, width, height, least: MIN_CELL }));
-      return;
-    }
-    const canvas = make("canvas", { width, height });
-    const context = canvas.getContext("2d", { willReadFrequently: true });
-    context.drawImage(bitmap, 0, 0);
-    const pixels = context.getImageData(0, 0, width, height).data;
+  }
+
+  async function loadSheet(file) {
+    const image = await readImage(file);
+    if (!image) return;
     // A missing sheet of this name waits for this file, unless it names other content.
-    const waiting = state.sheets.filter((known) => known.name === file.name && !known.pixels);
-    let sheet = waiting.find((known) => !known.hash || known.hash === hash) ?? waiting[0] ??
-      state.sheets.find((known) => known.name === file.name);
-    if (sheet && !sheet.pixels && sheet.hash && sheet.hash !== hash) {
-      show(status, msg("sheet.otherContent", { name: file.name, hash, wanted: sheet.hash, first: sheet.base,
-        last: sheet.base + sheet.count - 1 }));
+    const waiting = state.sheets.filter((sheet) => sheet.name === image.name && !sheet.pixels);
+    const wanted = waiting.find((sheet) => !sheet.hash || sheet.hash === image.hash) ?? waiting[0];
+    if (wanted?.hash && wanted.hash !== image.hash) {
+      say(msg("sheet.otherContent", { name: image.name, hash: image.hash, wanted: wanted.hash, first: wanted.base,
+        last: wanted.base + wanted.count - 1 }));
       return;
     }
-    const restoring = Boolean(sheet && !sheet.pixels);
+    if (wanted) {
+      restoreSheet(wanted, image);
+      return;
+    }
+    const known = state.sheets.find((sheet) => sheet.name === image.name);
+    const sheet = { ...image, cell: 0, margin: 0, spacing: 0, typed: known ? { ...known.typed } : {} };
+    if (known) GRID_KEYS.forEach((key) => { sheet[key] = known[key]; });
+    if (!findGrid(sheet)) {
+      // No grid to find: the user gives S; the layer keeps its sprites.
+      pending = { ...sheet, typed: {}, layer: current() };
+      say(msg("sheet.noGrid", { name: image.name, width: image.width, height: image.height }));
+      showFields();
+      $("sheet-cell").focus();
+      return;
+    }
+    useSheet(sheet, current());
+  }
+
+  // A cut image becomes the sheet of its name (new, or loaded again) and
+  // layer shows it.
+  function useSheet(cut, layer) {
+    pending = null;
+    let sheet = state.sheets.find((known) => known.name === cut.name);
     if (!sheet) {
-      sheet = { name: file.name, base: freeBase(state.sheets, null), count: 0, margin: 0, spacing: 0, typed: {} };
+      sheet = { name: cut.name, base: freeBase(state.sheets, null), count: 0 };
       state.sheets.push(sheet);
     }
-    Object.assign(sheet, { pixels, width, height, hash });
-    if (restoring) sheet.typed = { cell: true, margin: true, spacing: true };
-    findGrid(sheet);
-    const following = cutSheet(sheet);
-    let use;
-    if (!restoring) {
-      const layer = current();
-      const run = state.runs.find((r) => r.base === sheet.base);
-      Object.assign(layer, { base: sheet.base, count: sheet.count, rotation: run ? run.rotation : 1 });
-      layers.freshInit(layer);
-      use = msg("sheet.loadedUsed", { summary: sheetSummary(sheet), number: state.selected + 1 });
-    } else {
-      const users = state.layers.filter((layer) => sheetOf(state.sheets, layer) === sheet)
-        .map((layer) => state.layers.indexOf(layer) + 1);
-      if (users.length) {
-        use = msg("sheet.loadedBack", { summary: sheetSummary(sheet), layers: users.join(", "), count: users.length });
-      }
-      following.forEach(layers.freshInit);
-    }
-    settled(sheet, use);
+    const shown = sheetOf(state.sheets, layer);
+    const before = shown === sheet || layer.count <= 0 ? null
+      : { first: layer.base, last: layer.base + layer.count - 1, name: shown?.name };
+    Object.assign(sheet, { pixels: cut.pixels, width: cut.width, height: cut.height, hash: cut.hash, typed: cut.typed },
+      Object.fromEntries(GRID_KEYS.map((key) => [key, cut[key]])));
+    cutSheet(sheet);
+    const run = state.runs.find((r) => r.base === sheet.base);
+    Object.assign(layer, { base: sheet.base, count: sheet.count, rotation: run ? run.rotation : 1 });
+    layers.freshInit(layer);
+    loaded = { sheet, layer, before, found: !cut.typed.cell };
+    showLoaded();
+    showSheets();
     showLayer();
     layers.changed();
   }
 
-  // S, margin or spacing typed: the sheet is cut again at once; an empty
-  // field goes back to what the sheet's grid shows; a value that leaves no
-  // whole cell is refused, visibly.
+  // A sheet a restored setup named, back at its numbers and with its grid.
+  function restoreSheet(sheet, image) {
+    Object.assign(sheet, image, { typed: { cell: true, margin: true, spacing: true } });
+    findGrid(sheet);
+    const following = cutSheet(sheet);
+    const users = state.layers.filter((layer) => sheetOf(state.sheets, layer) === sheet)
+      .map((layer) => state.layers.indexOf(layer) + 1);
+    following.forEach(layers.freshInit);
+    say([users.length ? msg("sheet.loadedBack", { summary: sheetSummary(sheet), layers: users.join(", "), count: users.length })
+      : msg("sheet.loaded", { summary: sheetSummary(sheet) }), leftOut(sheet)]);
+    showSheets();
+    showLayer();
+    layers.changed();
+  }
+
+  // S, margin or spacing typed: the selected layer's sheet is cut again at
+  // once (an image waiting for S is cut once S is given); an empty field
+  // goes back to what the sheet's grid shows; a value that leaves no whole
+  // cell is refused, visibly.
   function applyGrid(key) {
     const input = $(`sheet-${key}`);
     const field = msg(`grid.${key}`);
-    const sheet = targetSheet();
-    if (!sheet || !sheet.pixels) {
-      input.setAttribute("aria-invalid", "false");
-      show(status, input.value.trim() ? msg("sheet.loadFirst", { field }) : null);
+    const sheet = fieldSheet();
+    if (!sheet) {
+      showFields();
       return;
     }
     const typed = { ...sheet.typed };
@@ -197,41 +313,58 @@ export function createSheetPanel({ state, layers, showLayer, showRuns }) {
         typed[key] = true;
       }
     }
+    let found = null;
     if (!error) {
       // What was not typed is found again, fitted to what was.
-      const found = detectGrid(sheet.pixels, sheet.width, sheet.height, typedValues(typed, grid));
-      for (const k of GRID_KEYS) if (!typed[k]) grid[k] = found[k];
-      if (cutGeometry({ width: sheet.width, height: sheet.height, ...grid }).count === 0) {
-        error = msg("sheet.noWholeCell", { text });
+      found = detectGrid(sheet.pixels, sheet.width, sheet.height, typedValues(typed, grid));
+      if (found) {
+        for (const k of GRID_KEYS) if (!typed[k]) grid[k] = found[k];
+        if (cutGeometry({ width: sheet.width, height: sheet.height, ...grid }).count === 0) {
+          error = msg("sheet.noWholeCell", { text });
+        }
       }
     }
     if (error) {
       input.setAttribute("aria-invalid", "true");
-      show(status, msg("sheet.gridRefused", { field, error, least: MIN_CELL, most: Math.min(sheet.width, sheet.height),
-        name: sheet.name, cell: sheet.cell }));
+      const values = { field, error, least: MIN_CELL, most: Math.min(sheet.width, sheet.height), name: sheet.name,
+        cell: sheet.cell };
+      say(msg(sheet === pending ? "sheet.gridRefusedUncut" : "sheet.gridRefused", values));
       return;
     }
     input.setAttribute("aria-invalid", "false");
+    if (sheet === pending) {
+      pending.typed = typed;
+      Object.assign(pending, grid);
+      if (found) useSheet(pending, pending.layer);
+      else say(msg("sheet.noGrid", { name: sheet.name, width: sheet.width, height: sheet.height }));
+      return;
+    }
     sheet.typed = typed;
     if (GRID_KEYS.some((k) => grid[k] !== sheet[k])) {
       Object.assign(sheet, grid);
       cutSheet(sheet);
     }
-    settled(sheet, null);
     const keep = input.value;
+    settled(sheet);
     showLayer();
     input.value = keep;
     layers.changed();
   }
 
+  // A file dropped anywhere on the page is loaded as one dropped on the
+  // zone; the zone lights up while files are dragged over the page.
   function wire() {
     const zone = $("drop-zone");
-    zone.addEventListener("dragover", (event) => {
+    document.addEventListener("dragover", (event) => {
+      if (!draggingFiles(event)) return;
       event.preventDefault();
       zone.classList.add("over");
     });
-    zone.addEventListener("dragleave", () => zone.classList.remove("over"));
-    zone.addEventListener("drop", async (event) => {
+    document.addEventListener("dragleave", (event) => {
+      if (!event.relatedTarget) zone.classList.remove("over");
+    });
+    document.addEventListener("drop", async (event) => {
+      if (!draggingFiles(event)) return;
       event.preventDefault();
       zone.classList.remove("over");
       for (const file of Array.from(event.dataTransfer.files)) await loadSheet(file);
@@ -242,11 +375,16 @@ export function createSheetPanel({ state, layers, showLayer, showRuns }) {
       if (file) await loadSheet(file);
     });
     for (const key of GRID_KEYS) $(`sheet-${key}`).addEventListener("input", () => applyGrid(key));
+    layers.onChange(() => {
+      if (pending && !state.layers.includes(pending.layer)) pending = null;
+      if (loaded) showLoaded();
+    });
   }
 
   wire();
   return {
     showSheets,
+    showFields,
     // Every loaded sheet into a new host's bank.
     putSheets() {
       state.sheets.filter((sheet) => sheet.pixels).forEach(putSheet);

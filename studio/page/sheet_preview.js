@@ -1,5 +1,6 @@
 // A sheet drawn small with its cut: each cell outlined, the margin and the
-// spacing between cells shaded blue, and what no cell takes shaded red.
+// spacing between cells shaded blue, and what no cell takes shaded red; an
+// image not cut yet is drawn alone.
 import { show } from "./dom.js";
 import { msg } from "./i18n.js";
 import { cutGeometry, gridWords, leftOut } from "./sheets.js";
@@ -28,6 +29,12 @@ export function drawPreview(preview, sheet) {
   const context = preview.getContext("2d");
   context.clearRect(0, 0, preview.width, preview.height);
   context.drawImage(image, 0, 0, preview.width, preview.height);
+  if (!sheet.cell) {
+    // Not cut yet (no grid found, S still to come): the image alone.
+    show(preview, msg("sheet.preview.uncut", { name: sheet.name }), { attribute: "aria-label" });
+    preview.hidden = false;
+    return;
+  }
   const { columns, rows, count } = cutGeometry(sheet);
   const pitch = sheet.cell + sheet.spacing;
   const cellAt = (index) => [sheet.margin + (index % columns) * pitch, sheet.margin + Math.floor(index / columns) * pitch];

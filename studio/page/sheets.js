@@ -58,26 +58,27 @@ function filledRuns(filled) {
   return runs;
 }
 
-function gcd(a, b) {
-  while (b) [a, b] = [b, a % b];
-  return a;
-}
-
 const same = (values) => values.every((value) => value === values[0]);
 
-// The grid of a sheet: { cell, margin, spacing }. Sprites on a transparent
-// ground stand apart, so the columns and rows of pixels that hold anything
-// form one run per column and per row of cells:
+// The grid of a sheet: { cell, margin, spacing }, or null when none can be
+// found (S has to be typed). Sprites on a transparent ground stand apart, so
+// the columns and rows of pixels that hold anything form one run per column
+// and per row of cells; the transparent gutters between them give the grid:
 // - sprites that fill their cells (all four corners of each box drawn) show
 //   the grid itself: the runs are the cells, the gaps the spacing, the
 //   first run starts at the margin;
 // - otherwise sprites sit in the middle of their cells: the distance from
 //   one to the next is cell + spacing, and what is left of the sheet is the
-//   margin on both sides (with no spacing unless the numbers need it).
-// A sheet without transparent gaps: a strip of square cells gives its short
-// side, or the largest square that tiles the image, if it is not tiny.
+//   margin on both sides less one spacing. Of the cells that hold every
+//   sprite whole, the roundest size is taken (a multiple of 16 before 8,
+//   4, 2), then the smallest spacing: artists draw on 32 or 48 px cells
+//   with a few px between them, not on 34 or 50 px cells without.
+// A sheet without any transparent column or row has no gutters: only a
+// strip of two or more squares is cut (into its squares); for any other
+// the grid cannot be found.
 // typed: values the user gave (cell, margin or spacing), which the others
-// are fitted to where the sprites' places allow it.
+// are fitted to where the sprites' places allow it; with S typed there is
+// always a grid (margin and spacing 0 unless typed or found).
 export function detectGrid(rgba, width, height, typed = {}) {
   const columnFilled = new Uint8Array(width);
   const rowFilled = new Uint8Array(height);
@@ -91,12 +92,16 @@ export function detectGrid(rgba, width, height, typed = {}) {
   }
   const across = filledRuns(columnFilled);
   const down = filledRuns(rowFilled);
+  const whole = (runs, side) => runs.length === 1 && runs[0][0] === 0 && runs[0][1] === side;
   const check = (grid) => {
     const { columns, rows } = cutGeometry({ width, height, ...grid });
     return grid.cell >= MIN_CELL && columns >= across.length && rows >= down.length ? grid : null;
   };
-  return (across.length && down.length && (filledCells(rgba, width, across, down) ?? spacedCentres(width, height, across, down)))
-    || plainGrid(width, height, across.length, down.length);
+  const typedGrid = typed.cell === undefined ? null
+    : { cell: typed.cell, margin: typed.margin ?? 0, spacing: typed.spacing ?? 0 };
+  if (whole(across, width) && whole(down, height)) return stripGrid(width, height) ?? typedGrid;
+  return (across.length && down.length && (filledCells() ?? spacedCentres()))
+    || plainGrid(width, height, across.length, down.length) || typedGrid;
 
   function filledCells() {
     const lengths = [...across, ...down].map(([start, end]) => end - start);
@@ -120,17 +125,35 @@ export function detectGrid(rgba, width, height, typed = {}) {
     const side = runs === across ? width : height;
     const left = side - runs.length * step;  // 2 margin - spacing
     if (left < 0) return null;
-    let spacing = left % 2;
-    if (typed.spacing !== undefined) spacing = typed.spacing;
-    else if (typed.margin !== undefined) spacing = 2 * typed.margin - left;
-    else if (typed.cell !== undefined) spacing = step - typed.cell;
-    if (spacing < 0 || spacing >= step || (left + spacing) % 2) return null;
-    return check({ cell: step - spacing, margin: (left + spacing) / 2, spacing });
+    const grid = (spacing) => (spacing < 0 || spacing >= step || (left + spacing) % 2 ? null
+      : check({ cell: step - spacing, margin: (left + spacing) / 2, spacing }));
+    if (typed.spacing !== undefined) return grid(typed.spacing);
+    if (typed.margin !== undefined) return grid(2 * typed.margin - left);
+    if (typed.cell !== undefined) return grid(step - typed.cell);
+    // Each sprite whole inside the cell its start falls in.
+    const holds = ({ cell, margin }) => [across, down].every((list) => list.every(([start, end]) => {
+      const first = margin + Math.floor((start - margin) / step) * step;
+      return start >= first && end <= first + cell;
+    }));
+    const round = (cell) => Math.min(16, cell & -cell);
+    let best = null;
+    for (let spacing = left % 2; spacing < step; spacing += 2) {
+      const found = grid(spacing);
+      if (found && holds(found) && (!best || round(found.cell) > round(best.cell))) best = found;
+    }
+    return best;
   }
 }
 
+// A sheet with no gutters at all: a strip of two or more squares, cut into
+// them; null for any other.
+function stripGrid(width, height) {
+  const [long, short] = width >= height ? [width, height] : [height, width];
+  return short >= MIN_CELL && long % short === 0 && long >= 2 * short ? { cell: short, margin: 0, spacing: 0 } : null;
+}
+
 // A sheet with no margin or spacing: its own size over its columns and rows
-// of sprites, else a strip's short side, else the largest fitting square.
+// of sprites, else a strip's short side; null when neither fits.
 function plainGrid(width, height, columnCount, rowCount) {
   const fits = (cell) => cell >= MIN_CELL && width % cell === 0 && height % cell === 0;
   const across = columnCount > 0 && width % columnCount === 0 ? width / columnCount : 0;
@@ -141,10 +164,7 @@ function plainGrid(width, height, columnCount, rowCount) {
   // direction's count whole.
   if (fits(across) && height >= across) return grid(across);
   if (fits(down) && width >= down) return grid(down);
-  if (width % height === 0) return grid(height);
-  if (height % width === 0) return grid(width);
-  const g = gcd(width, height);
-  return grid(g >= 8 ? g : Math.min(width, height));
+  return stripGrid(width, height);
 }
 
 export function rangesMeet(a, b) {

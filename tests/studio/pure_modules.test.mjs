@@ -94,13 +94,28 @@ test("sheets: margin, spacing and cell size are found, and the cells are packed 
     const { rgba, width, height } = sheet(made);
     assert.deepEqual(detectGrid(rgba, width, height), grid, JSON.stringify(made));
   }
-  // Spacing and margin look alike around sprites that do not fill their
-  // cells: a typed value settles it, and the others are fitted to it.
-  const discs = sheet({ cell: 48, columns: 4, rows: 2, margin: 10, spacing: 2, disc: true });
-  assert.deepEqual(detectGrid(discs.rgba, discs.width, discs.height), { cell: 50, margin: 9, spacing: 0 });
-  for (const typed of [{ spacing: 2 }, { margin: 10 }, { cell: 48 }]) {
-    assert.deepEqual(detectGrid(discs.rgba, discs.width, discs.height, typed), { cell: 48, margin: 10, spacing: 2 });
+  // Around sprites in the middle of their cells, spacing and margin trade
+  // against each other: the round cell with a few px between is taken, and
+  // a typed value settles it otherwise, the others fitted to it.
+  for (const [made, grid] of [
+    [{ cell: 32, columns: 5, rows: 3, margin: 4, spacing: 2 }, { cell: 32, margin: 4, spacing: 2 }],
+    [{ cell: 48, columns: 4, rows: 2, margin: 10, spacing: 2 }, { cell: 48, margin: 10, spacing: 2 }],
+  ]) {
+    const discs = sheet({ ...made, disc: true });
+    assert.deepEqual(detectGrid(discs.rgba, discs.width, discs.height), grid, JSON.stringify(made));
   }
+  const discs = sheet({ cell: 48, columns: 4, rows: 2, margin: 10, spacing: 2, disc: true });
+  for (const [typed, grid] of [[{ spacing: 0 }, { cell: 50, margin: 9, spacing: 0 }],
+    [{ margin: 11 }, { cell: 46, margin: 11, spacing: 4 }], [{ cell: 40 }, { cell: 40, margin: 14, spacing: 10 }]]) {
+    assert.deepEqual(detectGrid(discs.rgba, discs.width, discs.height, typed), grid, JSON.stringify(typed));
+  }
+  // No transparent gutter at all: no grid to find (S has to be typed), but
+  // for a strip of squares; a typed S always gives one.
+  const opaque = sheet({ cell: 74, columns: 1, rows: 1 });
+  assert.equal(detectGrid(opaque.rgba, 74, 74), null);
+  assert.deepEqual(detectGrid(opaque.rgba, 74, 74, { cell: 37 }), { cell: 37, margin: 0, spacing: 0 });
+  const lone = sheet({ cell: 50, columns: 1, rows: 1, margin: 3, disc: true });
+  assert.deepEqual(detectGrid(lone.rgba, lone.width, lone.height), { cell: 56, margin: 0, spacing: 0 });
   const { rgba, width, height } = sheet(cases[0][0]);
   const geometry = cutGeometry({ width, height, ...cases[0][1] });
   assert.deepEqual([geometry.columns, geometry.rows, geometry.count, geometry.right, geometry.bottom], [4, 2, 8, 0, 0]);

@@ -228,6 +228,13 @@ async function scriptText() {
 async function dropSheet(name, { cell, columns, rows, colours, disc = false, extra = 0, margin = 0, spacing = 0 },
   target = page) {
   await target.evaluate(async ([name, cell, columns, rows, colours, disc, extra, margin, spacing]) => {
+// Drops a PNG sprite sheet made in the page on `on` (the drop zone unless
+// said): cells of `cell` px in `columns` x `rows`, each filled with
+// colours[i % colours.length], as a full square (opaque sheet) or as a disc
+// on a transparent ground. Returns when the sheet's status names it.
+async function dropSheet(name, { cell, columns, rows, colours, disc = false, extra = 0, margin = 0, spacing = 0,
+  on = "#drop-zone" }) {
+  await page.evaluate(async ([name, cell, columns, rows, colours, disc, extra, margin, spacing, on]) => {
     const canvas = document.createElement("canvas");
     canvas.width = cell * columns + extra + 2 * margin + (columns - 1) * spacing;
     canvas.height = cell * rows + extra + 2 * margin + (rows - 1) * spacing;
@@ -251,6 +258,9 @@ async function dropSheet(name, { cell, columns, rows, colours, disc = false, ext
       new DragEvent("drop", { dataTransfer: transfer, bubbles: true, cancelable: true }));
   }, [name, cell, columns, rows, colours, disc, extra, margin, spacing]);
   await target.waitForFunction((n) => document.getElementById("sheet-status").textContent.startsWith(`${n}:`), name);
+    document.querySelector(on).dispatchEvent(new DragEvent("drop", { dataTransfer: transfer, bubbles: true, cancelable: true }));
+  }, [name, cell, columns, rows, colours, disc, extra, margin, spacing, on]);
+  await page.waitForFunction((n) => document.getElementById("sheet-status").textContent.startsWith(n), name);
 }
 
 // Pixels of the shot `name` that have exactly one of the colours [r, g, b].
@@ -484,7 +494,7 @@ test("two sheets on two layers draw their own cells, and the script numbers them
   await typeNumber("layer-rate", 255);
   await dropSheet("grid.png", { cell: 48, columns: 4, rows: 2, colours: ["#ffff00"], disc: true });
   assert.match(await page.textContent("#sheet-status"),
-    /^grid\.png: 8 sprites of 48 × 48 \(numbers 200–207\), 4 × 2 cells, now used by layer 1\.$/);
+    /^grid\.png: 8 sprites of 48 × 48 \(numbers 200–207\), 4 × 2 cells, now used by layer 1\. It replaces sprites 32–63 on layer 1\. The grid was found in the transparent gaps between the sprites;/);
   assert.equal(await page.isVisible("#sheet-preview"), true);
   const script = await scriptText();
   assert.match(script,
@@ -537,7 +547,7 @@ test("S typed cuts the sheet again at once, at least 4, fits the margin and spac
 test("a sheet with a margin and spacing between its cells is cut into its cells, shown and kept", async () => {
   await selectLayer(1);
   await dropSheet("framed.png", { cell: 48, columns: 4, rows: 2, colours: ["#ff0000", "#00ff00"], margin: 10, spacing: 2 });
-  assert.match(await page.textContent("#sheet-status"), /^framed\.png: 8 sprites of 48 × 48 \(numbers 300–307\), 4 × 2 cells, margin 10 px, spacing 2 px, now used by layer 1\.$/);
+  assert.match(await page.textContent("#sheet-status"), /^framed\.png: 8 sprites of 48 × 48 \(numbers 300–307\), 4 × 2 cells, margin 10 px, spacing 2 px, now used by layer 1\. It replaces sprites 200–207 \("grid\.png"\) on layer 1\./);
   assert.match(await page.getAttribute("#sheet-preview", "aria-label"), /4 × 2 cells of 48 px, margin 10 px, spacing 2 px/);
   assert.match(await scriptText(), /\/\/ sprites 300-307: sheet "framed\.png" \([0-9a-f]{8}\), 4 x 2 cells of 48 x 48 px, margin 10, spacing 2, row by row\nInit\(1, 640, 480, 300, 8, 2\);/);
   await page.waitForFunction(() => /sheet=300,8,48,4,2,10,2,[0-9a-f]{8},framed\.png/.test(location.hash));
@@ -899,7 +909,7 @@ test("at 360 px wide nothing scrolls sideways", async () => {
   await page.setViewportSize({ width: 360, height: 740 });
   try {
     const name = `${"a-very-long-sprite-sheet-name-without-any-space".repeat(2).slice(0, 61)}.png`;
-    await dropSheet(name, { cell: 24, columns: 1, rows: 1, colours: ["#ffffff"] });
+    await dropSheet(name, { cell: 24, columns: 1, rows: 1, colours: ["#ffffff"], disc: true });
     assert.match(await page.textContent("#sheet-status"), /: 1 sprite of 24 × 24 \(numbers \d+–\d+\), 1 × 1 cells, now used/);
     await selectRun('Sheet "sheet.png"');
     await waitFrames(2);
@@ -1206,6 +1216,71 @@ test("a cut link is named as cut and kept through Pause; broken %-codes, overlap
   await page.waitForFunction(() => document.getElementById("setup-status").textContent.startsWith("petals.png"));
   assert.equal(await page.textContent("#setup-status"),
     "petals.png not opened: it is an image (PNG), not a setup file. The layers are unchanged.");
+test("a sheet of sprites centred in their cells is cut on its artist's grid, shown in the boxes; a drop anywhere loads", async () => {
+  await pasteScript(["Init(1, 640, 480, 0, 32, 4);", "SetType(1, 0);", "Start(1);",
+    "Init(2, 640, 480, 64, 8, 1);", "SetType(2, 0);", "Start(2);"].join("\n"));
+  await selectLayer(1);
+  // Dropped on the page's header, far from the drop zone.
+  await dropSheet("centred.png", { cell: 32, columns: 5, rows: 3, colours: ["#ff00ff"], disc: true, margin: 4, spacing: 2,
+    on: "header" });
+  assert.match(await page.textContent("#sheet-status"), new RegExp("^centred\\.png: 15 sprites of 32 × 32 \\(numbers \\d+–\\d+\\), " +
+    "5 × 3 cells, margin 4 px, spacing 2 px, now used by layer 1\\. It replaces sprites 0–31 on layer 1\\. The grid was found"));
+  assert.deepEqual(await Promise.all(["cell", "margin", "spacing"].map((key) => page.inputValue(`#sheet-${key}`))), ["32", "4", "2"]);
+  assert.match(await page.getAttribute("#sheet-preview", "aria-label"), /5 × 3 cells of 32 px, margin 4 px, spacing 2 px/);
+  // A layer moved keeps its sheet under its new number.
+  await page.click("#layer-later");
+  assert.match(await page.textContent("#sheet-status"), /, now used by layer 2\. It replaces sprites 0–31 on layer 2\./);
+  await page.click("#layer-earlier");
+
+  // An SVG is named as such, in both languages; nothing else changes.
+  const before = await scriptText();
+  await page.evaluate(() => {
+    const transfer = new DataTransfer();
+    transfer.items.add(new File(['<svg xmlns="http://www.w3.org/2000/svg" width="8" height="8"/>'], "logo.svg",
+      { type: "image/svg+xml" }));
+    document.body.dispatchEvent(new DragEvent("drop", { dataTransfer: transfer, bubbles: true, cancelable: true }));
+  });
+  await page.waitForFunction(() => document.getElementById("sheet-status").textContent.startsWith("logo.svg"));
+  assert.equal(await page.textContent("#sheet-status"),
+    "logo.svg: SVG images are not taken as sprite sheets. Save the sheet as PNG and load that.");
+  await page.selectOption("#language", "ja");
+  assert.equal(await page.textContent("#sheet-status"),
+    "logo.svg: SVG 画像はスプライトシートとして使えません。PNG で保存したものを読み込んでください。");
+  await page.selectOption("#language", "en");
+  assert.equal(await scriptText(), before);
+});
+
+test("an image without gaps asks for S; S, margin and spacing act on the selected layer's sheet only, or say why not", async () => {
+  await selectLayer(2);
+  const before = await scriptText();
+  await dropSheet("photo.png", { cell: 74, columns: 1, rows: 1, colours: ["#00ffff"] });
+  assert.match(await page.textContent("#sheet-status"), /^photo\.png \(74 × 74\) has no transparent gaps .* type S/);
+  assert.equal(await page.evaluate(() => document.activeElement.id), "sheet-cell");
+  assert.equal(await scriptText(), before, "an image without a grid is not cut");
+  await page.fill("#sheet-cell", "37");
+  assert.match(await page.textContent("#sheet-status"), /^photo\.png: 4 sprites of 37 × 37 .*, now used by layer 2\. It replaces sprites 64–71 on layer 2\.$/);
+  const photo = /sheet "photo\.png", 2 x 2 cells of 37 x 37 px, row by row\nInit\(2,/;
+  assert.match(await scriptText(), photo);
+
+  // Layer 1's boxes are its own sheet's; a change there leaves photo.png as it is.
+  await selectLayer(1);
+  assert.equal(await page.inputValue("#sheet-cell"), "32");
+  await page.fill("#sheet-cell", "30");
+  assert.match(await page.textContent("#sheet-status"), /^centred\.png: 15 sprites of 30 × 30 /);
+  assert.match(await scriptText(), photo);
+  await page.fill("#sheet-cell", "");
+  assert.match(await page.textContent("#sheet-status"), /^centred\.png: 15 sprites of 32 × 32 .*, margin 4 px, spacing 2 px\.$/);
+
+  // A layer on a built-in run: the boxes are off, and say why.
+  await selectRun("Snow");
+  assert.deepEqual(await page.$$eval(".sheet-grid input", (inputs) => inputs.map((input) => input.disabled)), [true, true, true]);
+  assert.match(await page.textContent("#sheet-fields-blocked"), /^Layer 1 draws built-in sprites \(64–71\)/);
+  // Layers replaced: the status no longer names a layer the sheet was loaded for.
+  await dropSheet("last.png", { cell: 16, columns: 2, rows: 1, colours: ["#ffffff"], disc: true });
+  assert.match(await page.textContent("#sheet-status"), /, now used by layer 1\. It replaces sprites 64–71 on layer 1\./);
+  await pasteScript("Init(3, 640, 480, 0, 32, 4);\nStart(3);");
+  assert.doesNotMatch(await page.textContent("#sheet-status"), /layer/);
+  assert.equal(await page.isDisabled("#sheet-cell"), true);
 });
 
 test("no console error or warning came up during the session", () => {

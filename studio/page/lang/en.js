@@ -64,7 +64,7 @@ export default {
 
   // ---- Sprite sheets ---------------------------------------------------------
   "sheets.heading": "Your own sprites:",
-  "sheets.drop": "drop sprite sheet images here, or ",
+  "sheets.drop": "drop sprite sheet images anywhere on the page, or ",
   "sheets.choose": "choose one",
   "sheets.afterChoose": ".",
   "sheets.file": "Sprite sheet image",
@@ -75,7 +75,7 @@ export default {
   "grid.marginLabel": "Margin (px)",
   "grid.spacingLabel": "Spacing (px)",
   "grid.auto": "auto",
-  "grid.hint": "(empty: found in the sheet's grid)",
+  "grid.hint": "(found in the sheet unless typed; empty a box to find it again)",
   "grid.cell": "S",
   "grid.margin": "Margin",
   "grid.spacing": "Spacing",
@@ -93,6 +93,18 @@ export default {
   "sheet.listed": "{summary}.",
   "sheet.loaded": "{summary}.",
   "sheet.loadedUsed": "{summary}, now used by layer {number}.",
+  "sheet.replaced": "It replaces sprites {first}–{last} on layer {number}.",
+  "sheet.replacedSheet": "It replaces sprites {first}–{last} (\"{name}\") on layer {number}.",
+  "sheet.gridFound": "The grid was found in the transparent gaps between the sprites; if the cut is wrong, type S, " +
+    "margin or spacing above.",
+  "sheet.noGrid": "{name} ({width} × {height}) has no transparent gaps to find its grid in: type S, the cell size in px, " +
+    "to cut it. Nothing is cut until then; the layer keeps its sprites.",
+  "sheet.fields.builtIn": "Layer {number} draws built-in sprites ({first}–{last}): S, margin and spacing cut the " +
+    "selected layer's own sheet. Drop or choose a sheet to use one.",
+  "sheet.fields.noSheet": "Layer {number} draws sprites {first}–{last}, which no sheet of yours holds: drop or choose " +
+    "a sheet to use one.",
+  "sheet.fields.notLoaded": "Layer {number} draws \"{name}\", which is not loaded: drop or choose that file again to " +
+    "change its cut.",
   "sheet.loadedBack": { one: "{summary}, back for layer {layers}.", other: "{summary}, back for layers {layers}." },
   "sheet.missing": "\"{name}\" (sprites {first}–{last}, cells of {cell} px) is not loaded: choose or drop that file again.",
   "sheet.missingGrid": "\"{name}\" (sprites {first}–{last}, cells of {cell} px, {grid}) is not loaded: choose or drop " +
@@ -108,12 +120,15 @@ export default {
   "sheet.otherContent": "{name}: not the \"{name}\" this setup names (this file's hash is {hash}, the setup's " +
     "{wanted}), so it is not put at sprites {first}–{last}. Load the file the setup names, or rename this one to " +
     "add it as a new sheet.",
+  "sheet.svg": "{name}: SVG images are not taken as sprite sheets. Save the sheet as PNG and load that.",
   "sheet.tooLarge": "{name}: {width} × {height} is larger than this studio takes ({most} × {most}).",
   "sheet.tooSmall": "{name}: {width} × {height} holds no cell of {least} px or more.",
   "sheet.loadFirst": "Load a sprite sheet first: {field} applies to it.",
   "sheet.noWholeCell": "{text} leaves no whole cell",
   "sheet.gridRefused": "{field} {error} (cells of {least} to {most} px fit {name}); the sheet stays cut at {cell} px.",
+  "sheet.gridRefusedUncut": "{field} {error}; {name} is not cut yet: type S, from {least} to {most} px.",
   "sheet.previewDefault": "How the sheet is cut",
+  "sheet.preview.uncut": "{name}, not cut yet: type S",
   "sheet.preview": "How {name} is cut: {columns} × {rows} cells of {cell} px",
   "sheet.preview.grid": "How {name} is cut: {columns} × {rows} cells of {cell} px, {grid} (shaded blue)",
   "sheet.preview.leftOut": "How {name} is cut: {columns} × {rows} cells of {cell} px, with parts left out (shaded red)",

@@ -60,7 +60,7 @@ export default {
 
   // ---- スプライトシート ------------------------------------------------------
   "sheets.heading": "自分のスプライト:",
-  "sheets.drop": "スプライトシートの画像をここにドロップするか、",
+  "sheets.drop": "スプライトシートの画像をページのどこかにドロップするか、",
   "sheets.choose": "ファイルを選択",
   "sheets.afterChoose": "してください。",
   "sheets.file": "スプライトシートの画像",
@@ -70,7 +70,7 @@ export default {
   "grid.marginLabel": "余白（px）",
   "grid.spacingLabel": "間隔（px）",
   "grid.auto": "自動",
-  "grid.hint": "（空欄のときはシートのグリッドから判定します）",
+  "grid.hint": "（入力しない値はシートから判定します。空欄にすると判定し直します）",
   "grid.cell": "S",
   "grid.margin": "余白",
   "grid.spacing": "間隔",
@@ -82,6 +82,17 @@ export default {
   "sheet.listed": "{summary}。",
   "sheet.loaded": "{summary}。",
   "sheet.loadedUsed": "{summary}。レイヤー {number} で使用しています。",
+  "sheet.replaced": "レイヤー {number} のスプライト {first}–{last} を置き換えました。",
+  "sheet.replacedSheet": "レイヤー {number} のスプライト {first}–{last}（「{name}」）を置き換えました。",
+  "sheet.gridFound": "グリッドはスプライトの間の透明なすき間から判定しました。切り分けが違う場合は、上の S・余白・間隔を入力してください。",
+  "sheet.noGrid": "{name}（{width} × {height}）には透明なすき間がないため、グリッドを判定できません。" +
+    "セルの大きさ S を px で入力すると切り分けます。それまでは切り分けず、レイヤーのスプライトも変わりません。",
+  "sheet.fields.builtIn": "レイヤー {number} は組み込みのスプライト（{first}–{last}）を使っています。" +
+    "S・余白・間隔は選択中のレイヤーのシートを切り分けるためのものです。使うにはシートをドロップするか選択してください。",
+  "sheet.fields.noSheet": "レイヤー {number} のスプライト {first}–{last} はどのシートにもありません。" +
+    "使うにはシートをドロップするか選択してください。",
+  "sheet.fields.notLoaded": "レイヤー {number} は「{name}」を使っていますが、まだ読み込まれていません。" +
+    "切り分けを変えるには、そのファイルをもう一度ドロップするか選択してください。",
   "sheet.loadedBack": "{summary}。レイヤー {layers} で再び使えるようになりました。",
   "sheet.missing": "「{name}」（スプライト {first}–{last}、{cell} px のセル）が読み込まれていません。" +
     "そのファイルをもう一度選択するか、ドロップしてください。",
@@ -98,12 +109,15 @@ export default {
   "sheet.otherContent": "{name}: この設定が指す「{name}」とは中身が違うため（このファイルのハッシュは {hash}、" +
     "設定では {wanted}）、スプライト {first}–{last} には読み込みません。設定どおりのファイルを読み込むか、" +
     "ファイル名を変えて新しいシートとして追加してください。",
+  "sheet.svg": "{name}: SVG 画像はスプライトシートとして使えません。PNG で保存したものを読み込んでください。",
   "sheet.tooLarge": "{name}: {width} × {height} は大きすぎます（このスタジオで扱えるのは {most} × {most} までです）。",
   "sheet.tooSmall": "{name}: {width} × {height} では {least} px 以上のセルが取れません。",
   "sheet.loadFirst": "先にスプライトシートを読み込んでください。{field} はシートに対して適用されます。",
   "sheet.noWholeCell": "{text} ではセルが 1 つも取れません",
   "sheet.gridRefused": "{field}: {error}（{name} に合うセルは {least}～{most} px です）。シートは {cell} px のセルのままです。",
+  "sheet.gridRefusedUncut": "{field}: {error}。{name} はまだ切り分けていません。S を {least}～{most} px で入力してください。",
   "sheet.previewDefault": "シートの切り分け方",
+  "sheet.preview.uncut": "{name}（未切り分け。S を入力してください）",
   "sheet.preview": "{name} の切り分け方: {cell} px のセルが {columns} × {rows}",
   "sheet.preview.grid": "{name} の切り分け方: {cell} px のセルが {columns} × {rows}、{grid}（青い部分）",
   "sheet.preview.leftOut": "{name} の切り分け方: {cell} px のセルが {columns} × {rows}、使われない部分あり（赤い部分）",
