@@ -143,7 +143,8 @@ export function readSetupFile(text, backgrounds) {
 // of LAYER_KEYS, comma-separated, visible as 1 or 0, then started as 1 or 0
 // and the particles the last Start spawned), one
 // sheet=base,count,cell,columns,rows,margin,spacing,hash,name per sheet (the
-// hash empty when unknown; the name last: it may hold commas), and last
+// hash empty when unknown; the name last: it may hold commas), with the
+// author's picture pic=hash,name (only when there is one), and last
 // end=CHECK: the check of everything before "&end=", so that a link cut
 // anywhere is known to be cut. Addresses of v=2 have no started, spawned,
 // hash nor end; those of v=1 no margin and spacing either.
@@ -159,6 +160,7 @@ export function setupAddress(setup) {
     parts.push("sheet=" + [...SHEET_KEYS.map((key) => sheet[key]), sheet.hash ?? "",
       encodeURIComponent(sheet.name)].join(","));
   }
+  if (value.picture) parts.push(`pic=${value.picture.hash},${encodeURIComponent(value.picture.name)}`);
   const text = parts.join("&");
   return `${text}&end=${addressCheck(text)}`;
 }
@@ -232,7 +234,10 @@ export function readAddress(text, backgrounds) {
     if (version === "3") sheet.hash = parts[numbers] ?? "";
     return { ...sheet, name: parts.slice(numbers + (version === "3" ? 1 : 0)).join(",") };
   });
-  const setup = checkSetup({ background: params.get("bg"), layers, sheets }, backgrounds);
+  const pic = version === "3" ? params.get("pic") : null;
+  const picture = pic === null ? undefined
+    : { hash: pic.slice(0, Math.max(0, pic.indexOf(","))), name: pic.slice(pic.indexOf(",") + 1) };
+  const setup = checkSetup({ background: params.get("bg"), picture, layers, sheets }, backgrounds);
   if (version === "3") {
     setup.layers.forEach((layer, i) => {
       const where = msg("where.layer", { number: i + 1 });
