@@ -96,9 +96,10 @@ export function createLayerPanel({ state, layers }) {
 
   function showRestartHint() {
     const layer = current();
-    const pending = layer.numof !== layer.runningNumof;
-    $("restart").classList.toggle("pending", pending);
-    show($("restart-hint"), pending ? msg("layer.restartHint", { numof: layer.numof, count: layer.runningNumof }) : null);
+    const pending = layer.started && layer.numof !== layer.spawned;
+    $("restart").classList.toggle("pending", pending || !layer.started);
+    show($("restart-hint"), !layer.started ? msg("layer.notStartedHint")
+      : pending ? msg("layer.restartHint", { numof: layer.numof, count: layer.spawned }) : null);
   }
 
   function runLabel(run) {

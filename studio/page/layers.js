@@ -2,6 +2,9 @@
 // control exports exactly as a script makes it. The setters take effect at
 // the next frame or motion step, numof at the next Start, a field size or
 // sprite run only through a fresh Init (Release, Init, the setters, Start).
+// A layer holds numof, what its next Start spawns; spawned, what its last
+// Start spawned; and started: a layer never started draws nothing, as in
+// the engine, until its Restart button starts it.
 // main.js makes one of these over the studio's state and hands it to the
 // panels that change layers.
 import * as bridge from "./bridge.js";
@@ -26,12 +29,21 @@ export function setBackground(value) {
 export function createLayers(state, needs) {
   const listeners = [];
 
+  // Init and the setters, then Start unless the layer was never started; a
+  // numof still waiting for the next Start is set after it, so the layer
+  // runs as it ran before.
   function initLayer(layer) {
     const h = layer.handle;
+    const started = layer.started !== false;
+    const spawned = started ? (layer.spawned ?? layer.numof) : layer.numof;
     bridge.call("Init", h, layer.width, layer.height, layer.base, layer.count, layer.rotation);
-    for (const [key, call] of Object.entries(SETTER_OF)) bridge.call(call, h, layer[key]);
-    bridge.call("Start", h);
-    layer.runningNumof = layer.numof;
+    for (const [key, call] of Object.entries(SETTER_OF)) bridge.call(call, h, key === "numof" ? spawned : layer[key]);
+    if (started) {
+      bridge.call("Start", h);
+      if (spawned !== layer.numof) bridge.call(SETTER_OF.numof, h, layer.numof);
+    }
+    layer.started = started;
+    layer.spawned = started ? spawned : 0;
   }
 
   // Opens the host at the frame size: the plug-in object is made again, the
@@ -73,7 +85,8 @@ export function createLayers(state, needs) {
     },
     restart(layer) {
       bridge.call("Start", layer.handle);
-      layer.runningNumof = layer.numof;
+      layer.started = true;
+      layer.spawned = layer.numof;
     },
     release(layer) {
       bridge.call("Release", layer.handle);

@@ -8,17 +8,32 @@ import { LAYER_KEYS, LIMITS, SHEET_KEYS, SHEET_LIMITS, overLimits } from "./sett
 
 export const FORMAT = "DrawVelora studio setup";
 
+// One value of a layer checked against limits.
+function layerNumber(raw, limits, where, key) {
+  const text = typeof raw === "boolean" ? (raw ? "1" : "0") : String(raw ?? "");
+  const result = readNumber(text, limits);
+  if (result.error) throw new StudioError("setup.badValue", { where, key, error: result.error });
+  return result.value;
+}
+
 // One layer read back, every number checked; where: a message naming it.
+// Beside the settings: started (missing: true), spawned, what the last
+// Start spawned (missing: numof) and the author's comments (missing: none).
 export function checkLayer(values, where) {
   const layer = {};
   for (const key of LAYER_KEYS) {
-    const raw = values[key];
-    const text = typeof raw === "boolean" ? (raw ? "1" : "0") : String(raw ?? "");
-    const result = readNumber(text, LIMITS[key]);
-    if (result.error) throw new StudioError("setup.badValue", { where, key, error: result.error });
-    layer[key] = key === "visible" ? result.value === 1 : result.value;
+    const value = layerNumber(values[key], LIMITS[key], where, key);
+    layer[key] = key === "visible" ? value === 1 : value;
   }
   for (const key of ["xSpeed", "ySpeed"]) layer[key] = Number(floatText(layer[key]));
+  layer.started = values.started === undefined || layerNumber(values.started, { min: 0, max: 1 }, where, "started") === 1;
+  layer.spawned = !layer.started ? 0
+    : values.spawned === undefined ? layer.numof : layerNumber(values.spawned, LIMITS.numof, where, "spawned");
+  const comments = values.comments ?? [];
+  if (!Array.isArray(comments) || comments.some((comment) => typeof comment !== "string")) {
+    throw new StudioError("setup.badComments", { where });
+  }
+  layer.comments = [...comments];
   return layer;
 }
 
@@ -63,7 +78,12 @@ export function setupValue({ background, layers, sheets }) {
     format: FORMAT,
     version: 1,
     background,
-    layers: layers.map((layer) => Object.fromEntries(LAYER_KEYS.map((key) => [key, layer[key]]))),
+    layers: layers.map((layer) => ({
+      ...Object.fromEntries(LAYER_KEYS.map((key) => [key, layer[key]])),
+      started: layer.started !== false,
+      spawned: layer.started === false ? 0 : layer.spawned ?? layer.numof,
+      comments: [...(layer.comments ?? [])],
+    })),
     sheets: sheets.filter((sheet) => sheet.count > 0).map((sheet) => ({
       ...Object.fromEntries(SHEET_KEYS.map((key) => [key, sheet[key] ?? 0])), name: sheet.name })),
   };

@@ -118,9 +118,16 @@ test("sheets: margin, spacing and cell size are found, and the cells are packed 
 test("setup and link: written and read back alike; bad values, unknown versions and the limits refused", () => {
   const setup = { background: BACKGROUNDS[0], layers: OPENING, sheets: [GRID] };
   const link = setupAddress(setup);
-  assert.deepEqual(readAddress(link, BACKGROUNDS), { ...setup, sheets: [{ ...GRID }] });
+  const started = OPENING.map((layer) => ({ ...layer, started: true, spawned: layer.numof, comments: [] }));
+  assert.deepEqual(readAddress(link, BACKGROUNDS), { ...setup, layers: started, sheets: [{ ...GRID }] });
   const file = JSON.stringify(setupValue(setup));
-  assert.deepEqual(readSetupFile(file, BACKGROUNDS).layers, OPENING);
+  assert.deepEqual(readSetupFile(file, BACKGROUNDS).layers, started);
+  // A file keeps a layer never started, a numof waiting for the next Start and the author's comments.
+  const kept = [{ ...started[0], started: false, spawned: 0, comments: ["作者：さくら"] },
+    { ...started[1], numof: 90, spawned: 30, comments: ["奥の層", ""] }];
+  assert.deepEqual(readSetupFile(JSON.stringify(setupValue({ ...setup, layers: kept })), BACKGROUNDS).layers, kept);
+  const badComments = { ...setupValue(setup), layers: [{ ...started[0], comments: "奥の層" }] };
+  assert.throws(() => readSetupFile(JSON.stringify(badComments), BACKGROUNDS), /layer 1: comments is not a list/);
   // A link of the first version (no margin or spacing) still reads.
   const old = "v=1&bg=000000,000000&layer=3,1,640,480,100,8,2,0,40,40,1,1,255&sheet=100,8,48,4,2,a%2Cb.png";
   assert.deepEqual(readAddress(old, BACKGROUNDS).sheets, [{ name: "a,b.png", base: 100, count: 8, cell: 48, columns: 4,
