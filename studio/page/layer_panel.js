@@ -6,7 +6,7 @@ import { $, make, show } from "./dom.js";
 import { msg } from "./i18n.js";
 import { floatText, readNumber } from "./numbers.js";
 import { sheetOf } from "./script.js";
-import { INIT_FIELDS, MAX_PARTICLES, NEW_LAYER, SLIDERS, overLimits } from "./settings.js";
+import { INIT_FIELDS, MAX_PARTICLES, NEW_LAYER, SLIDERS, overLimits, particlesOf } from "./settings.js";
 
 const BUTTONS = ["add-layer", "remove-layer", "layer-earlier", "layer-later"];
 // The bank's own runs, by the name the host gives them.
@@ -52,9 +52,10 @@ export function createLayerPanel({ state, layers }) {
   function readSetting(text, setting) {
     const result = readNumber(text, setting);
     if (result.error || setting.key !== "numof") return result;
-    const others = state.layers.reduce((sum, layer) => sum + (layer === current() ? 0 : Math.max(0, layer.numof)), 0);
-    if (others + result.value > MAX_PARTICLES) {
-      return { error: msg("limits.numofAll", { total: others + result.value, limit: MAX_PARTICLES }) };
+    const others = state.layers.reduce((sum, layer) => sum + (layer === current() ? 0 : particlesOf(layer)), 0);
+    const total = others + particlesOf({ ...current(), numof: result.value });
+    if (total > MAX_PARTICLES) {
+      return { error: msg("limits.numofAll", { total, limit: MAX_PARTICLES }) };
     }
     return result;
   }

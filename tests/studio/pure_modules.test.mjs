@@ -79,6 +79,8 @@ test("the script: bad values are refused with their line and reason, and the lim
   const heavy = ["Init(1, 64, 64, 0, 32, 4);", "SetNumof(1, 60000);", "Init(2, 64, 64, 0, 32, 4);", "SetNumof(2, 50000);"];
   await refused(heavy.join("\n"), /^the script makes 110,000 particles in all, more than the studio's limit of 100,000$/);
   await refused([...heavy, "Start(1);", "Start(2);"].join("\n"), /^line 6: Start brings the particles of all layers to 110000/);
+  // A SetNumof waiting for the next Start leaves what the last one spawned running.
+  await refused([...heavy, "Start(2);", "SetNumof(2, 5);"].join("\n"), /^the script makes 110,000 particles in all/);
 });
 
 test("sheets: margin, spacing and cell size are found, and the cells are packed for the host", () => {
