@@ -31,11 +31,12 @@ export function createLayers(state, needs) {
 
   // Init and the setters, then Start unless the layer was never started; a
   // numof still waiting for the next Start is set after it, so the layer
-  // runs as it ran before.
-  function initLayer(layer) {
+  // runs as it ran before (fresh: the numof it has now is the one Start
+  // spawns).
+  function initLayer(layer, { fresh = false } = {}) {
     const h = layer.handle;
     const started = layer.started !== false;
-    const spawned = started ? (layer.spawned ?? layer.numof) : layer.numof;
+    const spawned = started && !fresh ? (layer.spawned ?? layer.numof) : layer.numof;
     bridge.call("Init", h, layer.width, layer.height, layer.base, layer.count, layer.rotation);
     for (const [key, call] of Object.entries(SETTER_OF)) bridge.call(call, h, key === "numof" ? spawned : layer[key]);
     if (started) {
@@ -55,7 +56,7 @@ export function createLayers(state, needs) {
     bridge.open(width, height);
     setBackground(needs.background());
     needs.putSheets();
-    state.layers.forEach(initLayer);
+    state.layers.forEach((layer) => initLayer(layer));
   }
 
   // After a change of the fields: a new host when the frame's size changed.
@@ -74,9 +75,11 @@ export function createLayers(state, needs) {
     // fn runs after every change of the setup (the script, the warnings,
     // the address follow it).
     onChange: (fn) => listeners.push(fn),
+    // A field or sprite run changed: Release, Init, the setters and Start
+    // (none for a layer never started), as a script does it.
     freshInit(layer) {
       bridge.call("Release", layer.handle);
-      initLayer(layer);
+      initLayer(layer, { fresh: true });
     },
     // The setter for key (numof spawns at the next Start; rate is an
     // argument of each Draw, so it needs no call).
