@@ -832,10 +832,14 @@ void Finish(Reading& reading)
     if (script.layers.empty()) {
         return;
     }
+    std::map<std::int32_t, std::size_t> at;  // each layer's index, by handle
+    for (std::size_t i = 0; i < script.layers.size(); ++i) {
+        at[script.layers[i].handle] = i;
+    }
     for (Remark& remark : reading.remarks) {
-        const auto owner = std::find_if(script.layers.begin(), script.layers.end(),
-                                        [&](const Layer& layer) { return remark.handle == layer.handle; });
-        (owner != script.layers.end() ? *owner : script.layers.back()).comments.push_back(std::move(remark.text));
+        const auto owner = remark.handle ? at.find(*remark.handle) : at.end();
+        script.layers[owner != at.end() ? owner->second : script.layers.size() - 1].comments.push_back(
+            std::move(remark.text));
     }
 }
 
