@@ -531,6 +531,7 @@ private:
 struct RateNote {
     std::int32_t handle;
     std::int32_t rate;
+    std::optional<std::string_view> remark;  // the text of a further "//" comment
 };
 
 // "the engine draws handle H with rate R[ each frame]", then nothing or a
@@ -542,10 +543,14 @@ RateNote ReadRateNote(int line, std::string_view body)
     std::optional<std::string_view> rate;
     bool exact = reader.Literal("the engine draws handle ") && (handle = reader.Token(" ")) &&
                  reader.Literal(" with rate ") && (rate = reader.Token(" "));
+    std::optional<std::string_view> remark;
     if (exact) {
         reader.Literal(" each frame");
         const std::string_view rest = Trim(reader.Rest());
         exact = rest.empty() || rest.starts_with("//");
+        if (!rest.empty()) {
+            remark = Trim(rest.substr(2));
+        }
     }
     if (!exact) {
         Fail(line, "script.rate_form",
@@ -556,7 +561,7 @@ RateNote ReadRateNote(int line, std::string_view body)
     if (!value || *value < 0 || *value > 255) {
         Fail(line, "script.rate_range", {Value::Of("text", Quote(*rate))});
     }
-    return {WholeNumber(line, *handle), *value};
+    return {WholeNumber(line, *handle), *value, remark};
 }
 
 // A sheet's short hash: 8 lowercase hex digits.
@@ -676,6 +681,19 @@ std::optional<std::pair<std::int32_t, bool>> ReadLayerNote(std::string_view body
     return std::pair{*number, body.ends_with("(hidden in the studio)")};
 }
 
+// The studio's header: "DrawVelora: N layers, drawn in this order every
+// frame".
+bool IsHeader(std::string_view body)
+{
+    return body.starts_with("DrawVelora: ") && body.ends_with(", drawn in this order every frame");
+}
+
+// An author's comment, and the handle of the layer it stands in once known.
+struct Remark {
+    std::optional<std::int32_t> handle;
+    std::string text;
+};
+
 // Everything the lines so far have said.
 struct Reading {
     Script script;
@@ -684,11 +702,12 @@ struct Reading {
     std::set<std::int32_t> initiated;  // the handles of initOrder
     std::vector<std::pair<std::int32_t, int>> drawOrder;  // handle, line
     std::map<std::int32_t, std::pair<std::int32_t, int>> rates;  // handle: rate, line
-    std::map<std::int32_t, std::int32_t> spawned;  // by each live handle's last Start
-    std::int64_t particles = 0;                      // all of spawned
+    std::int64_t particles = 0;  // what the last Starts of the live handles spawned, all together
     Limits limits;
     std::vector<int> sheetLines;
     std::optional<std::pair<std::int32_t, bool>> heading;  // the last Layer comment's handle and hidden flag
+    std::vector<Remark> remarks;  // the author's comments so far
+    std::size_t unplaced = 0;     // the remarks from here on wait for the next call
 };
 
 void ReadComment(int line, std::string_view body, Reading& reading)
@@ -702,6 +721,9 @@ void ReadComment(int line, std::string_view body, Reading& reading)
         }
         reading.rates[note.handle] = {note.rate, line};
         reading.drawOrder.emplace_back(note.handle, line);
+        if (note.remark) {
+            reading.remarks.push_back({note.handle, std::string(*note.remark)});
+        }
         return;
     }
     if (body.starts_with("sprites ") && body.size() > 8 && std::isdigit(static_cast<unsigned char>(body[8])) &&
@@ -725,6 +747,10 @@ void ReadComment(int line, std::string_view body, Reading& reading)
     }
     if (const auto heading = ReadLayerNote(body)) {
         reading.heading = heading;
+        return;
+    }
+    if (!IsHeader(body)) {
+        reading.remarks.push_back({std::nullopt, std::string(body)});
     }
 }
 
@@ -771,19 +797,18 @@ void RunCall(int line, const Call& call, Reading& reading)
                  {Value::Of("particles", found->second.numof), Value::Of("most", kMaxSpawned)});
         }
         reading.particles += std::max(0, found->second.numof) -
-                             (found->second.started ? std::max(0, reading.spawned[call.handle]) : 0);
+                             (found->second.started ? std::max(0, found->second.spawned) : 0);
         if (reading.particles > reading.limits.particles) {
             Fail(line, "script.too_many_particles",
                  {Value::Of("total", reading.particles), Value::Of("most", reading.limits.particles)});
         }
         found->second.started = true;
-        reading.spawned[call.handle] = found->second.numof;
+        found->second.spawned = found->second.numof;
         break;
     case Op::Release:
         if (found != reading.live.end()) {
             if (found->second.started) {
-                reading.particles -= std::max(0, reading.spawned[call.handle]);
-                reading.spawned.erase(call.handle);
+                reading.particles -= std::max(0, found->second.spawned);
             }
             reading.live.erase(found);
         }
@@ -815,15 +840,26 @@ void Finish(Reading& reading)
     }
     for (const std::int32_t handle : order) {
         Layer layer = reading.live.at(handle);
-        if (layer.started) {
-            layer.numof = reading.spawned.at(handle);  // a later SetNumof waits for a Start that never comes
-        }
         const auto rate = reading.rates.find(handle);
         layer.rate = rate != reading.rates.end() ? rate->second.first : 255;
         if (!layer.started) {
             script.notes.push_back("handle " + std::to_string(handle) + " is never started: it draws nothing");
         }
         script.layers.push_back(layer);
+    }
+    // Each author's comment to its layer; one whose handle is gone, and those
+    // after the last call, to the layer drawn last.
+    if (script.layers.empty()) {
+        return;
+    }
+    std::map<std::int32_t, std::size_t> at;  // each layer's index, by handle
+    for (std::size_t i = 0; i < script.layers.size(); ++i) {
+        at[script.layers[i].handle] = i;
+    }
+    for (Remark& remark : reading.remarks) {
+        const auto owner = remark.handle ? at.find(*remark.handle) : at.end();
+        script.layers[owner != at.end() ? owner->second : script.layers.size() - 1].comments.push_back(
+            std::move(remark.text));
     }
 }
 
@@ -903,6 +939,11 @@ Script ParseScript(std::string_view text, const Limits& limits)
         const Call call = ParseCall(number, line);
         RunCall(number, call, reading);
         reading.script.calls.push_back(call);
+        // The comments above this call, and the one ending its line, are its layer's.
+        for (; reading.unplaced < reading.remarks.size(); ++reading.unplaced) {
+            Remark& remark = reading.remarks[reading.unplaced];
+            remark.handle = remark.handle.value_or(call.handle);
+        }
     }
     Finish(reading);
     return std::move(reading.script);
@@ -976,6 +1017,18 @@ std::string PrintScript(const std::vector<Layer>& layers, const std::vector<Shee
                                           : index == count - 1 ? " (drawn last, in front)" : "";
         out << "\n// Layer " << index + 1 << ", handle " << h << place << (layer.hidden ? " (hidden in the studio)" : "")
             << "\n";
+        for (const std::string& comment : layer.comments) {
+            // One comment line for each line of the text, so that none of it becomes a call.
+            for (std::size_t from = 0;;) {
+                const std::size_t end = std::min(comment.find_first_of("\r\n", from), comment.size());
+                const std::string_view piece = Trim(std::string_view(comment).substr(from, end - from));
+                out << (piece.empty() ? "//" : "// ") << piece << "\n";
+                if (end == comment.size()) {
+                    break;
+                }
+                from = end + (comment.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+            }
+        }
         const auto sheet = std::find_if(sheets.begin(), sheets.end(), [&](const Sheet& s) {
             return layer.base >= s.base && std::int64_t{layer.base} < std::int64_t{s.base} + s.count;
         });
@@ -995,12 +1048,15 @@ std::string PrintScript(const std::vector<Layer>& layers, const std::vector<Shee
         out << "Init(" << h << ", " << layer.width << ", " << layer.height << ", " << layer.base << ", " << layer.count
             << ", " << layer.rotation << ");\n"
             << "SetType(" << h << ", " << layer.type << ");\n"
-            << "SetNumof(" << h << ", " << layer.numof << ");\n"
+            << "SetNumof(" << h << ", " << (layer.started ? layer.spawned : layer.numof) << ");\n"
             << "SetMaxAmp(" << h << ", " << layer.maxAmp << ");\n"
             << "SetXSpeed(" << h << ", " << FloatText(layer.xSpeed) << ");\n"
             << "SetYSpeed(" << h << ", " << FloatText(layer.ySpeed) << ");\n";
         if (layer.started) {
             out << "Start(" << h << ");\n";
+            if (layer.numof != layer.spawned) {
+                out << "SetNumof(" << h << ", " << layer.numof << ");\n";
+            }
         }
         out << "// the engine draws handle " << h << " with rate " << layer.rate << " each frame\n";
     }

@@ -11,8 +11,14 @@
 //   Start(1);
 //   // the engine draws handle 1 with rate 170 each frame
 //
-// Release(handle) is read too. Blank lines and other "//" comments are
-// skipped; a call may end with a "//" comment and its ";" may be left out.
+// Release(handle) is read too. Blank lines are skipped; a call may end with
+// a "//" comment and its ";" may be left out. The author's own comments are
+// kept with the layer they stand in: the layer of the call that follows
+// them or whose line they end; those after the last call, and those of a
+// handle released for good, go to the layer drawn last. The printer writes
+// them right after the layer's heading. The studio's own comments (the
+// "DrawVelora: ..." header, the "Layer N, handle H" headings and the two
+// below) are not kept: they are written anew.
 // Three comments carry what the calls cannot say:
 //   - "Layer N, handle H ... (hidden in the studio)": the studio hides the
 //     layer of the next Init of H;
@@ -67,13 +73,15 @@ struct Layer {
     std::int32_t count = 0;
     std::int32_t rotation = 0;
     std::int32_t type = 0;
-    std::int32_t numof = 40;  // the particles its last Start spawned, once started
+    std::int32_t numof = 40;  // what its next Start spawns (the last SetNumof)
+    std::int32_t spawned = 0; // what its last Start spawned, once started
     std::int32_t maxAmp = 40;
     float xSpeed = 1.0f;
     float ySpeed = 1.0f;
     std::int32_t rate = 255;  // passed to Draw
     bool started = false;
     bool hidden = false;  // hidden in the studio
+    std::vector<std::string> comments;  // the author's, without the "//", in the script's order
 };
 
 // A sprite sheet that gave the sprite numbers base .. base + count - 1,
@@ -158,7 +166,11 @@ struct Limits {
 Script ParseScript(std::string_view text, const Limits& limits = {});
 
 // The calls of a script that sets up these layers, in drawing order, each
-// with the sheet that holds its base sprite. Throws ScriptError for a sheet
+// with the sheet that holds its base sprite and the author's comments. A
+// started layer whose numof waits for the next Start gets SetNumof with
+// what Start spawned before its Start and the waiting one after it; a layer
+// never started gets no Start. A comment with line breaks is written as
+// one comment line per line. Throws ScriptError for a sheet
 // name that cannot stand in the comment (a line break, a byte that is not
 // UTF-8).
 std::string PrintScript(const std::vector<Layer>& layers, const std::vector<Sheet>& sheets = {});

@@ -18,6 +18,7 @@
 // language (the script.* texts of studio/page/lang/): values are strings
 // and numbers, and the values "kind" and "field" are words, given by key
 // ("script.char.space"). The answer stays valid until the next call.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -101,12 +102,19 @@ std::string LayerJson(const Layer& layer)
     AppendField(out, "rotation", to_string(layer.rotation));
     AppendField(out, "type", to_string(layer.type));
     AppendField(out, "numof", to_string(layer.numof));
+    AppendField(out, "spawned", to_string(layer.spawned));
     AppendField(out, "maxAmp", to_string(layer.maxAmp));
     AppendField(out, "xSpeed", velora::script::FloatText(layer.xSpeed));
     AppendField(out, "ySpeed", velora::script::FloatText(layer.ySpeed));
     AppendField(out, "rate", to_string(layer.rate));
     AppendField(out, "started", layer.started ? "true" : "false");
     AppendField(out, "hidden", layer.hidden ? "true" : "false");
+    std::string comments = "[";
+    for (const std::string& comment : layer.comments) {
+        comments += comments.size() > 1 ? "," : "";
+        AppendString(comments, comment);
+    }
+    AppendField(out, "comments", comments + "]");
     return out + "}";
 }
 
@@ -468,6 +476,24 @@ public:
         return value->flag;
     }
 
+    // A list of strings; none when the field is missing.
+    std::vector<std::string> Texts(const char* key) const
+    {
+        const Value* value = Get(key, false);
+        if (!value) {
+            return {};
+        }
+        const auto isText = [](const Value& item) { return item.kind == Value::Kind::String; };
+        if (value->kind != Value::Kind::Array || !std::all_of(value->items.begin(), value->items.end(), isText)) {
+            throw std::runtime_error(where_ + "." + key + " is not a list of strings");
+        }
+        std::vector<std::string> texts;
+        for (const Value& item : value->items) {
+            texts.push_back(item.text);
+        }
+        return texts;
+    }
+
     std::string Text(const char* key, bool required = true) const
     {
         const Value* value = Get(key, required);
@@ -531,8 +557,10 @@ std::string Print(std::string_view setupText)
         layer.xSpeed = fields.Speed("xSpeed", layer.xSpeed);
         layer.ySpeed = fields.Speed("ySpeed", layer.ySpeed);
         layer.rate = fields.Whole("rate", layer.rate, false, 0, 255);
-        layer.started = fields.Flag("started", true);  // the studio starts every layer
+        layer.spawned = fields.Whole("spawned", layer.numof);
+        layer.started = fields.Flag("started", true);
         layer.hidden = fields.Flag("hidden", false);
+        layer.comments = fields.Texts("comments");
         layers.push_back(layer);
     }
     std::vector<Sheet> sheets;

@@ -18,7 +18,11 @@
 //     printed.
 //
 // A layer is { handle, width, height, base, count, rotation, type, numof,
-// maxAmp, xSpeed, ySpeed, rate, started, hidden }; a sheet is { base, count,
+// spawned, maxAmp, xSpeed, ySpeed, rate, started, hidden, comments }:
+// numof is what the next Start spawns, spawned what the last one spawned
+// (printing takes numof when it is missing), comments the author's own,
+// without "//" (a comment in bytes that are not UTF-8 comes with U+FFFD in
+// their place: the page itself reads text); a sheet is { base, count,
 // name, columns, rows, cell, margin, spacing, hash? }. The module is the one
 // createVeloraStudio gives. No DOM here: Node.js tests import this module.
 import { msg, StudioError } from "./i18n.js";
@@ -29,9 +33,10 @@ import { LAYER_KEYS as SETUP_LAYER_KEYS, SHEET_KEYS as SETUP_SHEET_KEYS } from "
 const MAX_BYTES = 1 << 20;
 
 // What the module's printer takes of a layer and a sheet: the setup's keys,
-// with started and hidden in place of visible, and the sheet's name and the
-// hash of its file (when known).
-const LAYER_KEYS = [...SETUP_LAYER_KEYS.filter((key) => key !== "visible"), "started", "hidden"];
+// with started and hidden in place of visible, what the last Start spawned,
+// the author's comments, and the sheet's name and the hash of its file
+// (when known).
+const LAYER_KEYS = [...SETUP_LAYER_KEYS.filter((key) => key !== "visible"), "started", "hidden", "spawned", "comments"];
 const SHEET_KEYS = [...SETUP_SHEET_KEYS, "name", "hash"];
 
 // The values of the module's messages that are words, given by their key

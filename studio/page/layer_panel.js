@@ -5,7 +5,8 @@
 import { $, make, show } from "./dom.js";
 import { msg } from "./i18n.js";
 import { floatText, readNumber } from "./numbers.js";
-import { INIT_FIELDS, MAX_PARTICLES, NEW_LAYER, SLIDERS, overLimits } from "./settings.js";
+import { sheetOf } from "./script.js";
+import { INIT_FIELDS, MAX_PARTICLES, NEW_LAYER, SLIDERS, overLimits, particlesOf } from "./settings.js";
 
 const BUTTONS = ["add-layer", "remove-layer", "layer-earlier", "layer-later"];
 // The bank's own runs, by the name the host gives them.
@@ -52,9 +53,10 @@ export function createLayerPanel({ state, layers, showSheetFields }) {
   function readSetting(text, setting) {
     const result = readNumber(text, setting);
     if (result.error || setting.key !== "numof") return result;
-    const others = state.layers.reduce((sum, layer) => sum + (layer === current() ? 0 : Math.max(0, layer.numof)), 0);
-    if (others + result.value > MAX_PARTICLES) {
-      return { error: msg("limits.numofAll", { total: others + result.value, limit: MAX_PARTICLES }) };
+    const others = state.layers.reduce((sum, layer) => sum + (layer === current() ? 0 : particlesOf(layer)), 0);
+    const total = others + particlesOf({ ...current(), numof: result.value });
+    if (total > MAX_PARTICLES) {
+      return { error: msg("limits.numofAll", { total, limit: MAX_PARTICLES }) };
     }
     return result;
   }
@@ -96,9 +98,10 @@ export function createLayerPanel({ state, layers, showSheetFields }) {
 
   function showRestartHint() {
     const layer = current();
-    const pending = layer.numof !== layer.runningNumof;
-    $("restart").classList.toggle("pending", pending);
-    show($("restart-hint"), pending ? msg("layer.restartHint", { numof: layer.numof, count: layer.runningNumof }) : null);
+    const pending = layer.started && layer.numof !== layer.spawned;
+    $("restart").classList.toggle("pending", pending || !layer.started);
+    show($("restart-hint"), !layer.started ? msg("layer.notStartedHint")
+      : pending ? msg("layer.restartHint", { numof: layer.numof, count: layer.spawned }) : null);
   }
 
   function runLabel(run) {

@@ -2,6 +2,9 @@
 // control exports exactly as a script makes it. The setters take effect at
 // the next frame or motion step, numof at the next Start, a field size or
 // sprite run only through a fresh Init (Release, Init, the setters, Start).
+// A layer holds numof, what its next Start spawns; spawned, what its last
+// Start spawned; and started: a layer never started draws nothing, as in
+// the engine, until its Restart button starts it.
 // main.js makes one of these over the studio's state and hands it to the
 // panels that change layers.
 import * as bridge from "./bridge.js";
@@ -27,12 +30,22 @@ export function setBackground(value) {
 export function createLayers(state, needs) {
   const listeners = [];
 
-  function initLayer(layer) {
+  // Init and the setters, then Start unless the layer was never started; a
+  // numof still waiting for the next Start is set after it, so the layer
+  // runs as it ran before (fresh: the numof it has now is the one Start
+  // spawns).
+  function initLayer(layer, { fresh = false } = {}) {
     const h = layer.handle;
+    const started = layer.started !== false;
+    const spawned = started && !fresh ? (layer.spawned ?? layer.numof) : layer.numof;
     bridge.call("Init", h, layer.width, layer.height, layer.base, layer.count, layer.rotation);
-    for (const [key, call] of Object.entries(SETTER_OF)) bridge.call(call, h, layer[key]);
-    bridge.call("Start", h);
-    layer.runningNumof = layer.numof;
+    for (const [key, call] of Object.entries(SETTER_OF)) bridge.call(call, h, key === "numof" ? spawned : layer[key]);
+    if (started) {
+      bridge.call("Start", h);
+      if (spawned !== layer.numof) bridge.call(SETTER_OF.numof, h, layer.numof);
+    }
+    layer.started = started;
+    layer.spawned = started ? spawned : 0;
   }
 
   // Opens the host at the frame size: the plug-in object is made again, the
@@ -45,7 +58,7 @@ export function createLayers(state, needs) {
     setBackground(needs.background());
     needs.putPicture();
     needs.putSheets();
-    state.layers.forEach(initLayer);
+    state.layers.forEach((layer) => initLayer(layer));
   }
 
   // After a change of the fields: a new host when the frame's size changed.
@@ -64,9 +77,11 @@ export function createLayers(state, needs) {
     // fn runs after every change of the setup (the script, the warnings,
     // the address follow it).
     onChange: (fn) => listeners.push(fn),
+    // A field or sprite run changed: Release, Init, the setters and Start
+    // (none for a layer never started), as a script does it.
     freshInit(layer) {
       bridge.call("Release", layer.handle);
-      initLayer(layer);
+      initLayer(layer, { fresh: true });
     },
     // The setter for key (numof spawns at the next Start; rate is an
     // argument of each Draw, so it needs no call).
@@ -75,7 +90,8 @@ export function createLayers(state, needs) {
     },
     restart(layer) {
       bridge.call("Start", layer.handle);
-      layer.runningNumof = layer.numof;
+      layer.started = true;
+      layer.spawned = layer.numof;
     },
     release(layer) {
       bridge.call("Release", layer.handle);

@@ -53,7 +53,8 @@ function checked(value, key, line) {
 
 // A script back into layers and sheets, read by parse (the page's reader
 // by default): one layer per handle, in drawing order, with the setters'
-// last values; Release forgets a handle. Every value of every call is
+// last values, whether Start ran and the author's comments; Release
+// forgets a handle. Every value of every call is
 // checked against the studio's ranges by its line, and the whole against
 // its limits. Throws a StudioError ("line N: reason") otherwise.
 export async function readScript(text, parse = grammarReader(loadedModule())) {
@@ -77,6 +78,11 @@ export async function readScript(text, parse = grammarReader(loadedModule())) {
         layer[key] = checked(found[key], key, initLine.get(found.handle));
       }
     }
+    // numof: what the next Start spawns (a SetNumof after the last Start
+    // waits for it); spawned: what the last Start spawned.
+    layer.started = found.started !== false;
+    layer.spawned = layer.started ? checked(found.spawned ?? layer.numof, "numof", initLine.get(found.handle)) : 0;
+    layer.comments = [...(found.comments ?? [])];
     return layer;
   });
   const over = overLimits(layers);

@@ -74,11 +74,18 @@ export const OPENING_LAYERS = [
 // What "Add layer" brings: a glowing snow layer.
 export const NEW_LAYER = { type: 1, numof: 60, maxAmp: 30, xSpeed: 0.4, ySpeed: 0.6, rate: 200, base: 64, count: 8, rotation: 1 };
 
+// The particles a layer holds now or after its next Start, whichever is
+// more: a numof waiting for the next Start leaves what the last one spawned
+// running until then.
+export function particlesOf(layer) {
+  return Math.max(0, layer.numof, layer.started === false ? 0 : layer.spawned ?? 0);
+}
+
 // What a set of layers breaks of the limits, as a message (null when
 // nothing): "70 layers, more than the studio's limit of 64".
 export function overLimits(layers) {
   if (layers.length > MAX_LAYERS) return msg("limits.layers", { count: layers.length, limit: MAX_LAYERS });
-  const particles = layers.reduce((sum, layer) => sum + Math.max(0, layer.numof), 0);
+  const particles = layers.reduce((sum, layer) => sum + particlesOf(layer), 0);
   if (particles > MAX_PARTICLES) return msg("limits.particles", { count: particles, limit: MAX_PARTICLES });
   return null;
 }

@@ -13,18 +13,33 @@ function rangesMeet(a, b) {
 
 export const FORMAT = "DrawVelora studio setup";
 
+// One value of a layer checked against limits.
+function layerNumber(raw, limits, where, key) {
+  if (raw === undefined || raw === null) throw new StudioError("setup.missingValue", { where, key });
+  const text = typeof raw === "boolean" ? (raw ? "1" : "0") : String(raw ?? "");
+  const result = readNumber(text, limits);
+  if (result.error) throw new StudioError("setup.badValue", { where, key, error: result.error });
+  return result.value;
+}
+
 // One layer read back, every number checked; where: a message naming it.
+// Beside the settings: started (missing: true), spawned, what the last
+// Start spawned (missing: numof) and the author's comments (missing: none).
 export function checkLayer(values, where) {
   const layer = {};
   for (const key of LAYER_KEYS) {
-    const raw = values[key];
-    if (raw === undefined || raw === null) throw new StudioError("setup.missingValue", { where, key });
-    const text = typeof raw === "boolean" ? (raw ? "1" : "0") : String(raw ?? "");
-    const result = readNumber(text, LIMITS[key]);
-    if (result.error) throw new StudioError("setup.badValue", { where, key, error: result.error });
-    layer[key] = key === "visible" ? result.value === 1 : result.value;
+    const value = layerNumber(values[key], LIMITS[key], where, key);
+    layer[key] = key === "visible" ? value === 1 : value;
   }
   for (const key of ["xSpeed", "ySpeed"]) layer[key] = Number(floatText(layer[key]));
+  layer.started = values.started === undefined || layerNumber(values.started, { min: 0, max: 1 }, where, "started") === 1;
+  layer.spawned = !layer.started ? 0
+    : values.spawned === undefined ? layer.numof : layerNumber(values.spawned, LIMITS.numof, where, "spawned");
+  const comments = values.comments ?? [];
+  if (!Array.isArray(comments) || comments.some((comment) => typeof comment !== "string")) {
+    throw new StudioError("setup.badComments", { where });
+  }
+  layer.comments = [...comments];
   return layer;
 }
 
@@ -70,7 +85,8 @@ export function checkPicture(values) {
 // saying what is wrong. backgrounds: the studio's choices.
 export function checkSetup(setup, backgrounds) {
   if (!Array.isArray(setup.layers) || setup.layers.length === 0) throw new StudioError("setup.noLayer");
-  const over = overLimits(setup.layers.map((values) => ({ numof: Number(values?.numof) || 0 })));
+  const over = overLimits(setup.layers.map((values) => ({ numof: Number(values?.numof) || 0,
+    spawned: Number(values?.spawned) || 0, started: values?.started !== false })));
   if (over) throw new StudioError("setup.overLimits", { over });
   const layers = setup.layers.map((values, i) => checkLayer(values ?? {}, msg("where.layer", { number: i + 1 })));
   if (new Set(layers.map((layer) => layer.handle)).size !== layers.length) throw new StudioError("setup.sameHandle");
@@ -97,7 +113,12 @@ export function setupValue({ background, picture, layers, sheets }) {
     version: 1,
     background,
     ...(picture ? { picture: { name: picture.name, hash: picture.hash } } : {}),
-    layers: layers.map((layer) => Object.fromEntries(LAYER_KEYS.map((key) => [key, layer[key]]))),
+    layers: layers.map((layer) => ({
+      ...Object.fromEntries(LAYER_KEYS.map((key) => [key, layer[key]])),
+      started: layer.started !== false,
+      spawned: layer.started === false ? 0 : layer.spawned ?? layer.numof,
+      comments: [...(layer.comments ?? [])],
+    })),
     sheets: sheets.filter((sheet) => sheet.count > 0).map((sheet) => ({
       ...Object.fromEntries(SHEET_KEYS.map((key) => [key, sheet[key] ?? 0])), name: sheet.name,
       ...(sheet.hash ? { hash: sheet.hash } : {}) })),

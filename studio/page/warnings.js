@@ -34,6 +34,9 @@ function missingNumbers(runs, layer) {
 export function layerWarnings(layer, { runs, sheets }) {
   const found = [];
   const add = (kind, problem, fix) => found.push({ kind, problem, fix });
+  if (layer.started === false) {
+    add("start", msg("warn.notStarted", { handle: layer.handle }), msg("warn.notStarted.fix", { handle: layer.handle }));
+  }
   if (layer.numof <= 0) {
     add("numof", msg("warn.numof", { numof: layer.numof }), msg("warn.numof.fix"));
   }

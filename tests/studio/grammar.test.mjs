@@ -51,7 +51,7 @@ function fields(text) {
 }
 
 function expectLayer(layer, expected, where) {
-  assert.equal(Object.keys(expected).length, 14, `${where}: every field is given`);
+  assert.equal(Object.keys(expected).length, 15, `${where}: every field is given`);
   for (const [key, value] of Object.entries(expected)) {
     if (key === "xSpeed" || key === "ySpeed") {
       assert.equal(Math.fround(layer[key]), Math.fround(Number(value)), `${where} ${key}`);
@@ -72,6 +72,7 @@ test("every valid fixture gives its layers and sheets, and a printed one prints 
     assert.equal(parsed.ok, true, `${name}: ${parsed.error}`);
     let layers = 0;
     let sheets = 0;
+    const comments = parsed.layers.map(() => []);
     for (const line of readFileSync(path.join(fixtures, "valid", name.replace(/\.txt$/, ".layers")), "utf8").split("\n")) {
       const [kind, ...rest] = line.split(" ");
       if (kind === "layer") {
@@ -83,6 +84,8 @@ test("every valid fixture gives its layers and sheets, and a printed one prints 
         for (const [key, value] of Object.entries(want)) {
           assert.equal(sheet[key], key === "name" || key === "hash" ? value : Number(value), `${name} sheet ${sheets} ${key}`);
         }
+      } else if (kind === "comment") {
+        comments[Number(rest[0]) - 1].push(rest.slice(1).join(" "));
       } else if (kind === "calls") {
         assert.equal(parsed.calls.length, Number(rest[0]), `${name} calls`);
       } else if (kind === "notes") {
@@ -94,6 +97,9 @@ test("every valid fixture gives its layers and sheets, and a printed one prints 
     }
     assert.equal(layers, parsed.layers.length, name);
     assert.equal(sheets, parsed.sheets.length, name);
+    // The page reads text: a Shift_JIS file as the editor it is pasted from decodes it.
+    const text = new TextDecoder(name.startsWith("shift-jis") ? "shift_jis" : "utf-8").decode(bytes);
+    assert.deepEqual(parseScript(module, text).layers.map((layer) => layer.comments), comments, `${name} comments`);
   }
 });
 

@@ -81,6 +81,8 @@ test("the script: bad values are refused with their line and reason, and the lim
   const heavy = ["Init(1, 64, 64, 0, 32, 4);", "SetNumof(1, 60000);", "Init(2, 64, 64, 0, 32, 4);", "SetNumof(2, 50000);"];
   await refused(heavy.join("\n"), /^the script makes 110,000 particles in all, more than the studio's limit of 100,000$/);
   await refused([...heavy, "Start(1);", "Start(2);"].join("\n"), /^line 6: Start brings the particles of all layers to 110000/);
+  // A SetNumof waiting for the next Start leaves what the last one spawned running.
+  await refused([...heavy, "Start(2);", "SetNumof(2, 5);"].join("\n"), /^the script makes 110,000 particles in all/);
 });
 
 test("sheets: margin, spacing and cell size are found, and the cells are packed for the host", () => {
@@ -135,12 +137,20 @@ test("sheets: margin, spacing and cell size are found, and the cells are packed 
 test("setup and link: written and read back alike; bad values, unknown versions and the limits refused", () => {
   const setup = { background: BACKGROUNDS[0], layers: OPENING, sheets: [GRID] };
   const link = setupAddress(setup);
-  assert.deepEqual(readAddress(link, BACKGROUNDS), { ...setup, picture: null, sheets: [{ ...GRID }] });
+  const started = OPENING.map((layer) => ({ ...layer, started: true, spawned: layer.numof, comments: [] }));
+  assert.deepEqual(readAddress(link, BACKGROUNDS), { ...setup, picture: null, layers: started, sheets: [{ ...GRID }] });
   const file = JSON.stringify(setupValue(setup));
-  assert.deepEqual(readSetupFile(file, BACKGROUNDS).layers, OPENING);
+  assert.deepEqual(readSetupFile(file, BACKGROUNDS).layers, started);
+  // A file keeps a layer never started, a numof waiting for the next Start and the author's comments.
+  const kept = [{ ...started[0], started: false, spawned: 0, comments: ["作者：さくら"] },
+    { ...started[1], numof: 90, spawned: 30, comments: ["奥の層", ""] }];
+  assert.deepEqual(readSetupFile(JSON.stringify(setupValue({ ...setup, layers: kept })), BACKGROUNDS).layers, kept);
+  const badComments = { ...setupValue(setup), layers: [{ ...started[0], comments: "奥の層" }] };
+  assert.throws(() => readSetupFile(JSON.stringify(badComments), BACKGROUNDS), /layer 1: comments is not a list/);
   // The author's picture, named by a file, comes back; a hash that is not 8 hex digits does not.
   const picture = { name: "タイトル画面.png", hash: "0a1b2c3d" };
   assert.deepEqual(readSetupFile(JSON.stringify(setupValue({ ...setup, picture })), BACKGROUNDS).picture, picture);
+  assert.deepEqual(readAddress(setupAddress({ ...setup, picture }), BACKGROUNDS).picture, picture);
   assert.throws(() => readSetupFile(JSON.stringify(setupValue({ ...setup, picture: { ...picture, hash: "0A1B" } })),
     BACKGROUNDS), /the background picture タイトル画面.png has the hash "0A1B", which is not 8 hexadecimal digits/);
   // A link of the first version (no margin or spacing) still reads.

@@ -1281,6 +1281,48 @@ test("an image without gaps asks for S; S, margin and spacing act on the selecte
   await pasteScript("Init(3, 640, 480, 0, 32, 4);\nStart(3);");
   assert.doesNotMatch(await page.textContent("#sheet-status"), /layer/);
   assert.equal(await page.isDisabled("#sheet-cell"), true);
+test("a pasted script runs as in the engine: no Start draws nothing, a later SetNumof waits, comments stay", async () => {
+  const before = await scriptText();
+  const pasted = [
+    "// 作者：さくら", "// 奥の層：ゆっくり降る花びら",
+    "Init(3, 640, 480, 0, 32, 4);", "SetNumof(3, 60);", "Start(3);", "SetNumof(3, 5);  // 次の Start で 5 個",
+    "// the engine draws handle 3 with rate 200 each frame",
+    "// 手前の層：まだ Start しない", "Init(4, 320, 240, 0, 32, 4);", "SetNumof(4, 30);",
+    "// the engine draws handle 4 with rate 255 each frame", "// おわり",
+  ].join("\n");
+  try {
+    assert.equal(await pasteScript(pasted), "Rebuilt 2 layers from the script.");
+    // Handle 4 has its Init and setters but no Start: it draws nothing, and says so.
+    assert.equal((await layerCallRange(1, 5)).high, 0);
+    assert.ok((await warningKinds()).includes("2:start"), (await warningKinds()).join(" "));
+    assert.match(await page.textContent("#warnings"), /never calls Start\(4\)/);
+    await selectLayer(2);
+    assert.match(await page.textContent("#restart-hint"), /^Not started/);
+    // Handle 3 draws what its Start spawned; the later SetNumof waits for the next Start.
+    assert.ok((await layerCallRange(0, 5)).high > 20);
+    await selectLayer(1);
+    assert.match(await page.textContent("#restart-hint"), /numof 5 applies at the next Start \(now 60 particles\)/);
+    const script = await scriptText();
+    assert.ok(script.includes("// Layer 1, handle 3 (drawn first, furthest back)\n// 作者：さくら\n// 奥の層：ゆっくり降る花びら\n" +
+      "// 次の Start で 5 個\nInit(3, 640, 480, 0, 32, 4);\nSetType(3, 0);\nSetNumof(3, 60);\n"), script);
+    assert.ok(script.includes("Start(3);\nSetNumof(3, 5);\n"), script);
+    assert.ok(script.includes("// Layer 2, handle 4 (drawn last, in front)\n// 手前の層：まだ Start しない\n// おわり\n" +
+      "Init(4, 320, 240, 0, 32, 4);"), script);
+    assert.doesNotMatch(script, /Start\(4\)/, "Copy writes no Start the script did not have");
+    // Copy's text pasted back gives the same layers, comments and all.
+    assert.equal(await pasteScript(script), "Rebuilt 2 layers from the script.");
+    assert.equal(await scriptText(), script);
+
+    // Restart starts the layer never started, and then the script holds its Start.
+    await selectLayer(2);
+    await page.click("#restart");
+    assert.ok((await layerCallRange(1, 5)).high > 0, "the started layer draws");
+    assert.equal(await page.textContent("#restart-hint"), "");
+    assert.ok(!(await warningKinds()).includes("2:start"));
+    assert.match(await scriptText(), /SetYSpeed\(4, 1\.0\);\nStart\(4\);\n/);
+  } finally {
+    assert.match(await pasteScript(before), /^Rebuilt/);
+  }
 });
 
 test("no console error or warning came up during the session", () => {

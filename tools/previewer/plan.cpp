@@ -138,6 +138,7 @@ Script ScriptFromOptions(const Options& options, std::int32_t spriteCount, std::
     layer.rotation = rotationFrames;
     layer.type = options.type;
     layer.numof = options.numof;
+    layer.spawned = options.numof;
     layer.maxAmp = options.maxAmp;
     layer.xSpeed = options.xSpeed;
     layer.ySpeed = options.ySpeed;
@@ -235,8 +236,8 @@ void WarnAboutLayers(const Plan& plan, const Reporter& reporter)
                                "); after its setters");
             continue;
         }
-        if (layer.numof <= 0) {
-            Warn(reporter, who + name("--numof ", "SetNumof(" + handle + ", ") + std::to_string(layer.numof) +
+        if (layer.spawned <= 0) {
+            Warn(reporter, who + name("--numof ", "SetNumof(" + handle + ", ") + std::to_string(layer.spawned) +
                                (plan.fromScript ? ")" : "") +
                                ": Start spawns no particles, so nothing is drawn; ask for 1 or more");
         }

@@ -133,7 +133,7 @@ Prepared Prepare(const Options& options, Summary& summary, const Reporter& repor
     summary.spritesFrom = plan.spritesFrom;
     for (const Layer& layer : plan.script.layers) {
         summary.handles.push_back(layer.handle);
-        summary.particles += layer.started ? std::max(layer.numof, 0) : 0;
+        summary.particles += layer.started ? std::max(layer.spawned, 0) : 0;
         summary.type = layer.type;
     }
     return prepared;

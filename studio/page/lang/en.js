@@ -159,6 +159,8 @@ export default {
     one: "numof {numof} applies at the next Start (now {count} particle)",
     other: "numof {numof} applies at the next Start (now {count} particles)",
   },
+  "layer.notStartedHint": "Not started: the script calls no Start for this handle, so it draws nothing. Restart " +
+    "starts it.",
   "layer.fieldAndRun": "Field and sprite run",
   "layer.fieldAndRun.hint": "(a change here makes a fresh Init)",
   "layer.run": "Sprite run",
@@ -247,6 +249,7 @@ export default {
   "setup.unknownBackground": "background \"{background}\" is not one of the studio's",
   "setup.badValue": "{where}: {key} {error}",
   "setup.missingValue": "{where}: the value of {key} is missing",
+  "setup.badComments": "{where}: comments is not a list of texts",
   "setup.sheetWithoutName": "{where}: a sheet without a name",
   "setup.pictureWithoutName": "its background picture has no file name",
   "setup.badPictureHash": "the background picture {name} has the hash \"{hash}\", which is not 8 hexadecimal digits",
@@ -275,6 +278,9 @@ export default {
   "warnings.none": "None found.",
   "warnings.where": "Layer {layer} (handle {handle}): ",
   "warnings.fix": " {fix}",
+  "warn.notStarted": "The script never calls Start({handle}): the layer is made but draws nothing, as in the engine.",
+  "warn.notStarted.fix": "Press Restart to start it (the script then holds Start({handle})), or add Start({handle}); " +
+    "after its setters.",
   "warn.numof": "Particles is {numof}: Start spawns no particle, so nothing is drawn.",
   "warn.numof.fix": "Set Particles to 1 or more, then Restart.",
   "warn.count": "Sprite count is {count}: no sprite can be picked, so nothing is drawn.",

@@ -3,6 +3,7 @@
 #include "kit/script.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <charconv>
 #include <filesystem>
@@ -20,6 +21,23 @@ std::string Slurp(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// UTF-8 text in Shift_JIS (Windows code page 932), as a Japanese editor saves it.
+std::string ShiftJis(const std::string& utf8)
+{
+    const iconv_t convert = iconv_open("CP932", "UTF-8");
+    EXPECT_NE(convert, reinterpret_cast<iconv_t>(-1));
+    std::string in = utf8;
+    std::string out(in.size() * 2, '\0');
+    char* from = in.data();
+    char* to = out.data();
+    std::size_t left = in.size();
+    std::size_t room = out.size();
+    EXPECT_NE(iconv(convert, &from, &left, &to, &room), static_cast<std::size_t>(-1)) << utf8;
+    iconv_close(convert);
+    out.resize(out.size() - room);
+    return out;
 }
 
 std::string ErrorOf(std::string_view text)
@@ -55,7 +73,7 @@ void ExpectLayer(const Layer& layer, const std::map<std::string, std::string>& e
     const std::map<std::string, std::int32_t> whole = {
         {"handle", layer.handle}, {"width", layer.width},   {"height", layer.height}, {"base", layer.base},
         {"count", layer.count},   {"rotation", layer.rotation}, {"type", layer.type}, {"numof", layer.numof},
-        {"maxAmp", layer.maxAmp}, {"rate", layer.rate},     {"started", layer.started}, {"hidden", layer.hidden},
+        {"spawned", layer.spawned}, {"maxAmp", layer.maxAmp}, {"rate", layer.rate},     {"started", layer.started}, {"hidden", layer.hidden},
     };
     EXPECT_EQ(expected.size(), whole.size() + 2) << where << ": every field is given";
     for (const auto& [key, value] : expected) {
@@ -85,6 +103,7 @@ TEST(Script, EveryValidFixtureGivesItsLayersAndSheets)
         std::istringstream expected(Slurp(fs::path(entry.path()).replace_extension(".layers")));
         std::size_t layers = 0;
         std::size_t sheets = 0;
+        std::map<std::size_t, std::vector<std::string>> comments;  // by layer, from 1
         for (std::string line; std::getline(expected, line);) {
             const std::string kind = line.substr(0, line.find(' '));
             const std::string rest = line.substr(std::min(line.size(), kind.size() + 1));
@@ -100,6 +119,11 @@ TEST(Script, EveryValidFixtureGivesItsLayersAndSheets)
                                  std::stoi(fields["columns"]), std::stoi(fields["rows"]),  std::stoi(fields["cell"]),
                                  std::stoi(fields["margin"]),  std::stoi(fields["spacing"]), fields["hash"]};
                 EXPECT_EQ(sheet, want) << where << " sheet " << sheets << " (" << sheet.name << ")";
+            } else if (kind == "comment") {
+                const std::size_t space = rest.find(' ');
+                const std::string comment = rest.substr(space + 1);
+                comments[std::stoul(rest.substr(0, space))].push_back(
+                    where.starts_with("shift-jis") ? ShiftJis(comment) : comment);
             } else if (kind == "calls") {
                 EXPECT_EQ(script.calls.size(), std::stoul(rest)) << where;
             } else if (kind == "notes") {
@@ -110,6 +134,9 @@ TEST(Script, EveryValidFixtureGivesItsLayersAndSheets)
         }
         EXPECT_EQ(layers, script.layers.size()) << where;
         EXPECT_EQ(sheets, script.sheets.size()) << where;
+        for (std::size_t i = 0; i < script.layers.size(); ++i) {
+            EXPECT_EQ(script.layers[i].comments, comments[i + 1]) << where << " layer " << i + 1 << "'s comments";
+        }
         // Whatever the text, the printed form reads back as the same setup.
         const Script again = ParseScript(PrintScript(script.layers, script.sheets));
         ASSERT_EQ(again.layers.size(), script.layers.size()) << where;
@@ -217,7 +244,8 @@ TEST(Script, DrawingOrderFollowsTheCommentsAndTheStateFollowsTheCalls)
     EXPECT_EQ(script.layers[0].handle, 7);
     EXPECT_EQ(script.layers[0].rate, 40);
     EXPECT_EQ(script.layers[1].handle, 5);
-    EXPECT_EQ(script.layers[1].numof, 9) << "the particles Start spawned";
+    EXPECT_EQ(script.layers[1].spawned, 9) << "the particles Start spawned";
+    EXPECT_EQ(script.layers[1].numof, 3) << "a later SetNumof waits for the next Start";
     EXPECT_EQ(script.calls[3].op, Op::SetNumof);
     EXPECT_EQ(script.calls[3].line, 4);
 
@@ -234,6 +262,27 @@ TEST(Script, DrawingOrderFollowsTheCommentsAndTheStateFollowsTheCalls)
     ASSERT_EQ(headed.layers.size(), 2u);
     EXPECT_FALSE(headed.layers[0].hidden);
     EXPECT_TRUE(headed.layers[1].hidden);
+}
+
+TEST(Script, TheAuthorsCommentsStayWithALayerAndPrintAsCommentLines)
+{
+    const Script script = ParseScript(
+        "// 手前\n"
+        "Init(1, 8, 8, 0, 1, 1);\n"
+        "// 消える層\n"
+        "Init(2, 8, 8, 0, 1, 1);  // すぐ消す\n"
+        "Release(2);\n"
+        "// the engine draws handle 1 with rate 9 each frame\n"
+        "// おわり\n");
+    ASSERT_EQ(script.layers.size(), 1u);
+    const std::vector<std::string> kept = {"手前", "消える層", "すぐ消す", "おわり"};
+    EXPECT_EQ(script.layers[0].comments, kept) << "a released handle's comments and the last ones go to the last layer";
+
+    Layer layer = script.layers[0];
+    layer.comments = {"two\nlines", "Start(1);\r\n"};
+    const std::string printed = PrintScript({layer});
+    EXPECT_NE(printed.find("// two\n// lines\n// Start(1);\n//\nInit(1,"), std::string::npos) << printed;
+    EXPECT_EQ(ParseScript(printed).calls.size(), 6u) << "no line of a comment becomes a call";
 }
 
 TEST(Script, LimitsRefuseTheFirstCallBeyondThem)
