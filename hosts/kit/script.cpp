@@ -68,6 +68,8 @@ constexpr English kEnglish[] = {
     {"script.sheet_hash", "the sheet's hash is 8 hex digits (0-9, a-f) in parentheses, not {text}"},
     {"script.sheet_not_square", "the sheet's cells are square (S x S px), not {text}"},
     {"script.sheet_overlap", "the sheet's sprites {first}-{last} overlap those of the sheet on line {other}"},
+    {"script.picture_form", "a picture comment reads {form}, not {text}"},
+    {"script.picture_twice", "a second picture comment (the first is on line {first})"},
     {"script.no_init", "handle {handle} has no Init before this call"},
     {"script.field_size", "the tools draw fields of 1 to {most} pixels a side, not {width} x {height}"},
     {"script.too_many_layers", "Init of handle {handle} would make more than {most} layers at once, the most drawn"},
@@ -79,6 +81,8 @@ constexpr English kEnglish[] = {
      "the engine draws handle {handle}, which has no Init in the script left (it is released)"},
     {"script.print_sheet_name",
      "the sheet name {name} cannot stand in a script: it is empty, holds a control character or is not UTF-8"},
+    {"script.print_picture_name",
+     "the picture's name {name} cannot stand in a script: it holds a control character or is not UTF-8"},
 };
 
 std::string InEnglish(std::string_view id, const std::vector<Value>& values)
@@ -127,6 +131,7 @@ constexpr Signature kCalls[] = {
 };
 
 constexpr std::string_view kRateForm = "// the engine draws handle H with rate R each frame";
+constexpr std::string_view kPictureForm = "// background picture \"NAME\"[ (HASH)]";
 constexpr std::string_view kSheetForm =
     "// sprites A-B: sheet \"NAME\"[ (HASH)], C x R cells of S x S px[, margin M][, spacing P], row by row";
 
@@ -572,6 +577,51 @@ bool IsShortHash(std::string_view text)
            });
 }
 
+// " (1a2b3c4d)" where tail goes on with one: the short hash of a file,
+// else "".
+std::string ReadHash(int line, Reader& tail)
+{
+    if (!tail.Literal(" (")) {
+        return {};
+    }
+    const std::string_view rest = tail.Rest();
+    const std::size_t end = rest.find(')');
+    if (end == std::string_view::npos || !IsShortHash(rest.substr(0, end))) {
+        const std::string_view shown = end == std::string_view::npos ? rest : rest.substr(0, end + 1);
+        Fail(line, "script.sheet_hash", {Value::Of("text", Quote("(" + std::string(shown)))});
+    }
+    std::string hash(rest.substr(0, end));
+    tail.Literal(hash);
+    tail.Literal(")");
+    return hash;
+}
+
+// "background picture "NAME"[ (HASH)]": the studio's picture behind the effect.
+Picture ReadPictureNote(int line, std::string_view body)
+{
+    const auto wrong = [&]() {
+        Fail(line, "script.picture_form",
+             {Value::Of("form", "'" + std::string(kPictureForm) + "'"),
+              Value::Of("text", Quote("// " + std::string(body)))});
+    };
+    Reader reader(body);
+    const std::string_view afterOpen = reader.Literal("background picture \"") ? reader.Rest() : std::string_view();
+    const std::size_t close = afterOpen.rfind('"');
+    if (close == std::string_view::npos || close == 0) {
+        wrong();
+    }
+    Picture picture{std::string(afterOpen.substr(0, close)), {}};
+    if (!PlainText(picture.name)) {
+        Fail(line, "script.sheet_name", {Value::Of("name", Quote(picture.name))});
+    }
+    Reader tail(afterOpen.substr(close + 1));
+    picture.hash = ReadHash(line, tail);
+    if (!Trim(tail.Rest()).empty()) {
+        wrong();
+    }
+    return picture;
+}
+
 // field: the word naming the number ("script.sheet.margin").
 std::int32_t SheetNumber(int line, std::string_view text, std::int32_t least, const char* field)
 {
@@ -611,17 +661,7 @@ Sheet ReadSheetNote(int line, std::string_view body)
         Fail(line, "script.sheet_name", {Value::Of("name", Quote(sheet.name))});
     }
     Reader tail(afterOpen.substr(close + 1));
-    if (tail.Literal(" (")) {
-        const std::string_view rest = tail.Rest();
-        const std::size_t end = rest.find(')');
-        if (end == std::string_view::npos || !IsShortHash(rest.substr(0, end))) {
-            const std::string_view shown = end == std::string_view::npos ? rest : rest.substr(0, end + 1);
-            Fail(line, "script.sheet_hash", {Value::Of("text", Quote("(" + std::string(shown)))});
-        }
-        sheet.hash = std::string(rest.substr(0, end));
-        tail.Literal(sheet.hash);
-        tail.Literal(")");
-    }
+    sheet.hash = ReadHash(line, tail);
     std::optional<std::string_view> columns;
     std::optional<std::string_view> rows;
     std::optional<std::string_view> cell;
@@ -705,6 +745,7 @@ struct Reading {
     std::int64_t particles = 0;  // what the last Starts of the live handles spawned, all together
     Limits limits;
     std::vector<int> sheetLines;
+    int pictureLine = 0;  // the picture comment's, once read
     std::optional<std::pair<std::int32_t, bool>> heading;  // the last Layer comment's handle and hidden flag
     std::vector<Remark> remarks;  // the author's comments so far
     std::size_t unplaced = 0;     // the remarks from here on wait for the next call
@@ -743,6 +784,14 @@ void ReadComment(int line, std::string_view body, Reading& reading)
         }
         sheets.push_back(sheet);
         reading.sheetLines.push_back(line);
+        return;
+    }
+    if (body.starts_with("background picture")) {
+        if (reading.pictureLine) {
+            Fail(line, "script.picture_twice", {Value::Of("first", reading.pictureLine)});
+        }
+        reading.script.picture = ReadPictureNote(line, body);
+        reading.pictureLine = line;
         return;
     }
     if (const auto heading = ReadLayerNote(body)) {
@@ -997,8 +1046,14 @@ std::string FloatText(float value)
     return result;
 }
 
-std::string PrintScript(const std::vector<Layer>& layers, const std::vector<Sheet>& sheets)
+std::string PrintScript(const std::vector<Layer>& layers, const std::vector<Sheet>& sheets, const Picture& picture)
 {
+    if (!picture.name.empty() && !PlainText(picture.name)) {
+        Fail(0, "script.print_picture_name", {Value::Of("name", Quote(picture.name))});
+    }
+    if (!picture.hash.empty() && !IsShortHash(picture.hash)) {
+        Fail(0, "script.sheet_hash", {Value::Of("text", Quote(picture.hash))});
+    }
     for (const Sheet& sheet : sheets) {
         if (sheet.name.empty() || !PlainText(sheet.name)) {
             Fail(0, "script.print_sheet_name", {Value::Of("name", Quote(sheet.name))});
@@ -1010,6 +1065,10 @@ std::string PrintScript(const std::vector<Layer>& layers, const std::vector<Shee
     std::ostringstream out;
     const std::size_t count = layers.size();
     out << "// DrawVelora: " << count << " layer" << (count == 1 ? "" : "s") << ", drawn in this order every frame\n";
+    if (!picture.name.empty()) {
+        out << "// background picture \"" << picture.name << "\""
+            << (picture.hash.empty() ? "" : " (" + picture.hash + ")") << "\n";
+    }
     for (std::size_t index = 0; index < count; ++index) {
         const Layer& layer = layers[index];
         const std::int32_t h = layer.handle;

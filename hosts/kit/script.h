@@ -17,9 +17,9 @@
 // them or whose line they end; those after the last call, and those of a
 // handle released for good, go to the layer drawn last. The printer writes
 // them right after the layer's heading. The studio's own comments (the
-// "DrawVelora: ..." header, the "Layer N, handle H" headings and the two
+// "DrawVelora: ..." header, the "Layer N, handle H" headings and the three
 // below) are not kept: they are written anew.
-// Three comments carry what the calls cannot say:
+// Four comments carry what the calls cannot say:
 //   - "Layer N, handle H ... (hidden in the studio)": the studio hides the
 //     layer of the next Init of H;
 //   - "sprites A-B: sheet ..., row by row": the sprite numbers A to B are
@@ -27,6 +27,8 @@
 //     the studio writes the short hash of the image file's bytes after the
 //     name, `sheet "petals.png" (1a2b3c4d), ...`, and a comment without it
 //     reads too;
+//   - "background picture "NAME" (1a2b3c4d)": the picture the studio draws
+//     behind the effect (the hash part only when known), once a script;
 //   - "the engine draws handle H with rate R each frame": the drawing order
 //     and the rate passed to Draw. A comment that begins like this one must
 //     read exactly so, and names each handle once.
@@ -101,10 +103,20 @@ struct Sheet {
     bool operator==(const Sheet&) const = default;
 };
 
+// The picture the studio draws behind the effect (a screenshot of the game,
+// as a rule), named by its file and the short hash of its bytes.
+struct Picture {
+    std::string name;  // empty: none
+    std::string hash;  // empty when not known
+
+    bool operator==(const Picture&) const = default;
+};
+
 struct Script {
     std::vector<Call> calls;         // in the order the engine makes them
     std::vector<Layer> layers;       // in drawing order
     std::vector<Sheet> sheets;       // in the order the script names them
+    Picture picture;                 // the studio's picture behind the effect, if a comment names one
     std::vector<std::string> notes;  // things worth telling the user
 };
 
@@ -173,7 +185,8 @@ Script ParseScript(std::string_view text, const Limits& limits = {});
 // one comment line per line. Throws ScriptError for a sheet
 // name that cannot stand in the comment (a line break, a byte that is not
 // UTF-8).
-std::string PrintScript(const std::vector<Layer>& layers, const std::vector<Sheet>& sheets = {});
+std::string PrintScript(const std::vector<Layer>& layers, const std::vector<Sheet>& sheets = {},
+                        const Picture& picture = {});
 
 // The shortest decimal text that reads back as this float, with ".0" on
 // whole numbers, as the scripts write SetXSpeed and SetYSpeed.

@@ -5,11 +5,14 @@
 // velora_script_parse(text), and velora_script_parse_within(text, maxLayers,
 // maxParticles) with the studio's limits, answer
 //   {"ok":true,"layers":[...],"sheets":[...],"calls":[...],"notes":[...]}
+// with "picture":{"name":...,"hash":...} after the sheets where a comment
+// names the studio's picture behind the effect
 // or {"ok":false,"line":N,"column":C,"error":"line N, column C: reason",
 //     "reason":"reason","key":"script.not_call","values":{"text":"'...'"}}
 // (column 0 and "line N: reason" when the reason names no character; line
 // 0 and the reason alone for the script as a whole).
-// velora_script_print(setup), setup being {"layers":[...],"sheets":[...]} in
+// velora_script_print(setup), setup being {"layers":[...],"sheets":[...]}
+// (and "picture":{"name":...,"hash":...} where there is one) in
 // the shape parse gives, answers {"ok":true,"text":"..."} or
 // {"ok":false,"error":"reason","key":...,"values":{...}}: a sheet name that
 // cannot stand in a script has its own key; a setup of the wrong shape
@@ -578,7 +581,13 @@ std::string Print(std::string_view setupText)
         sheet.hash = fields.Text("hash", false);
         sheets.push_back(sheet);
     }
-    return velora::script::PrintScript(layers, sheets);
+    velora::script::Picture picture;
+    if (const Value* given = setup.Find("picture"); given && given->kind != Value::Kind::Null) {
+        const Fields fields(*given, "picture");
+        picture.name = fields.Text("name");
+        picture.hash = fields.Text("hash", false);
+    }
+    return velora::script::PrintScript(layers, sheets, picture);
 }
 
 }  // namespace
@@ -597,6 +606,10 @@ const char* velora_script_parse_within(const char* text, int maxLayers, int maxP
         answer = "{\"ok\":true";
         AppendField(answer, "layers", List(script.layers, LayerJson));
         AppendField(answer, "sheets", List(script.sheets, SheetJson));
+        if (!script.picture.name.empty()) {
+            AppendField(answer, "picture",
+                        "{\"name\":" + Text(script.picture.name) + ",\"hash\":" + Text(script.picture.hash) + "}");
+        }
         AppendField(answer, "calls", List(script.calls, CallJson));
         AppendField(answer, "notes", List(script.notes, Text));
         answer += "}";

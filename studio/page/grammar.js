@@ -13,7 +13,8 @@
 //     limits, if given, is { layers, particles }: the most handles with an
 //     instance at once, and the most particles of all their Starts; the
 //     first call beyond is refused by its line
-//   printScript(module, { layers, sheets }) gives the script text, or
+//   printScript(module, { layers, sheets, picture }) gives the script text
+//     (picture: { name, hash } or none), or
 //     throws a StudioError (i18n.js) saying what in the setup cannot be
 //     printed.
 //
@@ -111,7 +112,8 @@ export function printScript(module, setup) {
   const layers = (setup.layers ?? []).map((layer) =>
     pick({ ...layer, hidden: layer.hidden ?? layer.visible === false }, LAYER_KEYS));
   const sheets = (setup.sheets ?? []).map((sheet) => pick(sheet, SHEET_KEYS));
-  const setupText = JSON.stringify({ layers, sheets });
+  const picture = setup.picture ? { name: setup.picture.name, hash: setup.picture.hash ?? "" } : undefined;
+  const setupText = JSON.stringify({ layers, sheets, picture });
   const answer = call(module, module._velora_script_print, setupText, "script.no_memory_print");
   if (!answer.ok) {
     const { key, values } = moduleMessage(answer.key, answer.values);

@@ -6,7 +6,7 @@ import { parseScript, printScript as printWith } from "./grammar.js";
 import { StudioError, msg } from "./i18n.js";
 import { floatText, readNumber } from "./numbers.js";
 import { DEFAULTS, INIT_FIELDS, KEY_OF_CALL, LIMITS, MAX_LAYERS, MAX_PARTICLES, overLimits } from "./settings.js";
-import { checkSheet } from "./setup.js";
+import { checkPicture, checkSheet } from "./setup.js";
 
 // The module instance the page reads and prints with (useGrammar).
 let pageModule = null;
@@ -34,10 +34,11 @@ export function sheetOf(sheets, layer) {
 
 // The script that makes the layers in their order, as Copy gives it. Only
 // the sheets that hold a layer's sprites are named (a sheet still being
-// cut may hold none yet).
-export function printScript({ layers, sheets }) {
+// cut may hold none yet); the picture behind the effect, where the setup
+// names one, in its own comment.
+export function printScript({ layers, sheets, pictureWanted }) {
   const named = sheets.filter((sheet) => layers.some((layer) => sheetOf([sheet], layer)));
-  return printWith(loadedModule(), { layers, sheets: named });
+  return printWith(loadedModule(), { layers, sheets: named, picture: pictureWanted });
 }
 
 // One number of a call, checked as the controls check it.
@@ -88,5 +89,6 @@ export async function readScript(text, parse = grammarReader(loadedModule())) {
   const over = overLimits(layers);
   if (over) throw new StudioError("paste.overLimits", { over });
   const sheets = (parsed.sheets ?? []).map((sheet, i) => checkSheet(sheet, msg("where.sheet", { number: i + 1 })));
-  return { layers, sheets };
+  // A script without a picture comment leaves the background as it is.
+  return { layers, sheets, picture: parsed.picture ? checkPicture(parsed.picture) : undefined };
 }

@@ -40,7 +40,7 @@ export function createScriptPanel({ state, replaceLayers }) {
     show(status, msg("paste.reading"), { error: false });
     try {
       const read = await readScript($("paste-script").value);
-      const notes = replaceLayers(read.layers, read.sheets);
+      const notes = replaceLayers(read.layers, read.sheets, undefined, read.picture);
       show(status, [msg("paste.rebuilt", { count: read.layers.length }), ...notes]);
     } catch (error) {
       show(status, msg("paste.notRebuilt", { error: errorMessage(error) }), { error: true });

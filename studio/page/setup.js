@@ -265,8 +265,11 @@ export function readAddress(text, backgrounds) {
       const [started, spawned] = layerParts[i].slice(LAYER_KEYS.length);
       if (!layerExtra(started, { min: 0, max: 1 }, where, "started")) layer.started = false;
       const count = layerExtra(spawned, { min: 0, max: MAX_PARTICLES }, where, "spawned");
-      if (count !== layer.numof) layer.spawned = count;
+      layer.spawned = layer.started ? count : 0;
     });
+    // What the layers' last Starts spawned counts against the limits too.
+    const over = overLimits(setup.layers);
+    if (over) throw new StudioError("setup.overLimits", { over });
   }
   return setup;
 }

@@ -342,7 +342,7 @@ std::string PreviewScript(const Options& options)
 {
     Plan plan;
     MakePlan(options, plan, Reporter{});
-    return script::PrintScript(plan.script.layers, plan.script.sheets);
+    return script::PrintScript(plan.script.layers, plan.script.sheets, plan.script.picture);
 }
 
 }  // namespace velora::preview

@@ -356,6 +356,8 @@ export default {
   "script.sheet_hash": "the sheet's hash is 8 hex digits (0-9, a-f) in parentheses, not {text}",
   "script.sheet_not_square": "the sheet's cells are square (S x S px), not {text}",
   "script.sheet_overlap": "the sheet's sprites {first}-{last} overlap those of the sheet on line {other}",
+  "script.picture_form": "a picture comment reads {form}, not {text}",
+  "script.picture_twice": "a second picture comment (the first is on line {first})",
   "script.no_init": "handle {handle} has no Init before this call",
   "script.field_size": "the tools draw fields of 1 to {most} pixels a side, not {width} x {height}",
   "script.too_many_layers": "Init of handle {handle} would make more than {most} layers at once, the most drawn",
@@ -364,5 +366,6 @@ export default {
   "script.drawn_without_init": "the engine draws handle {handle}, which has no Init in the script",
   "script.drawn_released": "the engine draws handle {handle}, which has no Init in the script left (it is released)",
   "script.print_sheet_name": "the sheet name {name} cannot stand in a script: it is empty, holds a control character or is not UTF-8",
+  "script.print_picture_name": "the picture's name {name} cannot stand in a script: it holds a control character or is not UTF-8",
   "script.setup": "{detail}",
 };

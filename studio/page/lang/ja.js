@@ -338,6 +338,8 @@ export default {
   "script.sheet_hash": "シートのハッシュは括弧で囲んだ 16 進数 8 桁（0-9、a-f）で書きます。{text} は使えません",
   "script.sheet_not_square": "シートのセルは正方形（S x S px）で指定します。{text} は使えません",
   "script.sheet_overlap": "シートのスプライト {first}-{last} が、{other} 行目のシートのスプライトと重なっています",
+  "script.picture_form": "背景画像のコメントは {form} の形で書いてください。この行は {text} となっています",
+  "script.picture_twice": "背景画像のコメントが 2 つあります（1 つ目は {first} 行目です）",
   "script.no_init": "ハンドル {handle} は、この呼び出しより前に Init されていません",
   "script.field_size": "領域の幅と高さは 1～{most} ピクセルです。{width} x {height} は扱えません",
   "script.too_many_layers": "ハンドル {handle} を Init すると、同時に描けるレイヤーの上限 {most} を超えます",
@@ -346,5 +348,6 @@ export default {
   "script.drawn_without_init": "ハンドル {handle} を描くコメントがありますが、スクリプトにそのハンドルの Init がありません",
   "script.drawn_released": "ハンドル {handle} を描くコメントがありますが、そのハンドルは Release されています",
   "script.print_sheet_name": "シート名 {name} はスクリプトに書けません。空の名前、制御文字を含む名前、UTF-8 ではない名前は使えません",
+  "script.print_picture_name": "背景画像の名前 {name} はスクリプトに書けません。制御文字を含む名前や UTF-8 ではない名前は使えません",
   "script.setup": "設定をスクリプトに書き出せません（{detail}）",
 };

@@ -129,7 +129,8 @@ TEST(Script, EveryValidFixtureGivesItsLayersAndSheets)
             } else if (kind == "notes") {
                 EXPECT_EQ(script.notes.size(), std::stoul(rest)) << where;
             } else if (kind == "printed") {
-                EXPECT_EQ(PrintScript(script.layers, script.sheets), text) << where << ": printed back unchanged";
+                EXPECT_EQ(PrintScript(script.layers, script.sheets, script.picture), text)
+                    << where << ": printed back unchanged";
             }
         }
         EXPECT_EQ(layers, script.layers.size()) << where;
@@ -138,7 +139,7 @@ TEST(Script, EveryValidFixtureGivesItsLayersAndSheets)
             EXPECT_EQ(script.layers[i].comments, comments[i + 1]) << where << " layer " << i + 1 << "'s comments";
         }
         // Whatever the text, the printed form reads back as the same setup.
-        const Script again = ParseScript(PrintScript(script.layers, script.sheets));
+        const Script again = ParseScript(PrintScript(script.layers, script.sheets, script.picture));
         ASSERT_EQ(again.layers.size(), script.layers.size()) << where;
         for (std::size_t i = 0; i < again.layers.size(); ++i) {
             EXPECT_EQ(PrintScript({again.layers[i]}), PrintScript({script.layers[i]})) << where;
