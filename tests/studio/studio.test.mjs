@@ -221,20 +221,14 @@ async function scriptText() {
   return page.textContent("#script");
 }
 
-// Drops a PNG sprite sheet made in the page: cells of `cell` px in `columns`
-// x `rows`, each filled with colours[i % colours.length], as a full square
-// (opaque sheet) or as a disc on a transparent ground; on target, the
-// session's page unless another is given.
-async function dropSheet(name, { cell, columns, rows, colours, disc = false, extra = 0, margin = 0, spacing = 0 },
-  target = page) {
-  await target.evaluate(async ([name, cell, columns, rows, colours, disc, extra, margin, spacing]) => {
 // Drops a PNG sprite sheet made in the page on `on` (the drop zone unless
-// said): cells of `cell` px in `columns` x `rows`, each filled with
-// colours[i % colours.length], as a full square (opaque sheet) or as a disc
-// on a transparent ground. Returns when the sheet's status names it.
+// said) of target (the session's page unless another is given): cells of
+// `cell` px in `columns` x `rows`, each filled with colours[i %
+// colours.length], as a full square (opaque sheet) or as a disc on a
+// transparent ground. Returns when the sheet's status names it.
 async function dropSheet(name, { cell, columns, rows, colours, disc = false, extra = 0, margin = 0, spacing = 0,
-  on = "#drop-zone" }) {
-  await page.evaluate(async ([name, cell, columns, rows, colours, disc, extra, margin, spacing, on]) => {
+  on = "#drop-zone" }, target = page) {
+  await target.evaluate(async ([name, cell, columns, rows, colours, disc, extra, margin, spacing, on]) => {
     const canvas = document.createElement("canvas");
     canvas.width = cell * columns + extra + 2 * margin + (columns - 1) * spacing;
     canvas.height = cell * rows + extra + 2 * margin + (rows - 1) * spacing;
@@ -254,13 +248,9 @@ async function dropSheet(name, { cell, columns, rows, colours, disc = false, ext
     const blob = await new Promise((resolve) => canvas.toBlob(resolve, "image/png"));
     const transfer = new DataTransfer();
     transfer.items.add(new File([blob], name, { type: "image/png" }));
-    document.getElementById("drop-zone").dispatchEvent(
-      new DragEvent("drop", { dataTransfer: transfer, bubbles: true, cancelable: true }));
-  }, [name, cell, columns, rows, colours, disc, extra, margin, spacing]);
-  await target.waitForFunction((n) => document.getElementById("sheet-status").textContent.startsWith(`${n}:`), name);
     document.querySelector(on).dispatchEvent(new DragEvent("drop", { dataTransfer: transfer, bubbles: true, cancelable: true }));
   }, [name, cell, columns, rows, colours, disc, extra, margin, spacing, on]);
-  await page.waitForFunction((n) => document.getElementById("sheet-status").textContent.startsWith(n), name);
+  await target.waitForFunction((n) => document.getElementById("sheet-status").textContent.startsWith(n), name);
 }
 
 // Pixels of the shot `name` that have exactly one of the colours [r, g, b].
@@ -1216,6 +1206,8 @@ test("a cut link is named as cut and kept through Pause; broken %-codes, overlap
   await page.waitForFunction(() => document.getElementById("setup-status").textContent.startsWith("petals.png"));
   assert.equal(await page.textContent("#setup-status"),
     "petals.png not opened: it is an image (PNG), not a setup file. The layers are unchanged.");
+});
+
 test("a sheet of sprites centred in their cells is cut on its artist's grid, shown in the boxes; a drop anywhere loads", async () => {
   await pasteScript(["Init(1, 640, 480, 0, 32, 4);", "SetType(1, 0);", "Start(1);",
     "Init(2, 640, 480, 64, 8, 1);", "SetType(2, 0);", "Start(2);"].join("\n"));
@@ -1281,6 +1273,8 @@ test("an image without gaps asks for S; S, margin and spacing act on the selecte
   await pasteScript("Init(3, 640, 480, 0, 32, 4);\nStart(3);");
   assert.doesNotMatch(await page.textContent("#sheet-status"), /layer/);
   assert.equal(await page.isDisabled("#sheet-cell"), true);
+});
+
 test("a pasted script runs as in the engine: no Start draws nothing, a later SetNumof waits, comments stay", async () => {
   const before = await scriptText();
   const pasted = [
