@@ -30,6 +30,7 @@ struct English {
 constexpr English kEnglish[] = {
     {"script.too_large", "the script is larger than {bytes} bytes (1 MB), far beyond any real one"},
     {"script.no_calls", "the script has no calls: Init, the setters, Start"},
+    {"script.utf16", "the script is saved as UTF-16: save it as UTF-8 or Shift_JIS (ANSI in Notepad)"},
     {"script.not_call", "expected a call such as Start(1); not {text}"},
     {"script.unknown_call", "unknown call {name} (the script's calls are Init, SetType, SetNumof, SetMaxAmp, "
                             "SetXSpeed, SetYSpeed, Start and Release)"},
@@ -53,6 +54,7 @@ constexpr English kEnglish[] = {
     {"script.char.other", "a character that is not ASCII"},
     {"script.rate_form", "a rate comment reads {form}, not {text}"},
     {"script.rate_range", "the rate is a whole number from 0 to 255, not {text}"},
+    {"script.rate_trailing", "a rate comment ends with 'each frame' (a note after it begins with //), not with {text}"},
     {"script.rate_twice", "a second rate comment for handle {handle} (the first is on line {first})"},
     {"script.sheet_form", "a sheet comment reads {form}, not {text}"},
     {"script.sheet_number", "the sheet's {field} is a whole number from {least}, not {text}"},
@@ -552,7 +554,10 @@ RateNote ReadRateNote(int line, std::string_view body)
     if (exact) {
         reader.Literal(" each frame");
         const std::string_view rest = Trim(reader.Rest());
-        exact = rest.empty() || rest.starts_with("//");
+        if (!rest.empty() && !rest.starts_with("//")) {
+            // Quoted from where it goes on, so that the rate reads whole.
+            Fail(line, "script.rate_trailing", {Value::Of("text", Quote(rest))});
+        }
         if (!rest.empty()) {
             remark = Trim(rest.substr(2));
         }
@@ -963,6 +968,12 @@ Script ParseScript(std::string_view text, const Limits& limits)
     if (text.size() > kMaxBytes) {
         Fail(0, "script.too_large", {Value::Of("bytes", static_cast<std::int64_t>(kMaxBytes))});
     }
+    // UTF-16 (Windows' "Unicode"): a byte-order mark, or ASCII with a NUL byte beside each character.
+    if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF") ||
+        (text.size() >= 4 && ((text[0] != '\0' && text[1] == '\0' && text[2] != '\0' && text[3] == '\0') ||
+                              (text[0] == '\0' && text[1] != '\0' && text[2] == '\0' && text[3] != '\0')))) {
+        Fail(0, "script.utf16");
+    }
     if (text.starts_with("\xEF\xBB\xBF")) {
         text.remove_prefix(3);  // the byte-order mark some editors write
     }
@@ -970,11 +981,12 @@ Script ParseScript(std::string_view text, const Limits& limits)
     reading.limits = limits;
     int number = 0;
     for (std::size_t from = 0; from < text.size();) {
-        const std::size_t end = std::min(text.find('\n', from), text.size());
+        // A line ends at LF, CR LF or a lone CR (as old Mac editors save).
+        const std::size_t end = std::min(text.find_first_of("\r\n", from), text.size());
         ++number;
         const std::string_view written = text.substr(from, end - from);
         std::string_view line = Trim(written);
-        from = end + 1;
+        from = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
         const auto comment = line.find("//");
         if (comment != std::string_view::npos) {
             ReadComment(number, Trim(line.substr(comment + 2)), reading);

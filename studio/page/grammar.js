@@ -83,11 +83,24 @@ function pick(object, keys) {
   return Object.fromEntries(keys.filter((key) => object[key] !== undefined).map((key) => [key, object[key]]));
 }
 
+// UTF-16 (Windows' "Unicode"): a byte-order mark, or ASCII with a NUL byte
+// beside each character. The reader names it; its NULs must not reach it
+// first.
+function isUtf16(bytes) {
+  const [a, b, c, d] = bytes;
+  return (a === 0xff && b === 0xfe) || (a === 0xfe && b === 0xff) ||
+    (bytes.length >= 4 && ((a !== 0 && b === 0 && c !== 0 && d === 0) || (a === 0 && b !== 0 && c === 0 && d !== 0)));
+}
+
 // text: a string, or the bytes of a script file (a Uint8Array), which are
 // read exactly as the previewer reads the file.
 export function parseScript(module, text, limits = {}) {
   const isBytes = text instanceof Uint8Array;
   let source = isBytes ? text : String(text);
+  if (isBytes && isUtf16(source)) {
+    const reason = "the script is saved as UTF-16: save it as UTF-8 or Shift_JIS (ANSI in Notepad)";
+    return refusal({ line: 0, error: reason, reason, key: "script.utf16" });
+  }
   if (source.length > MAX_BYTES) {
     // Too long whatever it holds: the reader says so.
     source = source.slice(0, MAX_BYTES + 1);

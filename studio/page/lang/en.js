@@ -322,6 +322,7 @@ export default {
   "script.no_memory_read": "not enough memory to read the script",
   "script.no_memory_print": "not enough memory to print the script",
   "script.no_calls": "the script has no calls: Init, the setters, Start",
+  "script.utf16": "the script is saved as UTF-16: save it as UTF-8 or Shift_JIS (ANSI in Notepad)",
   "script.not_call": "expected a call such as Start(1); not {text}",
   "script.unknown_call": "unknown call {name} (the script's calls are Init, SetType, SetNumof, SetMaxAmp, SetXSpeed, SetYSpeed, Start and Release)",
   "script.argument_count": {
@@ -341,6 +342,7 @@ export default {
   "script.char.other": "a character that is not ASCII",
   "script.rate_form": "a rate comment reads {form}, not {text}",
   "script.rate_range": "the rate is a whole number from 0 to 255, not {text}",
+  "script.rate_trailing": "a rate comment ends with 'each frame' (a note after it begins with //), not with {text}",
   "script.rate_twice": "a second rate comment for handle {handle} (the first is on line {first})",
   "script.sheet_form": "a sheet comment reads {form}, not {text}",
   "script.sheet_number": "the sheet's {field} is a whole number from {least}, not {text}",
