@@ -105,6 +105,10 @@ int main(int argc, char** argv)
         std::fputs(HelpText(kProgram).c_str(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::printf("%s %s\n", kProgram, VELORA_VERSION);
+        return 0;
+    }
 
     if (options.printScript) {
         try {

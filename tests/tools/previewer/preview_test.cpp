@@ -255,6 +255,11 @@ TEST(Previewer, BadInputEndsWithAClearErrorAndNoOutput)
 {
     testing::TempDir dir;
     std::ofstream(dir / "corrupt.png") << "not a png";
+    std::ofstream(dir / "nothing.png").flush();
+    // The header of a PNG of 16384 x 4097: within the side, past the pixels in all.
+    std::ofstream(dir / "huge.png", std::ios::binary)
+        << std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x40\0\0\0\x10\x01\x08\x06\0\0\0\x41\x41\x2a\x96"
+                       "\0\0\0\0IDAT\x35\xaf\x06\x1e\0\0\0\0IEND\xae\x42\x60\x82", 57);
     std::filesystem::create_directory(dir / "empty");
     const std::string tiny[] = {"--width", "32", "--height", "32", "--seconds", "0.05", "--output", dir / "out.webp"};
     const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -275,6 +280,9 @@ TEST(Previewer, BadInputEndsWithAClearErrorAndNoOutput)
         {{"--output", dir / "out.png"}, "its name ends in .webp"},
         {{"--output", "-"}, "the animation cannot go to standard output"},
         {{"--sprites", dir / "corrupt.png"}, dir / "corrupt.png: not a readable PNG image"},
+        {{"--sprites", dir / "nothing.png"}, dir / "nothing.png: an empty file (0 bytes), not a PNG image"},
+        {{"--background", dir / "huge.png"},
+         "image of 16384 x 4097 pixels is larger than the host takes (at most 16384 a side and 67108864 pixels in all)"},
         {{"--sprites", dir / "gone%03d.png"}, "no numbered file found"},
         {{"--background", "#12345"}, "--background #12345: a colour is written #rrggbb"},
         {{"--background", "sunset"}, "--background sunset: no such file"},
