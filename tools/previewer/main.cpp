@@ -14,7 +14,7 @@ namespace {
 
 constexpr const char* kProgram = "velora-preview";
 
-// Ctrl+C (or SIGTERM) stops the reading of the script, or the drawing after
+// Ctrl+C (or SIGTERM, or SIGHUP when the terminal closes) stops the reading of the script, or the drawing after
 // the frame it is drawing (the frames drawn are written); a second one while
 // the files are written abandons them, leaving the earlier files as they
 // were; a third ends the program at once.
@@ -29,8 +29,9 @@ void OnSignal(int signal)
         struct sigaction action{};
         action.sa_handler = SIG_DFL;
         sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        for (const int each : {SIGINT, SIGTERM, SIGHUP}) {
+            sigaction(each, &action, nullptr);
+        }
     }
 }
 
@@ -40,8 +41,9 @@ void CatchSignals()
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a read of the script returns at once
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int each : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(each, &action, nullptr);
+    }
 }
 
 // The progress bar owns the terminal line while it is shown.
