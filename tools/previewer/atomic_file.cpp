@@ -82,6 +82,9 @@ void FileSwap::Replace(const std::string& temporary, const std::string& target, 
     bool linked = false;
     struct stat old{};
     if (lstat(target.c_str(), &old) == 0) {
+        if (S_ISDIR(old.st_mode)) {
+            throw std::runtime_error(shown + ": is a folder, so it is not replaced");
+        }
         if (S_ISREG(old.st_mode) && chmod(temporary.c_str(), old.st_mode & 07777) != 0) {
             throw std::runtime_error(shown + ": cannot give the new file the earlier one's permissions (" +
                                      std::strerror(errno) + ")");

@@ -30,11 +30,16 @@ void OnSignal(int signal)
         action.sa_handler = SIG_DFL;
         sigemptyset(&action.sa_mask);
         for (const int each : {SIGINT, SIGTERM, SIGHUP}) {
-            sigaction(each, &action, nullptr);
+            struct sigaction now{};
+            if (sigaction(each, nullptr, &now) == 0 && now.sa_handler == OnSignal) {
+                sigaction(each, &action, nullptr);
+            }
         }
     }
 }
 
+// A signal ignored when the program starts (SIGHUP under nohup, SIGINT in a
+// job the shell started in the background) stays ignored.
 void CatchSignals()
 {
     struct sigaction action{};
@@ -42,6 +47,10 @@ void CatchSignals()
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a read of the script returns at once
     for (const int each : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction before{};
+        if (sigaction(each, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) {
+            continue;
+        }
         sigaction(each, &action, nullptr);
     }
 }

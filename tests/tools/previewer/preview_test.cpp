@@ -624,6 +624,19 @@ TEST(Previewer, CtrlCWritesTheFramesDrawnSoFar)
     EXPECT_NE(run.out.find("stopped by Ctrl+C (SIGINT) after " + std::to_string(animation.frames) + " of 18000 frames"),
               std::string::npos) << run.out;
     EXPECT_TRUE(std::filesystem::exists(dir / "out-sheet.png"));
+
+    // SIGHUP (the terminal closed, an ssh session dropped) ends the run as
+    // SIGTERM does: the frames drawn are written whole, no temporary file left.
+    const Outcome hup = Preview(dir, Small(dir, {"--seconds", "600", "--realtime", "--frames-dir", dir / "frames",
+                                                 "--force"}), [](pid_t child) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        kill(child, SIGHUP);
+    });
+    ASSERT_TRUE(hup.exited);
+    EXPECT_EQ(hup.status, 128 + SIGHUP);
+    EXPECT_NE(hup.out.find("stopped by SIGHUP after"), std::string::npos) << hup.out;
+    EXPECT_GE(Decode(dir / "out.webp").frames, 1);
+    EXPECT_EQ(TemporaryFilesLeft(dir), std::vector<std::string>{});
 }
 
 // The README's picture comes from this command; rebuild both files with it
@@ -802,6 +815,16 @@ TEST(Previewer, AFailedWriteKeepsTheEarlierFileAndSaysWhy)
         left.insert(entry.path().filename().string());
     }
     EXPECT_EQ(left, (std::set<std::string>{"keep.webp", "trace.txt"})) << "no temporary file is left";
+
+    // Frames too many for the disk: the frame is named, not the folder they wait in.
+    const Outcome frames = Preview(dir, {"--seconds", "3", "--seed", "1", "--width", "160", "--height", "120",
+                                         "--output", dir / "out.webp", "--frames-dir", disk + "/fr", "--quiet"});
+    EXPECT_EQ(frames.status, 1);
+    EXPECT_NE(frames.err.find(disk + "/fr/frame-00"), std::string::npos) << frames.err;
+    EXPECT_NE(frames.err.find(".png: cannot write the file (No space left on device); nothing was replaced"),
+              std::string::npos) << frames.err;
+    EXPECT_EQ(frames.err.find(".velora-preview-"), std::string::npos) << frames.err;
+    EXPECT_FALSE(std::filesystem::exists(disk + "/fr")) << "the frames folder it made is removed";
 }
 
 // The animation is written as it is drawn: ten times the frames need no
@@ -912,15 +935,6 @@ TEST(Previewer, SignalsAreNamedAndASecondOneKeepsTheEarlierFiles)
         };
     };
     const auto options = Small(dir, {"--seconds", "600", "--realtime", "--frames-dir", dir / "frames", "--force"});
-    // SIGHUP (the terminal closed) ends the run as SIGTERM does: the frames
-    // drawn are written whole, and no temporary file is left.
-    const Outcome hup = Preview(dir, options, afterFrames(3, {SIGHUP}));
-    ASSERT_TRUE(hup.exited);
-    EXPECT_EQ(hup.status, 128 + SIGHUP);
-    EXPECT_NE(hup.out.find("stopped by SIGHUP after"), std::string::npos) << hup.out;
-    EXPECT_GE(Decode(dir / "out.webp").frames, 4);
-    EXPECT_EQ(TemporaryFilesLeft(dir), std::vector<std::string>{});
-
     const Outcome term = Preview(dir, options, afterFrames(12, {SIGTERM}));
     ASSERT_TRUE(term.exited);
     EXPECT_EQ(term.status, 128 + SIGTERM);
