@@ -14,16 +14,20 @@ namespace {
 
 constexpr const char* kProgram = "velora-preview";
 
-// Ctrl+C (or SIGTERM, or SIGHUP when the terminal closes) stops the reading of the script, or the drawing after
+// Ctrl+C (or SIGTERM) stops the reading of the script, or the drawing after
 // the frame it is drawing (the frames drawn are written); a second one while
 // the files are written abandons them, leaving the earlier files as they
-// were; a third ends the program at once.
+// were; a third ends the program at once. SIGHUP (the terminal closed, an
+// ssh session dropped: nobody asked for a shorter preview) stops the run
+// and abandons its files at once, the earlier files kept as they were.
 volatile sig_atomic_t signalsReceived = 0;
 volatile sig_atomic_t latestSignal = 0;
+volatile sig_atomic_t hungUp = 0;
 
 void OnSignal(int signal)
 {
     latestSignal = signal;
+    hungUp = hungUp || signal == SIGHUP;
     signalsReceived = signalsReceived + 1;
     if (signalsReceived >= 2) {
         struct sigaction action{};
@@ -147,7 +151,7 @@ int main(int argc, char** argv)
                             .c_str());
     };
     reporter.stopRequested = [] { return signalsReceived != 0; };
-    reporter.abandonRequested = [] { return signalsReceived >= 2; };
+    reporter.abandonRequested = [] { return signalsReceived >= 2 || hungUp != 0; };
     reporter.stopSignal = [] { return static_cast<int>(latestSignal); };
     CatchSignals();
     try {

@@ -163,8 +163,10 @@ bool Abandoned(const Reporter& reporter) { return reporter.abandonRequested && r
 [[noreturn]] void ThrowAbandoned(const Reporter& reporter)
 {
     const int signal = StopSignal(reporter);
-    throw Stopped(signal, "stopped by a second signal, " + SignalName(signal) +
-                              ", while writing the files: nothing written, every earlier file kept as it was");
+    const std::string why = signal == SIGHUP ? "stopped by SIGHUP (the terminal closed)"
+                                             : "stopped by a second signal, " + SignalName(signal) +
+                                                   ", while writing the files";
+    throw Stopped(signal, why + ": nothing written, every earlier file kept as it was");
 }
 
 }  // namespace

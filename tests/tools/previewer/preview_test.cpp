@@ -625,8 +625,10 @@ TEST(Previewer, CtrlCWritesTheFramesDrawnSoFar)
               std::string::npos) << run.out;
     EXPECT_TRUE(std::filesystem::exists(dir / "out-sheet.png"));
 
-    // SIGHUP (the terminal closed, an ssh session dropped) ends the run as
-    // SIGTERM does: the frames drawn are written whole, no temporary file left.
+    // SIGHUP (the terminal closed, an ssh session dropped) ends the run and
+    // writes nothing: the earlier files stay byte for byte, no temporary file left.
+    const std::string before = Slurp(dir / "out.webp");
+    const std::string sheetBefore = Slurp(dir / "out-sheet.png");
     const Outcome hup = Preview(dir, Small(dir, {"--seconds", "600", "--realtime", "--frames-dir", dir / "frames",
                                                  "--force"}), [](pid_t child) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -634,8 +636,11 @@ TEST(Previewer, CtrlCWritesTheFramesDrawnSoFar)
     });
     ASSERT_TRUE(hup.exited);
     EXPECT_EQ(hup.status, 128 + SIGHUP);
-    EXPECT_NE(hup.out.find("stopped by SIGHUP after"), std::string::npos) << hup.out;
-    EXPECT_GE(Decode(dir / "out.webp").frames, 1);
+    EXPECT_NE(hup.err.find("stopped by SIGHUP (the terminal closed): nothing written, every earlier file kept"),
+              std::string::npos)
+        << hup.err;
+    EXPECT_EQ(Slurp(dir / "out.webp"), before);
+    EXPECT_EQ(Slurp(dir / "out-sheet.png"), sheetBefore);
     EXPECT_EQ(TemporaryFilesLeft(dir), std::vector<std::string>{});
 }
 
