@@ -350,7 +350,7 @@ std::string HelpText(const std::string& program)
     }
     text << "\nThe reference host's rate runs from 0 to 255. Exit status: 0 done, 1 failed,\n"
          << "2 bad options, 128 + the signal when one stopped the run (130 Ctrl+C,\n"
-         << "143 SIGTERM).\n";
+         << "143 SIGTERM, 129 SIGHUP).\n";
     return text.str();
 }
 
