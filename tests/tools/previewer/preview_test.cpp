@@ -430,6 +430,18 @@ TEST(Previewer, TheStudiosScriptDrawsEveryHandleInOrderWithItsRate)
                               "// the engine draws handle 1 with rate 9 each frame\n"),
               std::string::npos)
         << single.out;
+
+    // Past the studio's limits: refused in the studio's words, so that a
+    // script one tool prints, the other reads.
+    std::string crowd;
+    for (int handle = 1; handle <= 65; ++handle) {
+        crowd += "Init(" + std::to_string(handle) + ", 64, 64, 0, 32, 4);\n";
+    }
+    std::ofstream(dir / "crowd.txt") << crowd;
+    const Outcome crowded = Preview(dir, {"--script", dir / "crowd.txt", "--print-script"});
+    EXPECT_EQ(crowded.status, 2);
+    EXPECT_NE(crowded.err.find("line 65: Init of handle 65 would make more than 64 layers at once"), std::string::npos)
+        << crowded.err;
 }
 
 TEST(Previewer, FramesFolderKeepsEarlierFramesUnlessForced)
@@ -867,13 +879,16 @@ TEST(Previewer, WarnsAboutEverySettingThatDrawsNothing)
     testing::TempDir dir;
     std::ofstream(dir / "layers.txt") << "Init(1, 64, 48, 1, 16, 4);\nSetNumof(1, -40);\nStart(1);\n"
                                          "Init(2, 64, 48, 1, 16, 4);\n";
+    // (--maxamp stops at 1000, as the studio does; a script may sway further)
+    std::ofstream(dir / "sway.txt") << "Init(1, 64, 48, 1, 16, 4);\nSetMaxAmp(1, 100000);\nStart(1);\n";
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"--type", "4"}, "warning: --type 4: only modes 0 to 3 draw"},
         {{"--rate", "0"}, "warning: --rate 0: mode 0 at rate 0 leaves the background as it is"},
         {{"--rate", "0", "--type", "2"}, "warning: --rate 0: mode 2 darkens each sprite fully"},
         {{"--numof", "0"}, "warning: --numof 0: Start spawns no particles"},
         {{"--width", "1"}, "warning: the field of --width 1 x --height 48 is smaller than a sprite (32 x 32)"},
-        {{"--maxamp", "100000"}, "warning: --maxamp 100000: the sway moves a particle up to 1000 pixels a frame"},
+        {{"--script", dir / "sway.txt"},
+         "warning: handle 1: SetMaxAmp(1, 100000): the sway moves a particle up to 1000 pixels a frame"},
         {{"--rotation-frames", "3", "--sprite-count", "4"},
          "warning: --rotation-frames 3 with 4 sprites: the run splits into 3 groups of 1, and the last 1 sprite of "
          "the run is never drawn"},
