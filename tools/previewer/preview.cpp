@@ -258,11 +258,11 @@ Summary RunPreview(const Options& options, const Reporter& reporter)
     }
     summary.seconds = endMs / 1000.0;
     if (options.realtime && summary.lateFrames > 0) {
+        // Late: drawn more than one frame interval after its time.
         Warn(reporter, "could not keep up with real time: " + std::to_string(summary.lateFrames) + " of " +
-                           std::to_string(summary.frames) + " frames came late, and the effect ran " +
-                           std::to_string(frames.LastDrawn() / 1000.0).substr(0, 5) + " s for its frames' " +
-                           std::to_string(FrameTime(summary.frames, options.fps) / 1000.0).substr(0, 5) +
-                           " s; drop --realtime for evenly spaced frames");
+                           std::to_string(summary.frames) + " frames were drawn more than a frame interval (" +
+                           std::to_string(std::max<std::int64_t>(1, FrameTime(1, options.fps))) +
+                           " ms) after their time; drop --realtime for evenly spaced frames");
     }
     if (reporter.writing) {
         reporter.writing();
