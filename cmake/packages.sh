@@ -10,7 +10,9 @@
 # missing: as root it is installed (adding the i386 architecture first where
 # needed); otherwise CALLER says what is missing and how to install it, and
 # the shell exits with status 1. Without dpkg (not a Debian machine) nothing
-# is checked: the build says what it cannot find.
+# is checked: the build says what it cannot find. While another package
+# manager holds apt's lock (an unattended upgrade, another apt-get), the
+# install waits for it, saying so, for up to VELORA_APT_WAIT seconds (600).
 
 velora_require_packages() {
     local caller=$1 wanted package missing=()
@@ -40,6 +42,43 @@ velora_require_packages() {
     case " ${missing[*]}" in
         *:i386*) dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386 ;;
     esac
-    apt-get update
-    DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
+    velora_apt_get "$caller" update
+    velora_apt_get "$caller" install -y "${missing[@]}"
+}
+
+# apt-get ARGUMENTS, run again every few seconds while another package
+# manager holds the lock; any other failure, or a lock held too long, ends
+# the shell with status 1 and a line of CALLER's own after apt's words.
+velora_apt_get() {
+    local caller=$1 errors status waited=0 most=${VELORA_APT_WAIT:-600} pause=${VELORA_APT_PAUSE:-5}
+    shift
+    errors=$(mktemp)
+    while :; do
+        status=0
+        DEBIAN_FRONTEND=noninteractive apt-get "$@" 2>"$errors" || status=$?
+        if [ "$status" -eq 0 ]; then
+            cat "$errors" >&2
+            rm -f "$errors"
+            return 0
+        fi
+        if ! grep -q -e "Could not get lock" -e "Unable to acquire the dpkg frontend lock" \
+            -e "Unable to lock" "$errors"; then
+            cat "$errors" >&2
+            rm -f "$errors"
+            echo "$caller: apt-get $1 failed (status $status), so the packages it needs are not installed;" \
+                "see apt's words above" >&2
+            exit 1
+        fi
+        if [ "$waited" -ge "$most" ]; then
+            cat "$errors" >&2
+            rm -f "$errors"
+            echo "$caller: another package manager has held apt's lock for $waited s; let it finish" \
+                "(or end it), then run this again" >&2
+            exit 1
+        fi
+        [ "$waited" -eq 0 ] && echo "$caller: another package manager holds apt's lock; waiting for it" \
+            "(up to $most s)" >&2
+        sleep "$pause"
+        waited=$((waited + pause))
+    done
 }

@@ -52,6 +52,10 @@ inline constexpr std::size_t kMaxBytes = std::size_t{1} << 20;
 // particles one Start spawns (the studio's page holds the same numbers).
 inline constexpr std::int32_t kMaxSide = 4096;
 inline constexpr std::int32_t kMaxSpawned = 100000;
+// What both tools draw at once: handles with an instance, and the particles
+// of all their Starts together (so a script one tool prints, the other reads).
+inline constexpr std::int32_t kMaxLayers = 64;
+inline constexpr std::int32_t kMaxParticles = 100000;
 
 enum class Op { Init, SetType, SetNumof, SetMaxAmp, SetXSpeed, SetYSpeed, Start, Release };
 

@@ -104,6 +104,10 @@ std::unique_ptr<HostSurface> LoadPng(const std::string& path)
     if (!IsFile(path)) {
         Fail(path, std::filesystem::exists(path) ? "not a file" : "no such file");
     }
+    std::error_code sizeError;
+    if (std::filesystem::file_size(path, sizeError) == 0 && !sizeError) {
+        Fail(path, "an empty file (0 bytes), not a PNG image");
+    }
     PngImage png;
     if (!png_image_begin_read_from_file(&png.image, path.c_str())) {
         Fail(path, "not a readable PNG image (" + Reason(png.image, "unknown error") + ")");
@@ -113,7 +117,8 @@ std::unique_ptr<HostSurface> LoadPng(const std::string& path)
     if (width == 0 || height == 0 || width > kMaxSurfaceSide || height > kMaxSurfaceSide ||
         std::int64_t{width} * height > kMaxSurfacePixels) {
         Fail(path, "image of " + std::to_string(width) + " x " + std::to_string(height) +
-                       " pixels is larger than the host takes (" + std::to_string(kMaxSurfaceSide) + " a side)");
+                       " pixels is larger than the host takes (at most " + std::to_string(kMaxSurfaceSide) +
+                       " a side and " + std::to_string(kMaxSurfacePixels) + " pixels in all)");
     }
     png.image.format = PNG_FORMAT_RGBA;
     auto surface = std::make_unique<HostSurface>(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),

@@ -86,12 +86,14 @@ int velora_studio_draw(int handle, int rate)
 void velora_studio_hold_clock(int held) { velora::platform::web::HoldClock(held != 0); }
 
 // The numbers the page holds too, as JSON: the largest field side, the
-// particles one Start spawns at most, and the first sprite number of a sheet.
+// particles one Start spawns at most, the layers and particles drawn at once
+// at most, and the first sprite number of a sheet.
 const char* velora_studio_limits()
 {
-    static char text[96];
-    std::snprintf(text, sizeof text, "{\"side\":%d,\"spawned\":%d,\"sheetBase\":%d}",
+    static char text[128];
+    std::snprintf(text, sizeof text, "{\"side\":%d,\"spawned\":%d,\"layers\":%d,\"particles\":%d,\"sheetBase\":%d}",
                   static_cast<int>(velora::script::kMaxSide), static_cast<int>(velora::script::kMaxSpawned),
+                  static_cast<int>(velora::script::kMaxLayers), static_cast<int>(velora::script::kMaxParticles),
                   static_cast<int>(velora::web::kSheetBase));
     return text;
 }

@@ -36,4 +36,20 @@ run 0 "cmake" cmake g++ wine32:i386
 grep -q "^dpkg --add-architecture i386$" "$STANDIN_LOG" &&
     grep -q "^apt-get install -y g++ wine32:i386$" "$STANDIN_LOG" ||
     fail "as root: the i386 architecture, then exactly the missing packages"
+# A busy package manager is waited for, saying so; one busy for too long, or
+# any other failure of apt, ends with a line of the caller's own.
+export STANDIN_LOCKED="$work/locked" VELORA_APT_PAUSE=0
+echo 2 >"$STANDIN_LOCKED"
+run 0 "cmake" cmake g++
+[ "$status" -eq 0 ] && grep -q "^apt-get install -y g++$" "$STANDIN_LOG" || fail "the lock must be waited for"
+grep -q "^probe: another package manager holds apt's lock; waiting for it" "$work/err" || fail "the wait must be said"
+echo 99 >"$STANDIN_LOCKED"
+VELORA_APT_WAIT=0 run 0 "cmake" cmake g++
+[ "$status" -eq 1 ] && ! grep -q returned "$work/out" && grep -q "held by process 3141" "$work/err" &&
+    grep -q "^probe: another package manager has held apt's lock for 0 s; let it finish" "$work/err" ||
+    fail "a lock held too long must be named in the caller's words"
+echo 0 >"$STANDIN_LOCKED"
+STANDIN_BROKEN=1 run 0 "cmake" cmake g++
+[ "$status" -eq 1 ] && grep -q "^probe: apt-get update failed (status 100)" "$work/err" ||
+    fail "another failure of apt must be named in the caller's words"
 echo "ok: packages.sh"

@@ -13,7 +13,7 @@ import { addressCheck, readAddress, readSetupFile, setupAddress, setupFileText, 
   from "../../studio/page/setup.js";
 import { contentHash } from "../../studio/page/content_hash.js";
 import { layerWarnings } from "../../studio/page/warnings.js";
-import { DEFAULTS, MAX_PARTICLES, MAX_SIDE, OPENING_LAYERS, SHEET_BASE } from "../../studio/page/settings.js";
+import { DEFAULTS, MAX_LAYERS, MAX_PARTICLES, MAX_SIDE, OPENING_LAYERS, SHEET_BASE } from "../../studio/page/settings.js";
 import { CATALOGS, format, msg, names, pickLanguage, text } from "../../studio/page/i18n.js";
 
 const BACKGROUNDS = ["141a3c,6a4c78", "000000,000000"];
@@ -232,7 +232,8 @@ function placeholders(template) {
 }
 
 test("the page's limits are the numbers the plug-in's host and the script reader hold", () => {
-  assert.deepEqual({ side: MAX_SIDE, spawned: MAX_PARTICLES, sheetBase: SHEET_BASE }, limits);
+  assert.deepEqual({ side: MAX_SIDE, spawned: MAX_PARTICLES, layers: MAX_LAYERS, particles: MAX_PARTICLES,
+    sheetBase: SHEET_BASE }, limits);
 });
 
 test("the two catalogs hold the same keys with the same placeholders, and every key the page names", () => {

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
 
+#include "previewer/atomic_file.h"
 #include "reference/png_io.h"
 
 namespace velora::preview {
@@ -216,16 +218,22 @@ void CheckWritable(const std::string& path, const char* what)
 // run unless --force lets them go. Returns the frame files to remove.
 std::vector<fs::path> CheckFramesFolder(const Options& options)
 {
+    // The frames folder is made if missing; the folder it goes in must be
+    // there, as for every output.
     std::error_code error;
-    fs::path folder = fs::absolute(options.framesDir);
+    fs::path folder = fs::absolute(options.framesDir).lexically_normal();
+    if (!folder.has_filename()) {
+        folder = folder.parent_path();
+    }
     if (!fs::exists(folder, error)) {
-        fs::path existing = folder.parent_path();
-        while (!existing.empty() && !fs::exists(existing, error) && existing != existing.root_path()) {
-            existing = existing.parent_path();
+        const fs::path parent = folder.parent_path();
+        if (!fs::is_directory(parent, error)) {
+            throw std::runtime_error("cannot make the frames folder " + options.framesDir + ": no folder " +
+                                     parent.string());
         }
-        if (!fs::is_directory(existing, error) || access(existing.c_str(), W_OK | X_OK) != 0) {
-            throw std::runtime_error("cannot make the frames folder " + options.framesDir + " in " + existing.string() +
-                                     (fs::is_directory(existing, error) ? ": " + Reason() : ": not a folder"));
+        if (access(parent.c_str(), W_OK | X_OK) != 0) {
+            throw std::runtime_error("cannot make the frames folder " + options.framesDir + " in " + parent.string() +
+                                     ": " + Reason());
         }
         return {};
     }
@@ -249,6 +257,51 @@ std::vector<fs::path> CheckFramesFolder(const Options& options)
                          "): add --force to replace them, or name another folder");
     }
     return frames;
+}
+
+Leftovers RemoveLeftovers(const std::vector<std::string>& folders)
+{
+    // A run lasts at most minutes of drawing and encoding; a day is well past it.
+    constexpr auto kOlderThan = std::chrono::hours(24);
+    const std::string prefix = kTemporaryPrefix;
+    const auto now = std::chrono::system_clock::now();
+    Leftovers leftovers;
+    std::vector<fs::path> seen;
+    for (const std::string& name : folders) {
+        const fs::path folder = Key(name);
+        if (std::find(seen.begin(), seen.end(), folder) != seen.end()) {
+            continue;
+        }
+        seen.push_back(folder);
+        std::error_code error;
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+            const std::string file = entry.path().filename().string();
+            struct stat info{};
+            if (file.size() != prefix.size() + 6 || !file.starts_with(prefix) ||
+                lstat(entry.path().c_str(), &info) != 0 || info.st_uid != geteuid()) {
+                continue;
+            }
+            const auto changed = std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec);
+            if (now - changed < kOlderThan) {
+                continue;  // perhaps another run's, at work now
+            }
+            const fs::path old = entry.path() / "old";
+            std::error_code empty;
+            if (S_ISDIR(info.st_mode) && fs::exists(old, empty) && !fs::is_empty(old, empty)) {
+                leftovers.kept.push_back(old.string() + " holds old frames that a run killed while putting its "
+                                         "files in place did not put back: move them back to " +
+                                         entry.path().parent_path().string() + " or remove them");
+                continue;
+            }
+            std::error_code removed;
+            fs::remove_all(entry.path(), removed);
+            if (!removed) {
+                leftovers.removed.push_back("removed " + entry.path().string() +
+                                            ", left by an earlier run that was killed");
+            }
+        }
+    }
+    return leftovers;
 }
 
 }  // namespace velora::preview

@@ -26,4 +26,15 @@ void CheckWritable(const std::string& path, const char* what);
 // run unless --force lets them go. Returns the frame files to remove.
 std::vector<std::filesystem::path> CheckFramesFolder(const Options& options);
 
+// What an earlier run killed outright (SIGKILL, a power cut) left in the
+// given folders: the temporary files and folders of kTemporaryPrefix, ours
+// and older than any run lasts (a day), are removed. A temporary folder
+// still holding old frames is kept. Returns a line for the user about
+// each removal, and a warning about each folder kept.
+struct Leftovers {
+    std::vector<std::string> removed;
+    std::vector<std::string> kept;
+};
+Leftovers RemoveLeftovers(const std::vector<std::string>& folders);
+
 }  // namespace velora::preview

@@ -17,31 +17,46 @@ constexpr const char* kProgram = "velora-preview";
 // Ctrl+C (or SIGTERM) stops the reading of the script, or the drawing after
 // the frame it is drawing (the frames drawn are written); a second one while
 // the files are written abandons them, leaving the earlier files as they
-// were; a third ends the program at once.
+// were; a third ends the program at once. SIGHUP (the terminal closed, an
+// ssh session dropped: nobody asked for a shorter preview) stops the run
+// and abandons its files at once, the earlier files kept as they were.
 volatile sig_atomic_t signalsReceived = 0;
 volatile sig_atomic_t latestSignal = 0;
+volatile sig_atomic_t hungUp = 0;
 
 void OnSignal(int signal)
 {
     latestSignal = signal;
+    hungUp = hungUp || signal == SIGHUP;
     signalsReceived = signalsReceived + 1;
     if (signalsReceived >= 2) {
         struct sigaction action{};
         action.sa_handler = SIG_DFL;
         sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        for (const int each : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction now{};
+            if (sigaction(each, nullptr, &now) == 0 && now.sa_handler == OnSignal) {
+                sigaction(each, &action, nullptr);
+            }
+        }
     }
 }
 
+// A signal ignored when the program starts (SIGHUP under nohup, SIGINT in a
+// job the shell started in the background) stays ignored.
 void CatchSignals()
 {
     struct sigaction action{};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a read of the script returns at once
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int each : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction before{};
+        if (sigaction(each, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) {
+            continue;
+        }
+        sigaction(each, &action, nullptr);
+    }
 }
 
 // The progress bar owns the terminal line while it is shown.
@@ -105,6 +120,10 @@ int main(int argc, char** argv)
         std::fputs(HelpText(kProgram).c_str(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::printf("%s %s\n", kProgram, VELORA_VERSION);
+        return 0;
+    }
 
     if (options.printScript) {
         try {
@@ -136,7 +155,7 @@ int main(int argc, char** argv)
                             .c_str());
     };
     reporter.stopRequested = [] { return signalsReceived != 0; };
-    reporter.abandonRequested = [] { return signalsReceived >= 2; };
+    reporter.abandonRequested = [] { return signalsReceived >= 2 || hungUp != 0; };
     reporter.stopSignal = [] { return static_cast<int>(latestSignal); };
     CatchSignals();
     try {

@@ -51,11 +51,14 @@ double ToNumber(const std::string& name, const std::string& text)
     return value;
 }
 
-float ToFloat(const std::string& name, const std::string& text)
+// A speed factor, from low to high (the range the studio takes), as the
+// float the setter receives.
+float ToFloat(const std::string& name, const std::string& text, int low, int high)
 {
     const double value = ToNumber(name, text);
-    if (std::fabs(value) > std::numeric_limits<float>::max()) {
-        throw UsageError("--" + name + " is out of the range of a float: " + text);
+    if (value < low || value > high) {
+        throw UsageError("--" + name + " must be between " + std::to_string(low) + " and " + std::to_string(high) + ", not " +
+                         text);
     }
     return static_cast<float>(value);
 }
@@ -87,21 +90,25 @@ const std::vector<OptionInfo>& OptionTable()
          Int(&Options::height, 1, 4096)},
         {"type", "N", nullptr,
          "drawing mode (SetType): 0 blend, 1 add,\n"
-         "2 fade and draw, 3 multiply; other values\n"
-         "draw nothing; default 0",
+         "2 fade and draw, 3 multiply; any other\n"
+         "32-bit number draws nothing; default 0",
          Int(&Options::type, kInt32Min, kInt32Max)},
         {"numof", "N", nullptr, "particles spawned by Start (SetNumof),\n0 to 100000; default 40",
          Int(&Options::numof, 0, 100000)},
-        {"maxamp", "N", nullptr, "sway amplitude (SetMaxAmp); default 40", Int(&Options::maxAmp, kInt32Min, kInt32Max)},
-        {"xspeed", "F", nullptr, "horizontal speed factor (SetXSpeed); default 1.0",
-         [](Options& o, const std::string& n, const std::string& v) { o.xSpeed = ToFloat(n, v); }},
-        {"yspeed", "F", nullptr, "falling speed factor (SetYSpeed); default 1.0",
-         [](Options& o, const std::string& n, const std::string& v) { o.ySpeed = ToFloat(n, v); }},
+        {"maxamp", "N", nullptr,
+         "sway amplitude (SetMaxAmp), -1000 to 1000,\n"
+         "as the studio takes it (a negative one\n"
+         "sways the other way); default 40",
+         Int(&Options::maxAmp, -1000, 1000)},
+        {"xspeed", "F", nullptr, "horizontal speed factor (SetXSpeed),\n-100 to 100; default 1.0",
+         [](Options& o, const std::string& n, const std::string& v) { o.xSpeed = ToFloat(n, v, -100, 100); }},
+        {"yspeed", "F", nullptr, "falling speed factor (SetYSpeed),\n-100 to 100; default 1.0",
+         [](Options& o, const std::string& n, const std::string& v) { o.ySpeed = ToFloat(n, v, -100, 100); }},
         {"rate", "N", nullptr,
          "rate passed to Draw, 0 to 255: the host's\n"
          "strength of each blend, fade and mix; default 255",
          Int(&Options::rate, 0, 255)},
-        {"handle", "N", nullptr, "handle of the effect in every call; default 1",
+        {"handle", "N", nullptr, "handle of the effect in every call, any\n32-bit whole number; default 1",
          Int(&Options::handle, kInt32Min, kInt32Max)},
 
         {"sprites", "PATH", "Sprites:",
@@ -113,16 +120,17 @@ const std::vector<OptionInfo>& OptionTable()
          Text(&Options::sprites)},
         {"cell", "S", nullptr, "size of a sheet's square cells; default:\nthe sheet's smaller side",
          Int(&Options::cell, 1, 16384)},
-        {"base", "N", nullptr, "sprite number of the first sprite\n(Init baseSprite); default 1",
+        {"base", "N", nullptr, "sprite number of the first sprite\n(Init baseSprite), any 32-bit whole\nnumber; default 1",
          Int(&Options::base, kInt32Min, kInt32Max)},
-        {"sprite-count", "N", nullptr, "sprites in the run (Init spriteCount);\ndefault: all loaded",
+        {"sprite-count", "N", nullptr, "sprites in the run (Init spriteCount), any\n32-bit whole number; default: all loaded",
          [](Options& o, const std::string& n, const std::string& v) {
              o.spriteCount = ToInt(n, v, kInt32Min, kInt32Max);
          }},
         {"rotation-frames", "R", nullptr,
          "rotation groups in the run (Init\n"
-         "rotationFrames); default 4 for the built-in\n"
-         "petals, 1 for loaded sprites",
+         "rotationFrames), any 32-bit whole number;\n"
+         "default 4 for the built-in petals, 1 for\n"
+         "loaded sprites",
          [](Options& o, const std::string& n, const std::string& v) {
              o.rotationFrames = ToInt(n, v, kInt32Min, kInt32Max);
          }},
@@ -209,6 +217,8 @@ const std::vector<OptionInfo>& OptionTable()
          [](Options& o, const std::string&, const std::string&) { o.verbose = true; }},
         {"help", nullptr, nullptr, "this text",
          [](Options& o, const std::string&, const std::string&) { o.help = true; }},
+        {"version", nullptr, nullptr, "the previewer's version",
+         [](Options& o, const std::string&, const std::string&) { o.version = true; }},
     };
     return table;
 }
@@ -340,7 +350,7 @@ std::string HelpText(const std::string& program)
     }
     text << "\nThe reference host's rate runs from 0 to 255. Exit status: 0 done, 1 failed,\n"
          << "2 bad options, 128 + the signal when one stopped the run (130 Ctrl+C,\n"
-         << "143 SIGTERM).\n";
+         << "143 SIGTERM, 129 SIGHUP).\n";
     return text.str();
 }
 

@@ -54,6 +54,7 @@ struct Options {
     bool quiet = false;
     bool verbose = false;  // also the host's messages
     bool help = false;
+    bool version = false;
 
     // The options given on the command line, by name.
     std::vector<std::string> given;

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <stdexcept>
 
+#include <sys/stat.h>
+
 #include <pixman.h>
 #include <webp/encode.h>
 #include <webp/demux.h>
@@ -24,6 +26,10 @@
 
 namespace velora::preview {
 namespace {
+
+// The folder, inside the run's temporary folder, that holds the old frames
+// while the new ones are put in place.
+constexpr const char* kOldFrames = "old";
 
 std::uint16_t Wide(int byte) { return static_cast<std::uint16_t>(byte * 257); }
 
@@ -454,14 +460,16 @@ FrameSink::FrameSink(const OutputPaths& paths, std::int32_t width, std::int32_t 
         sheetFile_ = std::make_unique<AtomicFile>(paths_.sheet);
     }
     if (!paths_.framesDir.empty()) {
+        // The frames folder is made if missing, but not the folders above
+        // it, as for every other output.
         std::error_code error;
-        madeFramesDir_ = !std::filesystem::exists(paths_.framesDir, error);
-        std::filesystem::create_directories(paths_.framesDir, error);
+        madeFramesDir_ = std::filesystem::create_directory(paths_.framesDir, error);
         if (error || !std::filesystem::is_directory(paths_.framesDir)) {
             throw std::runtime_error(paths_.framesDir + ": cannot make the folder for the frames (" +
                                      (error ? error.message() : std::string("not a folder")) + ")");
         }
-        std::string staging = (std::filesystem::path(paths_.framesDir) / ".velora-preview-XXXXXX").string();
+        std::string staging =
+            (std::filesystem::path(paths_.framesDir) / (std::string(kTemporaryPrefix) + "XXXXXX")).string();
         if (!mkdtemp(staging.data())) {
             throw std::runtime_error(paths_.framesDir + ": cannot make a temporary folder for the frames (" +
                                      std::strerror(errno) + ")");
@@ -490,7 +498,15 @@ FrameSink::~FrameSink()
     }
     std::error_code error;
     if (!staging_.empty()) {
-        std::filesystem::remove_all(staging_, error);
+        // The new frames go; old frames a failed commit could not put back
+        // stay in their folder, which the failure's message names.
+        for (const auto& entry : std::filesystem::directory_iterator(staging_, error)) {
+            if (entry.path().filename() != kOldFrames) {
+                std::filesystem::remove_all(entry.path(), error);
+            }
+        }
+        std::filesystem::remove(staging_ / kOldFrames, error);  // only while it is empty
+        std::filesystem::remove(staging_, error);
     }
     if (madeFramesDir_ && !paths_.framesDir.empty()) {
         std::filesystem::remove(paths_.framesDir, error);  // only while it is empty
@@ -566,31 +582,99 @@ void FrameSink::Finish(std::int32_t endMs, host::HostSurface& last,
     }
 }
 
-void FrameSink::Commit(const std::vector<std::filesystem::path>& oldFrames)
+namespace {
+
+bool Exists(const std::string& path)
 {
-    animation_.Commit();
-    if (sheetFile_) {
-        sheetFile_->Commit();
+    struct stat info{};
+    return !path.empty() && lstat(path.c_str(), &info) == 0;
+}
+
+// What a failed commit kept: the earlier outputs, named.
+std::string KeptMessage(const OutputPaths& paths, const std::string& trace, std::size_t oldFrames)
+{
+    std::vector<std::string> kept;
+    for (const std::string& path : {paths.animation, paths.sheet, trace}) {
+        if (Exists(path)) {
+            kept.push_back(path);
+        }
     }
-    if (staging_.empty()) {
-        return;
+    if (oldFrames > 0) {
+        kept.push_back(std::to_string(oldFrames) + (oldFrames == 1 ? " frame in " : " frames in ") + paths.framesDir);
     }
-    for (const std::filesystem::path& frame : oldFrames) {
+    if (kept.empty()) {
+        return "nothing was replaced, and no new file is left";
+    }
+    std::string list;
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        list += (i == 0 ? "" : i + 1 == kept.size() ? " and " : ", ") + kept[i];
+    }
+    return "nothing was replaced: the earlier " + list + (kept.size() == 1 ? " is" : " are") + " kept as before";
+}
+
+}  // namespace
+
+void FrameSink::Commit(const std::vector<std::filesystem::path>& oldFrames, AtomicFile* trace)
+{
+    FileSwap swap;
+    try {
+        std::map<std::string, mode_t> oldModes;  // a replaced frame keeps its permissions
+        if (!staging_.empty() && !oldFrames.empty()) {
+            // The old frames move aside first, each checked that it can go.
+            const std::filesystem::path aside = staging_ / kOldFrames;
+            if (mkdir(aside.c_str(), 0700) != 0) {
+                throw std::runtime_error(paths_.framesDir + ": cannot make a temporary folder for the old frames (" +
+                                         std::strerror(errno) + ")");
+            }
+            for (const std::filesystem::path& frame : oldFrames) {
+                struct stat info{};
+                if (lstat(frame.c_str(), &info) != 0) {
+                    if (errno == ENOENT) {
+                        continue;  // gone since it was listed
+                    }
+                    throw std::runtime_error(frame.string() + ": cannot replace the old frame (" +
+                                             std::strerror(errno) + ")");
+                }
+                if (S_ISDIR(info.st_mode)) {
+                    throw std::runtime_error(frame.string() + ": is a folder, not a frame file, so it is not replaced");
+                }
+                swap.Move(frame.string(), (aside / frame.filename()).string(), frame.string(),
+                          "move the old frame aside");
+                if (S_ISREG(info.st_mode)) {
+                    oldModes[frame.filename().string()] = info.st_mode & 07777;
+                }
+            }
+        }
+        animation_.Commit(swap);
+        if (sheetFile_) {
+            sheetFile_->Commit(swap);
+        }
+        if (trace) {
+            trace->Commit(swap);
+        }
+        for (const std::string& name : stagedFrames_) {
+            const std::filesystem::path staged = staging_ / name;
+            const std::filesystem::path target = std::filesystem::path(paths_.framesDir) / name;
+            const auto mode = oldModes.find(name);
+            if (mode != oldModes.end() && chmod(staged.c_str(), mode->second) != 0) {
+                throw std::runtime_error(target.string() + ": cannot give the new frame the old one's permissions (" +
+                                         std::strerror(errno) + ")");
+            }
+            swap.Move(staged.string(), target.string(), target.string(), "put the frame in place");
+        }
+    } catch (const std::exception& problem) {
+        const std::string lost = swap.Undo();
+        throw std::runtime_error(std::string(problem.what()) + "; " +
+                                 (lost.empty() ? KeptMessage(paths_, trace ? trace->Target() : std::string(),
+                                                             oldFrames.size())
+                                               : "the other files were put back, but " + lost));
+    }
+    swap.Keep();
+    if (!staging_.empty()) {
         std::error_code error;
-        if (!std::filesystem::remove(frame, error) && error) {
-            throw std::runtime_error(frame.string() + ": cannot remove the old frame (" + error.message() + ")");
-        }
+        std::filesystem::remove_all(staging_, error);  // the old frames, now replaced
+        staging_.clear();
     }
-    for (const std::string& name : stagedFrames_) {
-        const std::filesystem::path target = std::filesystem::path(paths_.framesDir) / name;
-        if (std::rename((staging_ / name).c_str(), target.c_str()) != 0) {
-            throw std::runtime_error(target.string() + ": cannot put the frame in place (" + std::strerror(errno) +
-                                     ")");
-        }
-    }
-    std::error_code error;
-    std::filesystem::remove(staging_, error);
-    staging_.clear();
     madeFramesDir_ = false;
 }
 
@@ -633,7 +717,8 @@ void FrameSink::Take(Frame& frame)
     if (!staging_.empty()) {
         char name[32];
         std::snprintf(name, sizeof name, "frame-%0*d.png", digits_, frame.index);
-        WriteWholeFile((staging_ / name).string(), host::EncodePng(*frame.pixels, name));
+        WriteWholeFile((staging_ / name).string(), host::EncodePng(*frame.pixels, name),
+                       (std::filesystem::path(paths_.framesDir) / name).string());
         stagedFrames_.emplace_back(name);
     }
 }

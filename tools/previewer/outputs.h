@@ -50,7 +50,7 @@ public:
     // endMs: when the last frame stops showing. Completes and closes the
     // file. Throws std::runtime_error.
     void Finish(std::int32_t endMs);
-    void Commit() { file_.Commit(); }
+    void Commit(FileSwap& swap) { file_.Commit(swap); }
 
     // Frames a segment holds at this size (a deterministic choice, so that
     // one seed gives one file).
@@ -107,8 +107,9 @@ struct OutputPaths {
 
 // Takes frames from the drawing loop and encodes and writes them on its own
 // thread, a few frames in flight at most. Nothing replaces an earlier file
-// before Commit; destroyed without Commit, it leaves every earlier file as
-// it was and removes what it wrote.
+// before Commit, which puts every output in place or none; destroyed
+// without Commit, it leaves every earlier file as it was and removes what it
+// wrote. The new frames wait in a temporary folder inside the frames folder.
 class FrameSink {
 public:
     FrameSink(const OutputPaths& paths, std::int32_t width, std::int32_t height, std::int32_t totalFrames,
@@ -125,8 +126,11 @@ public:
     // sheet; last is the last frame pushed. Throws the first error met.
     void Finish(std::int32_t endMs, host::HostSurface& last,
                 const std::function<void(std::int32_t, std::int32_t)>& progress = {});
-    // Puts every file in place, replacing the old frames given.
-    void Commit(const std::vector<std::filesystem::path>& oldFrames);
+    // Puts every file in place (the trace too, if given), replacing the old
+    // frames given: all of them, or, on any failure, none, every earlier
+    // file kept as it was. Throws std::runtime_error saying what failed and
+    // what was kept.
+    void Commit(const std::vector<std::filesystem::path>& oldFrames, AtomicFile* trace);
 
 private:
     struct Frame {
@@ -142,7 +146,7 @@ private:
     std::int32_t digits_;  // of the numbers in the frame files' names
     std::unique_ptr<ContactSheet> sheet_;
     std::unique_ptr<AtomicFile> sheetFile_;
-    std::filesystem::path staging_;       // the new frame files until Commit
+    std::filesystem::path staging_;       // the new frame files until Commit, the old ones during it
     bool madeFramesDir_ = false;
     std::vector<std::string> stagedFrames_;
     std::mutex mutex_;

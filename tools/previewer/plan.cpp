@@ -180,7 +180,9 @@ void MakePlan(const Options& options, Plan& plan, const Reporter& reporter)
     }
     plan.fromScript = true;
     try {
-        plan.script = script::ParseScript(ReadScript(options.script, reporter));
+        // The studio's limits: whatever one tool prints, the other reads.
+        plan.script = script::ParseScript(ReadScript(options.script, reporter),
+                                          script::Limits{script::kMaxLayers, script::kMaxParticles});
     } catch (const script::ScriptError& error) {
         throw UsageError("--script " + options.script + ": " + error.what());
     }

@@ -128,6 +128,23 @@ Prepared Prepare(const Options& options, Summary& summary, const Reporter& repor
     if (!options.framesDir.empty()) {
         prepared.oldFrames = CheckFramesFolder(options);
     }
+    std::vector<std::string> folders;
+    for (const std::string& output : {options.output, summary.outputs.sheet, options.trace}) {
+        if (!output.empty()) {
+            folders.push_back(fs::absolute(output).parent_path().string());
+        }
+    }
+    std::error_code error;
+    if (!options.framesDir.empty() && fs::is_directory(options.framesDir, error)) {
+        folders.push_back(options.framesDir);
+    }
+    const Leftovers leftovers = RemoveLeftovers(folders);
+    for (const std::string& line : leftovers.removed) {
+        Note(reporter, line);
+    }
+    for (const std::string& line : leftovers.kept) {
+        Warn(reporter, line);
+    }
     WarnAboutLayers(plan, reporter);
     summary.spritesLoaded = plan.spritesLoaded;
     summary.spritesFrom = plan.spritesFrom;
@@ -146,8 +163,10 @@ bool Abandoned(const Reporter& reporter) { return reporter.abandonRequested && r
 [[noreturn]] void ThrowAbandoned(const Reporter& reporter)
 {
     const int signal = StopSignal(reporter);
-    throw Stopped(signal, "stopped by a second signal, " + SignalName(signal) +
-                              ", while writing the files: nothing written, every earlier file kept as it was");
+    const std::string why = signal == SIGHUP ? "stopped by SIGHUP (the terminal closed)"
+                                             : "stopped by a second signal, " + SignalName(signal) +
+                                                   ", while writing the files";
+    throw Stopped(signal, why + ": nothing written, every earlier file kept as it was");
 }
 
 }  // namespace
@@ -239,11 +258,11 @@ Summary RunPreview(const Options& options, const Reporter& reporter)
     }
     summary.seconds = endMs / 1000.0;
     if (options.realtime && summary.lateFrames > 0) {
+        // Late: drawn more than one frame interval after its time.
         Warn(reporter, "could not keep up with real time: " + std::to_string(summary.lateFrames) + " of " +
-                           std::to_string(summary.frames) + " frames came late, and the effect ran " +
-                           std::to_string(frames.LastDrawn() / 1000.0).substr(0, 5) + " s for its frames' " +
-                           std::to_string(FrameTime(summary.frames, options.fps) / 1000.0).substr(0, 5) +
-                           " s; drop --realtime for evenly spaced frames");
+                           std::to_string(summary.frames) + " frames were drawn more than a frame interval (" +
+                           std::to_string(std::max<std::int64_t>(1, FrameTime(1, options.fps))) +
+                           " ms) after their time; drop --realtime for evenly spaced frames");
     }
     if (reporter.writing) {
         reporter.writing();
@@ -257,10 +276,7 @@ Summary RunPreview(const Options& options, const Reporter& reporter)
             ThrowAbandoned(reporter);
         }
         // Every file is complete: now they replace the earlier ones.
-        sink.Commit(prepared.oldFrames);
-        if (trace) {
-            trace->Commit();
-        }
+        sink.Commit(prepared.oldFrames, trace.get());
     } catch (const Stopped&) {
         throw;
     } catch (...) {

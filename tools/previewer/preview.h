@@ -32,7 +32,7 @@ struct Reporter {
     // Asked while the files are written: true abandons them, and every
     // earlier file stays as it was.
     std::function<bool()> abandonRequested;
-    // The latest signal that asked to stop (SIGINT, SIGTERM), for the messages.
+    // The latest signal that asked to stop (SIGINT, SIGTERM, SIGHUP), for the messages.
     std::function<int()> stopSignal;
     // Now and then while the files are written: frames encoded of those drawn.
     std::function<void(std::int32_t done, std::int32_t total)> writingProgress;
@@ -49,7 +49,7 @@ private:
     int signal_;
 };
 
-// "Ctrl+C (SIGINT)", "SIGTERM", "signal 1".
+// "Ctrl+C (SIGINT)", "SIGTERM", "SIGHUP", "signal 10".
 std::string SignalName(int signal);
 
 struct Summary {

@@ -87,7 +87,8 @@ TEST(Options, BadOptionsAreNamedInTheError)
         {{"--type", "99999999999"}, "--type must be between"},
         {{"--xspeed", "fast"}, "--xspeed takes a number, not 'fast'"},
         {{"--yspeed", "nan"}, "--yspeed takes a number"},
-        {{"--yspeed", "1e39"}, "--yspeed is out of the range of a float"},
+        {{"--yspeed", "1e39"}, "--yspeed must be between -100 and 100, not 1e39"},
+        {{"--maxamp", "-1001"}, "--maxamp must be between -1000 and 1000, not -1001"},
         {{"--seconds", "0"}, "--seconds must be above 0"},
         {{"--quality=", "5"}, "--quality takes a whole number, not ''"},
         {{"--output", ""}, "--output needs a non-empty value"},
@@ -133,7 +134,7 @@ TEST(Options, HelpDocumentsEveryOption)
           "--seconds S", "--fps N", "--background B", "--output PATH", "--sheet PATH", "--sheet-frames N",
           "--frames-dir DIR", "--trace PATH", "--quality Q", "--lossless", "--plugin PATH", "--host-dir DIR", "--seed N", "--warmup S", "--realtime", "--script FILE",
           "--print-script", "--force",
-          "--quiet", "--help"}) {
+          "--quiet", "--help", "--version"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_NE(help.find("rate runs from 0 to 255"), std::string::npos);

@@ -255,6 +255,11 @@ TEST(Previewer, BadInputEndsWithAClearErrorAndNoOutput)
 {
     testing::TempDir dir;
     std::ofstream(dir / "corrupt.png") << "not a png";
+    std::ofstream(dir / "nothing.png").flush();
+    // The header of a PNG of 16384 x 4097: within the side, past the pixels in all.
+    std::ofstream(dir / "huge.png", std::ios::binary)
+        << std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x40\0\0\0\x10\x01\x08\x06\0\0\0\x41\x41\x2a\x96"
+                       "\0\0\0\0IDAT\x35\xaf\x06\x1e\0\0\0\0IEND\xae\x42\x60\x82", 57);
     std::filesystem::create_directory(dir / "empty");
     const std::string tiny[] = {"--width", "32", "--height", "32", "--seconds", "0.05", "--output", dir / "out.webp"};
     const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -275,6 +280,9 @@ TEST(Previewer, BadInputEndsWithAClearErrorAndNoOutput)
         {{"--output", dir / "out.png"}, "its name ends in .webp"},
         {{"--output", "-"}, "the animation cannot go to standard output"},
         {{"--sprites", dir / "corrupt.png"}, dir / "corrupt.png: not a readable PNG image"},
+        {{"--sprites", dir / "nothing.png"}, dir / "nothing.png: an empty file (0 bytes), not a PNG image"},
+        {{"--background", dir / "huge.png"},
+         "image of 16384 x 4097 pixels is larger than the host takes (at most 16384 a side and 67108864 pixels in all)"},
         {{"--sprites", dir / "gone%03d.png"}, "no numbered file found"},
         {{"--background", "#12345"}, "--background #12345: a colour is written #rrggbb"},
         {{"--background", "sunset"}, "--background sunset: no such file"},
@@ -282,6 +290,7 @@ TEST(Previewer, BadInputEndsWithAClearErrorAndNoOutput)
         {{"--sheet", dir / "folder.png"}, "cannot write the contact sheet " + dir / "folder.png: it is a folder"},
         {{"--trace", dir / "no/trace.txt"}, "cannot write the trace"},
         {{"--frames-dir", dir / "corrupt.png/frames"}, "cannot make the frames folder"},
+        {{"--frames-dir", dir / "no/frames"}, "cannot make the frames folder " + dir / "no/frames: no folder"},
         {{"--cell", "8"}, "--cell cuts a sprite sheet into cells, but the built-in petals are whole sprites"},
         {{"--background", dir / "out-sheet.png"},
          "the contact sheet " + dir / "out-sheet.png (named after --output; --sheet names another"},
@@ -308,6 +317,31 @@ TEST(Previewer, BadInputEndsWithAClearErrorAndNoOutput)
     const Outcome help = Preview(dir, {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: velora-preview [options]", 0), 0u);
+}
+
+// Every file under dir (but the runner's own), with its bytes.
+std::map<std::string, std::string> Files(const testing::TempDir& dir)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.Path())) {
+        const std::string name = std::filesystem::relative(entry.path(), dir.Path()).string();
+        if (name != "stdout.txt" && name != "stderr.txt") {
+            files[name] = entry.is_directory() ? "(folder)" : Slurp(entry.path());
+        }
+    }
+    return files;
+}
+
+// The temporary files and folders a run left anywhere under dir.
+std::vector<std::string> TemporaryFilesLeft(const testing::TempDir& dir)
+{
+    std::vector<std::string> left;
+    for (const auto& [name, bytes] : Files(dir)) {
+        if (name.find(".velora-preview-") != std::string::npos) {
+            left.push_back(name);
+        }
+    }
+    return left;
 }
 
 // A small field, few particles: each run takes a moment.
@@ -396,6 +430,18 @@ TEST(Previewer, TheStudiosScriptDrawsEveryHandleInOrderWithItsRate)
                               "// the engine draws handle 1 with rate 9 each frame\n"),
               std::string::npos)
         << single.out;
+
+    // Past the studio's limits: refused in the studio's words, so that a
+    // script one tool prints, the other reads.
+    std::string crowd;
+    for (int handle = 1; handle <= 65; ++handle) {
+        crowd += "Init(" + std::to_string(handle) + ", 64, 64, 0, 32, 4);\n";
+    }
+    std::ofstream(dir / "crowd.txt") << crowd;
+    const Outcome crowded = Preview(dir, {"--script", dir / "crowd.txt", "--print-script"});
+    EXPECT_EQ(crowded.status, 2);
+    EXPECT_NE(crowded.err.find("line 65: Init of handle 65 would make more than 64 layers at once"), std::string::npos)
+        << crowded.err;
 }
 
 TEST(Previewer, FramesFolderKeepsEarlierFramesUnlessForced)
@@ -415,6 +461,134 @@ TEST(Previewer, FramesFolderKeepsEarlierFramesUnlessForced)
     EXPECT_FALSE(std::filesystem::exists(dir / "frames/frame-0099.png"));
     EXPECT_TRUE(std::filesystem::exists(dir / "frames/frame-0002.png"));
     EXPECT_TRUE(std::filesystem::exists(dir / "frames/notes.txt")) << "only frames are replaced";
+}
+
+// Replacing the outputs is all or nothing: when one old frame cannot go,
+// the WebP, the sheet, the trace and every frame stay as they were, and the
+// message names what failed and what was kept.
+TEST(Previewer, AReplacementThatCannotFinishKeepsEveryEarlierFile)
+{
+    testing::TempDir dir;
+    const auto run = [&](const char* seed, const std::vector<std::string>& more, const std::function<void(pid_t)>& hook) {
+        std::vector<std::string> arguments = Small(dir, {"--seconds", "0.33", "--seed", seed, "--frames-dir",
+                                                         dir / "fr", "--trace", dir / "t.txt", "--force"});
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        return Preview(dir, arguments, hook);
+    };
+    ASSERT_EQ(run("5", {}, {}).status, 0);
+    ASSERT_TRUE(std::filesystem::exists(dir / "fr/frame-0009.png"));
+    std::filesystem::remove(dir / "fr/frame-0003.png");
+    std::filesystem::create_directory(dir / "fr/frame-0003.png");
+    std::ofstream(dir / "fr/frame-0003.png/note.txt") << "the user's";
+    const auto earlier = Files(dir);
+    const std::string kept = "nothing was replaced: the earlier " + dir / "out.webp" + ", " + dir / "out-sheet.png" +
+                             ", " + dir / "t.txt" + " and 10 frames in " + dir / "fr" + " are kept as before";
+
+    const Outcome folder = run("6", {}, {});
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_NE(folder.err.find(dir / "fr/frame-0003.png: is a folder, not a frame file, so it is not replaced; " + kept),
+              std::string::npos) << folder.err;
+    EXPECT_EQ(Files(dir), earlier) << "every earlier file byte for byte, nothing new";
+
+    // Where the file system allows: an old frame that cannot be moved, and a
+    // sheet that cannot be replaced once the WebP already was.
+    std::filesystem::remove_all(dir / "fr/frame-0003.png");
+    std::ofstream(dir / "fr/frame-0003.png") << "an old frame";
+    const auto before = Files(dir);
+    if (std::system(("chattr +i " + dir / "fr/frame-0007.png" + " 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "needs chattr (root, and a file system that takes it) for files that cannot be replaced";
+    }
+    const Outcome stuck = run("6", {}, {});
+    [[maybe_unused]] const int frameFree = std::system(("chattr -i " + dir / "fr/frame-0007.png").c_str());
+    EXPECT_EQ(stuck.status, 1);
+    EXPECT_NE(stuck.err.find(dir / "fr/frame-0007.png: cannot move the old frame aside (Operation not permitted); " +
+                             kept), std::string::npos) << stuck.err;
+    EXPECT_EQ(Files(dir), before);
+
+    const Outcome sheet = run("6", {"--seconds", "600", "--realtime"}, [&](pid_t child) {
+        // Once this run has drawn a few frames (into its hidden folder).
+        const auto drawn = [&] {
+            std::error_code error;
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "fr", error)) {
+                if (entry.path().filename() == "frame-00003.png") {
+                    return true;
+                }
+            }
+            return false;
+        };
+        for (int wait = 0; wait < 500 && !drawn(); ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        [[maybe_unused]] const int locked = std::system(("chattr +i " + dir / "out-sheet.png").c_str());
+        kill(child, SIGTERM);
+    });
+    [[maybe_unused]] const int sheetFree = std::system(("chattr -i " + dir / "out-sheet.png").c_str());
+    EXPECT_EQ(sheet.status, 1);
+    EXPECT_NE(sheet.err.find(dir / "out-sheet.png: cannot "), std::string::npos) << sheet.err;
+    EXPECT_NE(sheet.err.find(kept), std::string::npos) << "the WebP, already replaced, is put back: " << sheet.err;
+    EXPECT_EQ(Files(dir), before);
+}
+
+// A replaced output keeps its permissions; any name the file system takes
+// works, 255 bytes of it included; the frames folder is made, the folders
+// above it are not.
+TEST(Previewer, ReplacedOutputsKeepTheirModeAndLongNamesWork)
+{
+    testing::TempDir dir;
+    const std::string longest = dir / (std::string(250, 'a') + ".webp");
+    std::string japanese;
+    for (int i = 0; i < 83; ++i) {
+        japanese += "\xE6\xA1\x9C";  // 桜, three bytes
+    }
+    const std::string kanji = dir / (japanese + ".webp");
+    for (const std::string& name : {longest, kanji}) {
+        const Outcome run = Preview(dir, Small(dir, {"--seconds", "0.1", "--output", name, "--sheet",
+                                                     dir / "s.png", "--frames-dir", dir / "frames", "--force"}));
+        EXPECT_EQ(run.status, 0) << name.size() << " bytes: " << run.err;
+        EXPECT_EQ(Decode(name).frames, 3);
+    }
+    ASSERT_EQ(chmod(longest.c_str(), 0640), 0);
+    ASSERT_EQ(chmod((dir / "s.png").c_str(), 0600), 0);
+    ASSERT_EQ(chmod((dir / "frames/frame-0001.png").c_str(), 0604), 0);
+    const Outcome again = Preview(dir, Small(dir, {"--seconds", "0.1", "--seed", "8", "--output", longest, "--sheet",
+                                                   dir / "s.png", "--frames-dir", dir / "frames", "--force"}));
+    ASSERT_EQ(again.status, 0) << again.err;
+    const auto mode = [](const std::string& path) {
+        struct stat info{};
+        stat(path.c_str(), &info);
+        return info.st_mode & 07777;
+    };
+    EXPECT_EQ(mode(longest), 0640u);
+    EXPECT_EQ(mode(dir / "s.png"), 0600u);
+    EXPECT_EQ(mode(dir / "frames/frame-0001.png"), 0604u);
+    EXPECT_EQ(TemporaryFilesLeft(dir), std::vector<std::string>{});
+}
+
+// What a run killed outright leaves is removed by the next run into the same
+// folder once it is a day old; younger files may be another run's at work,
+// and a folder still holding old frames is named, not removed.
+TEST(Previewer, LeftoversOfAKilledRunAreRemovedADayLater)
+{
+    testing::TempDir dir;
+    std::filesystem::create_directories(dir / "fr/.velora-preview-Frames/old");
+    std::filesystem::create_directories(dir / "fr/.velora-preview-OldFrm/old");
+    std::ofstream(dir / "fr/.velora-preview-Frames/frame-0001.png") << "a frame of a killed run";
+    std::ofstream(dir / "fr/.velora-preview-OldFrm/old/frame-0001.png") << "the user's old frame";
+    std::ofstream(dir / ".velora-preview-Wb4x2q") << "half a WebP";
+    std::ofstream(dir / ".velora-preview-Fresh1") << "a run at work";
+    const auto twoDaysAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
+    for (const char* old : {"fr/.velora-preview-Frames", "fr/.velora-preview-OldFrm", ".velora-preview-Wb4x2q"}) {
+        std::filesystem::last_write_time(dir / old, twoDaysAgo);
+    }
+    const Outcome run = Preview(dir, Small(dir, {"--seconds", "0.05", "--frames-dir", dir / "fr"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("removed " + dir / ".velora-preview-Wb4x2q" + ", left by an earlier run that was killed"),
+              std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("warning: " + dir / "fr/.velora-preview-OldFrm/old" + " holds old frames"),
+              std::string::npos) << run.err;
+    EXPECT_EQ(TemporaryFilesLeft(dir),
+              (std::vector<std::string>{".velora-preview-Fresh1", "fr/.velora-preview-OldFrm",
+                                        "fr/.velora-preview-OldFrm/old", "fr/.velora-preview-OldFrm/old/frame-0001.png"}));
 }
 
 TEST(Previewer, WarnsAboutSettingsThatDrawNothingOrLoseParticles)
@@ -470,6 +644,24 @@ TEST(Previewer, CtrlCWritesTheFramesDrawnSoFar)
     EXPECT_NE(run.out.find("stopped by Ctrl+C (SIGINT) after " + std::to_string(animation.frames) + " of 18000 frames"),
               std::string::npos) << run.out;
     EXPECT_TRUE(std::filesystem::exists(dir / "out-sheet.png"));
+
+    // SIGHUP (the terminal closed, an ssh session dropped) ends the run and
+    // writes nothing: the earlier files stay byte for byte, no temporary file left.
+    const std::string before = Slurp(dir / "out.webp");
+    const std::string sheetBefore = Slurp(dir / "out-sheet.png");
+    const Outcome hup = Preview(dir, Small(dir, {"--seconds", "600", "--realtime", "--frames-dir", dir / "frames",
+                                                 "--force"}), [](pid_t child) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        kill(child, SIGHUP);
+    });
+    ASSERT_TRUE(hup.exited);
+    EXPECT_EQ(hup.status, 128 + SIGHUP);
+    EXPECT_NE(hup.err.find("stopped by SIGHUP (the terminal closed): nothing written, every earlier file kept"),
+              std::string::npos)
+        << hup.err;
+    EXPECT_EQ(Slurp(dir / "out.webp"), before);
+    EXPECT_EQ(Slurp(dir / "out-sheet.png"), sheetBefore);
+    EXPECT_EQ(TemporaryFilesLeft(dir), std::vector<std::string>{});
 }
 
 // The README's picture comes from this command; rebuild both files with it
@@ -648,6 +840,16 @@ TEST(Previewer, AFailedWriteKeepsTheEarlierFileAndSaysWhy)
         left.insert(entry.path().filename().string());
     }
     EXPECT_EQ(left, (std::set<std::string>{"keep.webp", "trace.txt"})) << "no temporary file is left";
+
+    // Frames too many for the disk: the frame is named, not the folder they wait in.
+    const Outcome frames = Preview(dir, {"--seconds", "3", "--seed", "1", "--width", "160", "--height", "120",
+                                         "--output", dir / "out.webp", "--frames-dir", disk + "/fr", "--quiet"});
+    EXPECT_EQ(frames.status, 1);
+    EXPECT_NE(frames.err.find(disk + "/fr/frame-00"), std::string::npos) << frames.err;
+    EXPECT_NE(frames.err.find(".png: cannot write the file (No space left on device); nothing was replaced"),
+              std::string::npos) << frames.err;
+    EXPECT_EQ(frames.err.find(".velora-preview-"), std::string::npos) << frames.err;
+    EXPECT_FALSE(std::filesystem::exists(disk + "/fr")) << "the frames folder it made is removed";
 }
 
 // The animation is written as it is drawn: ten times the frames need no
@@ -677,13 +879,16 @@ TEST(Previewer, WarnsAboutEverySettingThatDrawsNothing)
     testing::TempDir dir;
     std::ofstream(dir / "layers.txt") << "Init(1, 64, 48, 1, 16, 4);\nSetNumof(1, -40);\nStart(1);\n"
                                          "Init(2, 64, 48, 1, 16, 4);\n";
+    // (--maxamp stops at 1000, as the studio does; a script may sway further)
+    std::ofstream(dir / "sway.txt") << "Init(1, 64, 48, 1, 16, 4);\nSetMaxAmp(1, 100000);\nStart(1);\n";
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"--type", "4"}, "warning: --type 4: only modes 0 to 3 draw"},
         {{"--rate", "0"}, "warning: --rate 0: mode 0 at rate 0 leaves the background as it is"},
         {{"--rate", "0", "--type", "2"}, "warning: --rate 0: mode 2 darkens each sprite fully"},
         {{"--numof", "0"}, "warning: --numof 0: Start spawns no particles"},
         {{"--width", "1"}, "warning: the field of --width 1 x --height 48 is smaller than a sprite (32 x 32)"},
-        {{"--maxamp", "100000"}, "warning: --maxamp 100000: the sway moves a particle up to 1000 pixels a frame"},
+        {{"--script", dir / "sway.txt"},
+         "warning: handle 1: SetMaxAmp(1, 100000): the sway moves a particle up to 1000 pixels a frame"},
         {{"--rotation-frames", "3", "--sprite-count", "4"},
          "warning: --rotation-frames 3 with 4 sprites: the run splits into 3 groups of 1, and the last 1 sprite of "
          "the run is never drawn"},
@@ -785,6 +990,7 @@ TEST(Previewer, SignalsAreNamedAndASecondOneKeepsTheEarlierFiles)
               std::string::npos) << twice.err;
     EXPECT_EQ(Slurp(dir / "out.webp"), earlier);
     EXPECT_TRUE(std::filesystem::exists(dir / "frames/frame-00012.png")) << "the earlier frames are kept";
+    EXPECT_EQ(TemporaryFilesLeft(dir), std::vector<std::string>{});
     std::size_t entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir / "frames")) {
         ++entries;
