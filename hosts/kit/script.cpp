@@ -838,6 +838,13 @@ void RunCall(int line, const Call& call, Reading& reading)
             if (reading.initiated.insert(call.handle).second) {
                 reading.initOrder.push_back(call.handle);
             }
+        } else {
+            // As the engine does: the instance stays as it is, field, sprites and all.
+            reading.script.notes.push_back("line " + std::to_string(line) + ": Init of handle " +
+                                           std::to_string(call.handle) +
+                                           ", which already has an instance, changes nothing (its field stays " +
+                                           std::to_string(found->second.width) + " x " +
+                                           std::to_string(found->second.height) + "); Release it first to make it anew");
         }
         break;
     case Op::SetType: found->second.type = call.args[0]; break;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -255,6 +256,13 @@ TEST(Script, DrawingOrderFollowsTheCommentsAndTheStateFollowsTheCalls)
     EXPECT_EQ(unnamed.layers[0].rate, 255);
     EXPECT_EQ(unnamed.notes.size(), 1u) << "the user hears that no comment gave its rate";
     EXPECT_EQ(ParseScript("Init(3, 8, 8, 0, 1, 1);\n").notes.size(), 2u) << "and that it never starts";
+    // A second Init of a live handle changes nothing, as in the engine, and says so.
+    const Script again = ParseScript("Init(3, 8, 8, 0, 1, 1);\nInit(3, 640, 480, 0, 1, 1);\nStart(3);\n");
+    EXPECT_EQ(again.layers[0].width, 8);
+    EXPECT_NE(std::find(again.notes.begin(), again.notes.end(),
+                        "line 2: Init of handle 3, which already has an instance, changes nothing (its field stays "
+                        "8 x 8); Release it first to make it anew"),
+              again.notes.end());
 
     // The hidden flag belongs to the Init that follows its heading, and only
     // to the handle the heading names.
