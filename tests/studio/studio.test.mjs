@@ -625,7 +625,8 @@ test("number boxes take what a person types or refuse it visibly; the paused rea
   await page.click("#pause");
   const readout = await page.textContent("#readout");
   await page.click("#pause");
-  assert.match(readout, /^Paused · the last frame took \d+\.\d\d ms of work · \d+ drawing calls/);
+  const [, work] = /^Paused · the last frame took (\d+\.\d\d) ms of work · \d+ drawing calls/.exec(readout) ?? [];
+  assert.ok(Number(work) > 0, `paused: ${readout}`);
   assert.doesNotMatch(readout, /fps/);
 });
 
@@ -983,6 +984,35 @@ test("Record makes a video of the canvas", async () => {
   const bytes = Number(await page.getAttribute("#record-link", "data-bytes"));
   assert.ok(bytes > 1000, `the video has ${bytes} bytes`);
   assert.match(await page.getAttribute("#record-link", "download"), /^drawvelora\.(webm|mp4)$/);
+});
+
+test("the readout measures only the frames drawn since a change", async () => {
+  // Layer 2, hidden at first, takes far longer per frame than layer 1.
+  await withPage(`${url}#v=2&bg=000000,000000&layer=1,1,640,480,0,32,4,0,50,2,0,2,200&layer=2,0,640,480,0,32,4,3,8000,40,1,1,255`,
+    async (other) => {
+      const RUNNING = /^Frame ([\d.]+) ms of work · every ([\d.]+) ms/;
+      await other.waitForFunction((running) => new RegExp(running).test(document.getElementById("readout").textContent),
+        RUNNING.source);
+      const light = Number(RUNNING.exec(await other.textContent("#readout"))[1]);
+      const drawn = Number(await other.getAttribute("#stage", "data-frames"));
+      await other.click("#layer-visible");
+      await other.waitForFunction((n) => Number(document.getElementById("stage").dataset.frames) > n, drawn);
+      const seen = await other.evaluate(async () => {
+        const readouts = new Set();
+        for (let end = performance.now() + 6000; performance.now() < end;) {
+          readouts.add(document.getElementById("readout").textContent);
+          await new Promise((resolve) => setTimeout(resolve, 50));
+        }
+        return [...readouts];
+      });
+      // Every figure is of heavy frames alone, and frames from one thread
+      // come no more often than about one takes.
+      const running = seen.map((line) => RUNNING.exec(line)).filter(Boolean);
+      assert.ok(running.length > 0, seen.join(" | "));
+      for (const [line, work, interval] of running) {
+        assert.ok(Number(work) > 10 * light && Number(interval) >= 0.5 * Number(work), `${line} (${light} ms before)`);
+      }
+    });
 });
 
 test("the language switch rewords the page, status lines included, and a reload keeps the choice", async () => {

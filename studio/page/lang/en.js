@@ -38,6 +38,7 @@ export default {
   "readout.waiting": "Drawing a frame: none has come for {seconds} s · {size}",
   "readout.waitingAfter": "Drawing a frame: none has come for {seconds} s (the last took {work} ms of work) · {calls} · {size}",
   "readout.running": "Frame {work} ms of work · every {interval} ms ({fps} fps) · {calls} · {size}",
+  "readout.measuring": "Frame {work} ms of work · timing the next frames… · {calls} · {size}",
 
   // ---- Recording -------------------------------------------------------------
   "record.button": "Record video",

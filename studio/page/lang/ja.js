@@ -34,6 +34,7 @@ export default {
   "readout.waiting": "フレームを描画中: {seconds} 秒間、新しいフレームがありません · {size}",
   "readout.waitingAfter": "フレームを描画中: {seconds} 秒間、新しいフレームがありません（前回の処理 {work} ms） · {calls} · {size}",
   "readout.running": "1 フレームの処理 {work} ms · {interval} ms ごと（{fps} fps） · {calls} · {size}",
+  "readout.measuring": "1 フレームの処理 {work} ms · 間隔を計測しています… · {calls} · {size}",
 
   // ---- 録画 ------------------------------------------------------------------
   "record.button": "動画を録画",
