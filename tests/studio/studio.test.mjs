@@ -977,13 +977,39 @@ test("every control is reached by Tab; the layer tabs take the arrow keys; names
   assert.equal(await page.getAttribute("#sheet-file", "aria-label"), "Sprite sheet image");
 });
 
-test("Record makes a video of the canvas", async () => {
-  await page.selectOption("#record-seconds", "2");
-  await page.click("#record");
-  await page.waitForSelector("#record-link:not([hidden])", { timeout: 20000 });
+// Records 2 s on page; resolves with the status once the video is checked.
+async function recordTwoSeconds(on) {
+  await on.selectOption("#record-seconds", "2");
+  await on.click("#record");
+  await on.waitForFunction(() => !document.getElementById("record").disabled, null, { timeout: 60000 });
+  return on.textContent("#record-status");
+}
+
+test("Record makes a video that plays for the time asked; a frame too large to encode is recorded scaled down", async () => {
+  assert.equal(await recordTwoSeconds(page), "Recorded 2 s.");
+  assert.equal(await page.isVisible("#record-link"), true);
   const bytes = Number(await page.getAttribute("#record-link", "data-bytes"));
   assert.ok(bytes > 1000, `the video has ${bytes} bytes`);
+  assert.ok(Number(await page.getAttribute("#record-link", "data-duration")) >= 1);
   assert.match(await page.getAttribute("#record-link", "download"), /^drawvelora\.(webm|mp4)$/);
+
+  // At 4096 x 4096 the browser's encoder would give an empty file.
+  await withPage(`${url}#v=2&bg=141a3c,6a4c78&layer=1,1,4096,4096,0,32,4,0,300,2,0,2,200`, async (other) => {
+    const status = await recordTwoSeconds(other);
+    assert.equal(status, "Recorded 2 s. Scaled down to 1440 × 1440 from 4096 × 4096: browsers make no playable video that large.");
+    // The file offered plays at that size, for about the time asked.
+    const played = await other.evaluate(async () => {
+      const video = document.createElement("video");
+      video.muted = true;
+      video.src = document.getElementById("record-link").href;
+      await new Promise((resolve, reject) => { video.onloadedmetadata = resolve; video.onerror = reject; });
+      video.currentTime = Number.MAX_SAFE_INTEGER;
+      await new Promise((resolve) => { video.onseeked = resolve; });
+      return { width: video.videoWidth, height: video.videoHeight, duration: video.duration };
+    });
+    assert.deepEqual([played.width, played.height], [1440, 1440]);
+    assert.ok(played.duration >= 1 && played.duration <= 3, `the video lasts ${played.duration} s`);
+  });
 });
 
 test("the readout measures only the frames drawn since a change", async () => {

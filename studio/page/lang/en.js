@@ -51,6 +51,13 @@ export default {
   "record.counting": "Recording… {seconds} s",
   "record.countingPaused": "Recording… {seconds} s (paused: a still frame)",
   "record.done": "Recorded {seconds} s.",
+  "record.finishing": "Finishing the video…",
+  "record.checking": "Checking the video…",
+  "record.short": "Recorded only {recorded} of {seconds} s: the browser's encoder could not keep up and dropped frames. A smaller field records whole.",
+  "record.scaled": "Scaled down to {width} × {height} from {frameWidth} × {frameHeight}: browsers make no playable video that large.",
+  "record.refused": "Not recorded: this browser cannot encode a {width} × {height} video.",
+  "record.empty": "Not recorded: the browser's encoder gave no data for a {width} × {height} video. Try a smaller field.",
+  "record.unplayable": "Not recorded: the file the browser made of a {width} × {height} video does not play. Try a smaller field.",
   "record.download": "Download {name} ({size:count} KB)",
 
   // ---- Sprite sheets ---------------------------------------------------------

@@ -47,6 +47,13 @@ export default {
   "record.counting": "録画中… 残り {seconds} 秒",
   "record.countingPaused": "録画中… 残り {seconds} 秒（一時停止中のため静止画になります）",
   "record.done": "{seconds} 秒録画しました。",
+  "record.finishing": "動画を仕上げています…",
+  "record.checking": "動画を確認しています…",
+  "record.short": "{seconds} 秒のうち {recorded} 秒しか録画できませんでした: ブラウザーのエンコーダーが追いつかず、フレームが抜けています。フィールドを小さくすると最後まで録画できます。",
+  "record.scaled": "{frameWidth} × {frameHeight} のままでは再生できる動画にならないため、{width} × {height} に縮小して録画しました。",
+  "record.refused": "録画しませんでした: このブラウザーは {width} × {height} の動画をエンコードできません。",
+  "record.empty": "録画できませんでした: ブラウザーのエンコーダーが {width} × {height} の動画のデータを出力しませんでした。フィールドを小さくしてお試しください。",
+  "record.unplayable": "録画できませんでした: ブラウザーが作成した {width} × {height} の動画ファイルは再生できません。フィールドを小さくしてお試しください。",
   "record.download": "{name} をダウンロード（{size:count} KB）",
 
   // ---- スプライトシート ------------------------------------------------------
