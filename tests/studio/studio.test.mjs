@@ -1041,6 +1041,26 @@ test("the readout measures only the frames drawn since a change", async () => {
     });
 });
 
+test("at 360 x 740 the effect stays in view while the controls scroll", async () => {
+  await page.setViewportSize({ width: 360, height: 740 });
+  try {
+    await page.focus("#layer-rate");
+    const seen = await page.evaluate(() => {
+      const inView = (element) => {
+        const box = element.getBoundingClientRect();
+        const hit = document.elementFromPoint(box.left + box.width / 2, box.top + box.height / 2);
+        return box.top >= 0 && box.bottom <= innerHeight && box.height > 0 && element.contains(hit);
+      };
+      return { canvas: inView(document.getElementById("stage")), rate: inView(document.activeElement),
+        scrolled: scrollY, sideways: document.documentElement.scrollWidth > document.documentElement.clientWidth };
+    });
+    assert.deepEqual(seen, { canvas: true, rate: true, scrolled: seen.scrolled, sideways: false });
+    assert.ok(seen.scrolled > 300, `the page scrolled only ${seen.scrolled} px`);
+  } finally {
+    await page.setViewportSize({ width: 1280, height: 1040 });
+  }
+});
+
 test("the language switch rewords the page, status lines included, and a reload keeps the choice", async () => {
   await page.click("#add-layer");
   const count = (await page.$$("#layer-tabs button")).length;
