@@ -1061,6 +1061,33 @@ test("at 360 x 740 the effect stays in view while the controls scroll", async ()
   }
 });
 
+test("the warnings are a polite live region; faint text reaches 4.5:1 against its background", async () => {
+  assert.equal(await page.getAttribute("#warnings", "aria-live"), "polite");
+  const low = await page.evaluate(() => {
+    // Relative luminance and contrast of CSS rgb() colours.
+    const rgb = (colour) => colour.match(/[\d.]+/g).map(Number);
+    const luminance = (colour) => rgb(colour).slice(0, 3).map((c) => c / 255)
+      .map((c) => (c <= 0.04045 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4))
+      .reduce((sum, c, i) => sum + c * [0.2126, 0.7152, 0.0722][i], 0);
+    const contrast = (a, b) => (Math.max(luminance(a), luminance(b)) + 0.05) / (Math.min(luminance(a), luminance(b)) + 0.05);
+    const background = (element) => {
+      for (let at = element; at; at = at.parentElement) {
+        const colour = getComputedStyle(at).backgroundColor;
+        if (rgb(colour)[3] !== 0) return colour;
+      }
+      return getComputedStyle(document.body).backgroundColor;
+    };
+    const texts = [...document.querySelectorAll(".hint, .call, #readout, header p")].filter((e) => e.textContent.trim())
+      .map((element) => [element, getComputedStyle(element).color]);
+    const placeholders = [...document.querySelectorAll("[placeholder]")]
+      .map((element) => [element, getComputedStyle(element, "::placeholder").color]);
+    return [...texts, ...placeholders].map(([element, colour]) => [element.id || element.className || element.tagName,
+      contrast(colour, background(element))]).filter(([, ratio]) => ratio < 4.5)
+      .map(([name, ratio]) => `${name} ${ratio.toFixed(2)}`);
+  });
+  assert.deepEqual(low, []);
+});
+
 test("the language switch rewords the page, status lines included, and a reload keeps the choice", async () => {
   await page.click("#add-layer");
   const count = (await page.$$("#layer-tabs button")).length;
