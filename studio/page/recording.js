@@ -76,27 +76,36 @@ async function checkVideo(blob) {
   }
 }
 
-// What is recorded: a copy of the stage at width x height, drawn every
-// display frame while it runs. The recorder so gets a steady flow of frames
-// (a still canvas gives none, paused included), and the flow can end before
-// the recorder does: an encoder that falls behind (a busy machine, a large
-// frame) then finishes the frames it holds instead of losing them.
+// What is recorded: a copy of the stage at width x height, drawn and handed
+// to the recorder as a frame at every display frame (at most 30 a second)
+// while it runs. The recorder so gets a steady flow of frames (a still
+// canvas gives none, paused included), and the flow ends when the time is
+// up, before the recorder does: an encoder that falls behind (a busy
+// machine, a large frame) then finishes the frames it holds instead of
+// losing them, and no frame comes in meanwhile to lengthen the video.
 function stageCopy(stage, width, height) {
   const canvas = Object.assign(document.createElement("canvas"), { width, height });
   const context = canvas.getContext("2d");
+  const stream = canvas.captureStream(0);
+  const [track] = stream.getVideoTracks();
   let running = true;
-  const paint = () => {
+  let last = -Infinity;
+  const paint = (now) => {
     if (!running) return;
-    context.drawImage(stage, 0, 0, width, height);
+    if (now - last >= 1000 / 30 - 2) {
+      last = now;
+      context.drawImage(stage, 0, 0, width, height);
+      track.requestFrame();
+    }
     requestAnimationFrame(paint);
   };
-  paint();
-  return { canvas, stop: () => { running = false; } };
+  paint(performance.now());
+  return { stream, stop: () => { running = false; } };
 }
 
 // How long the encoder may take to finish its frames after the last one:
 // done when no data has come for QUIET ms, or at most after DRAIN ms.
-const QUIET = 1500;
+const QUIET = 3000;
 const DRAIN = 20000;
 
 // state: the studio's state.
@@ -138,7 +147,7 @@ export function createRecording({ state }) {
     let recorder;
     try {
       copy = stageCopy(stage, size.width, size.height);
-      stream = copy.canvas.captureStream(30);
+      stream = copy.stream;
       recorder = new MediaRecorder(stream, type ? { mimeType: type } : undefined);
     } catch (error) {
       copy?.stop();
@@ -172,9 +181,11 @@ export function createRecording({ state }) {
       link.hidden = false;
       const values = { seconds, recorded: duration.toFixed(1), width: size.width, height: size.height,
         frameWidth: frame.width, frameHeight: frame.height };
-      const short = duration < seconds / 2;
-      const done = msg(short ? "record.short" : "record.done", values);
-      finish(size.scaled ? [done, msg("record.scaled", values)] : done, { error: short });
+      // Chromium stamps the frames as its encoder hands them over: one that
+      // falls far behind makes the video longer than the time recorded.
+      const off = duration < seconds / 2 ? "record.short" : duration > seconds * 1.5 ? "record.long" : null;
+      const done = msg(off ?? "record.done", values);
+      finish(size.scaled ? [done, msg("record.scaled", values)] : done, { error: off !== null });
     });
 
     // The time asked, then no more frames; the recorder stops once the

@@ -990,14 +990,15 @@ test("Record makes a video that plays for the time asked; a frame too large to e
   assert.equal(await page.isVisible("#record-link"), true);
   const bytes = Number(await page.getAttribute("#record-link", "data-bytes"));
   assert.ok(bytes > 1000, `the video has ${bytes} bytes`);
-  assert.ok(Number(await page.getAttribute("#record-link", "data-duration")) >= 1);
+  const duration = Number(await page.getAttribute("#record-link", "data-duration"));
+  assert.ok(duration >= 1 && duration <= 3, `the video lasts ${duration} s`);
   assert.match(await page.getAttribute("#record-link", "download"), /^drawvelora\.(webm|mp4)$/);
 
-  // At 4096 x 4096 the browser's encoder would give an empty file.
+  // At 4096 x 4096 the browser's encoder would give an empty file: the
+  // video is made smaller, and it plays. (A busy machine's encoder may fall
+  // behind at that size and lengthen the video: then the page says so.)
   await withPage(`${url}#v=2&bg=141a3c,6a4c78&layer=1,1,4096,4096,0,32,4,0,300,2,0,2,200`, async (other) => {
     const status = await recordTwoSeconds(other);
-    assert.equal(status, "Recorded 2 s. Scaled down to 1440 × 1440 from 4096 × 4096: browsers make no playable video that large.");
-    // The file offered plays at that size, for about the time asked.
     const played = await other.evaluate(async () => {
       const video = document.createElement("video");
       video.muted = true;
@@ -1008,7 +1009,10 @@ test("Record makes a video that plays for the time asked; a frame too large to e
       return { width: video.videoWidth, height: video.videoHeight, duration: video.duration };
     });
     assert.deepEqual([played.width, played.height], [1440, 1440]);
-    assert.ok(played.duration >= 1 && played.duration <= 3, `the video lasts ${played.duration} s`);
+    const said = played.duration >= 1 && played.duration <= 3 ? "Recorded 2 s."
+      : `Recorded 2 s, but the video lasts ${played.duration.toFixed(1)} s: the browser's encoder could not keep up, ` +
+        "so it plays slower than the effect ran. A smaller field records true to time.";
+    assert.equal(status, `${said} Scaled down to 1440 × 1440 from 4096 × 4096: browsers make no playable video that large.`);
   });
 });
 
@@ -1016,12 +1020,13 @@ test("the readout measures only the frames drawn since a change", async () => {
   // Layer 2, hidden at first, takes far longer per frame than layer 1.
   await withPage(`${url}#v=2&bg=000000,000000&layer=1,1,640,480,0,32,4,0,50,2,0,2,200&layer=2,0,640,480,0,32,4,3,8000,40,1,1,255`,
     async (other) => {
-      const RUNNING = /^Frame ([\d.]+) ms of work · every ([\d.]+) ms/;
+      const RUNNING = /^Frame ([\d.]+) ms of work · every ([\d.]+) ms .* · ([\d,]+) drawing calls/;
       await other.waitForFunction((running) => new RegExp(running).test(document.getElementById("readout").textContent),
         RUNNING.source);
-      const light = Number(RUNNING.exec(await other.textContent("#readout"))[1]);
+      const [, light, , lightCalls] = RUNNING.exec(await other.textContent("#readout"));
       const drawn = Number(await other.getAttribute("#stage", "data-frames"));
       await other.click("#layer-visible");
+      assert.equal(await other.isChecked("#layer-visible"), true);
       await other.waitForFunction((n) => Number(document.getElementById("stage").dataset.frames) > n, drawn);
       const seen = await other.evaluate(async () => {
         const readouts = new Set();
@@ -1033,10 +1038,12 @@ test("the readout measures only the frames drawn since a change", async () => {
       });
       // Every figure is of heavy frames alone, and frames from one thread
       // come no more often than about one takes.
-      const running = seen.map((line) => RUNNING.exec(line)).filter(Boolean);
+      // (The readout may still show a frame from before, at first.)
+      const running = seen.map((line) => RUNNING.exec(line)).filter((found) => found && found[3] !== lightCalls);
       assert.ok(running.length > 0, seen.join(" | "));
       for (const [line, work, interval] of running) {
-        assert.ok(Number(work) > 10 * light && Number(interval) >= 0.5 * Number(work), `${line} (${light} ms before)`);
+        assert.ok(Number(work) > 10 * light && Number(interval) >= 0.5 * Number(work),
+          `${line} (${light} ms before): ${seen.join(" | ")}`);
       }
     });
 });

@@ -54,6 +54,7 @@ export default {
   "record.finishing": "Finishing the video…",
   "record.checking": "Checking the video…",
   "record.short": "Recorded only {recorded} of {seconds} s: the browser's encoder could not keep up and dropped frames. A smaller field records whole.",
+  "record.long": "Recorded {seconds} s, but the video lasts {recorded} s: the browser's encoder could not keep up, so it plays slower than the effect ran. A smaller field records true to time.",
   "record.scaled": "Scaled down to {width} × {height} from {frameWidth} × {frameHeight}: browsers make no playable video that large.",
   "record.refused": "Not recorded: this browser cannot encode a {width} × {height} video.",
   "record.empty": "Not recorded: the browser's encoder gave no data for a {width} × {height} video. Try a smaller field.",

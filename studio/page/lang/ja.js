@@ -50,6 +50,7 @@ export default {
   "record.finishing": "動画を仕上げています…",
   "record.checking": "動画を確認しています…",
   "record.short": "{seconds} 秒のうち {recorded} 秒しか録画できませんでした: ブラウザーのエンコーダーが追いつかず、フレームが抜けています。フィールドを小さくすると最後まで録画できます。",
+  "record.long": "{seconds} 秒録画しましたが、動画の長さが {recorded} 秒になっています: ブラウザーのエンコーダーが追いつかず、実際より遅く再生されます。フィールドを小さくすると実際の速さで録画できます。",
   "record.scaled": "{frameWidth} × {frameHeight} のままでは再生できる動画にならないため、{width} × {height} に縮小して録画しました。",
   "record.refused": "録画しませんでした: このブラウザーは {width} × {height} の動画をエンコードできません。",
   "record.empty": "録画できませんでした: ブラウザーのエンコーダーが {width} × {height} の動画のデータを出力しませんでした。フィールドを小さくしてお試しください。",
