@@ -205,7 +205,7 @@ export function createRecording({ state }) {
 
     recorder.start(500);
     let left = seconds;
-    show(status, msg(state.paused ? "record.countingPaused" : "record.counting", { seconds: left }));
+    show(status, msg(state.paused ? "record.countingPaused" : "record.counting", { seconds: left }), { error: false });
     const countdown = setInterval(() => {
       left -= 1;
       if (left > 0) {
