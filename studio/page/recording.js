@@ -3,7 +3,7 @@
 import { $, show } from "./dom.js";
 import { errorMessage, msg } from "./i18n.js";
 
-// The most pixels a recording holds. Past about this, Chromium's encoder
+// The most pixels a recording in Chromium holds. Past about this, its encoder
 // (VP9 or VP8, in software) hands back an empty or unplayable file while
 // every check before recording says the size is fine: 2048 x 2048 fails,
 // 1920 x 1080 and 4096 x 480 record. A larger frame is recorded scaled
@@ -76,13 +76,24 @@ async function checkVideo(blob) {
   }
 }
 
-// What is recorded: a copy of the stage at width x height, drawn and handed
-// to the recorder as a frame at every display frame (at most 30 a second)
-// while it runs. The recorder so gets a steady flow of frames (a still
-// canvas gives none, paused included), and the flow ends when the time is
-// up, before the recorder does: an encoder that falls behind (a busy
-// machine, a large frame) then finishes the frames it holds instead of
-// losing them, and no frame comes in meanwhile to lengthen the video.
+// Whether a canvas's capture track gives a frame when asked: Chromium's
+// does, and Chromium is the browser whose encoder needs the copy below and
+// the size limit above. Firefox records a 4096 x 4096 stage as it is: there
+// the stage itself is recorded, as before. (Firefox's videos of 2 s now and
+// then last 12 to 42 s, the stage's or a copy's alike; the check after
+// recording says so.)
+function framesOnRequest() {
+  return typeof CanvasCaptureMediaStreamTrack === "function"
+    && typeof CanvasCaptureMediaStreamTrack.prototype.requestFrame === "function";
+}
+
+// What Chromium records: a copy of the stage at width x height, drawn and
+// handed to the recorder as a frame at every display frame (at most 30 a
+// second) while it runs. The recorder so gets a steady flow of frames (a
+// still canvas gives none, paused included), and the flow ends when the
+// time is up, before the recorder does: an encoder that falls behind (a
+// busy machine, a large frame) then finishes the frames it holds instead
+// of losing them, and no frame comes in meanwhile to lengthen the video.
 function stageCopy(stage, width, height) {
   const canvas = Object.assign(document.createElement("canvas"), { width, height });
   const context = canvas.getContext("2d");
@@ -135,7 +146,8 @@ export function createRecording({ state }) {
     if (link.href) URL.revokeObjectURL(link.href);
     const seconds = Number($("record-seconds").value);
     const frame = { ...state.frame };
-    const size = recordSize(frame.width, frame.height);
+    const copied = framesOnRequest();
+    const size = copied ? recordSize(frame.width, frame.height) : { ...frame, scaled: false };
     const type = ["video/webm;codecs=vp9", "video/webm;codecs=vp8", "video/webm", "video/mp4"]
       .find((candidate) => MediaRecorder.isTypeSupported(candidate));
     if (!(await encoderTakes(type, size.width, size.height))) {
@@ -146,8 +158,8 @@ export function createRecording({ state }) {
     let stream;
     let recorder;
     try {
-      copy = stageCopy(stage, size.width, size.height);
-      stream = copy.stream;
+      copy = copied ? stageCopy(stage, size.width, size.height) : null;
+      stream = copy?.stream ?? stage.captureStream(30);
       recorder = new MediaRecorder(stream, type ? { mimeType: type } : undefined);
     } catch (error) {
       copy?.stop();
@@ -213,7 +225,8 @@ export function createRecording({ state }) {
         return;
       }
       clearInterval(countdown);
-      drain();
+      if (copy) drain();
+      else recorder.stop();
     }, 1000);
   }
 
