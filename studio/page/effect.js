@@ -32,7 +32,9 @@ function createVeloraEngine(module, canvas, post) {
   }
 
   // The work and interval of the frames of the last second (the last
-  // frame's alone when frames come less often).
+  // frame's alone when frames come less often), counting only frames drawn
+  // since the last change: a frame from before says nothing of the scene as
+  // it is now. With one frame counted there is no interval yet (0).
   function timing(now) {
     recent = recent.filter((frame, i) => now - frame.start <= 1000 || i >= recent.length - 2);
     const span = recent.length >= 2 ? recent.at(-1).start - recent[0].start : 0;
@@ -49,10 +51,10 @@ function createVeloraEngine(module, canvas, post) {
     const pixels = module._velora_studio_frame();
     image.data.set(module.HEAPU8.subarray(pixels, pixels + image.data.length));
     context.putImageData(image, 0, 0);
-    const work = performance.now() - start;
-    if (live) recent.push({ start, work });
-    else recent = [];
-    post({ type: "frame", frames: ++frames, calls, work, live, ...timing(performance.now()) });
+    // A frame drawn on request while stopped counts alone: its own work.
+    if (!live) recent = [];
+    recent.push({ start, work: performance.now() - start });
+    post({ type: "frame", frames: ++frames, calls, live, ...timing(performance.now()) });
   }
 
   function tick() {
@@ -130,15 +132,18 @@ function createVeloraEngine(module, canvas, post) {
     layers: ({ list }) => { draws = list; },
     run: ({ on }) => {
       running = on;
-      recent = [];
       schedule();
     },
     // While stopped, one frame shows a change.
     render: () => { if (image && !running) draw(false); },
   };
 
+  // Messages that change nothing drawn leave the frames counted as they are.
+  const UNCHANGED = new Set(["snapshot", "createInterface"]);
+
   return {
     handle(message) {
+      if (!UNCHANGED.has(message.op)) recent = [];
       try {
         handlers[message.op]?.(message);
       } catch (error) {

@@ -27,7 +27,12 @@ export function createStagePanel({ state, layers, setBackground }) {
         : msg("readout.waiting", { seconds, size }));
       return;
     }
-    if (!last.interval) return;
+    if (!last.at) return;
+    // One frame drawn since the last change: its work, no interval yet.
+    if (!last.interval) {
+      show(readout, msg("readout.measuring", { work, calls, size }));
+      return;
+    }
     show(readout, msg("readout.running", { work, interval: last.interval.toFixed(1),
       fps: (1000 / last.interval).toFixed(last.interval > 1000 ? 1 : 0), calls, size }));
   }
@@ -58,15 +63,16 @@ export function createStagePanel({ state, layers, setBackground }) {
 
   return {
     holdClock,
-    // A frame drawn by the engine: its drawing calls per layer, its work,
-    // and the real interval between frames over the last second.
+    // A frame drawn by the engine: its drawing calls per layer, and the
+    // work and real interval of the frames of the last second drawn since
+    // the last change (a frame drawn while paused: its own work).
     frameDrawn({ frames, calls, work, interval, live }) {
       const total = calls.reduce((a, b) => a + b, 0);
       stage.dataset.drawCalls = String(total);
       stage.dataset.layerDrawCalls = calls.join(",");
       stage.dataset.frames = String(frames);
       const now = performance.now();
-      Object.assign(last, { work, calls: total, interval: live ? interval : last.interval, at: now });
+      Object.assign(last, { work, calls: total, interval: live ? interval : 0, at: now });
       if (now - last.shown >= 250 || state.paused) {
         last.shown = now;
         showReadout();

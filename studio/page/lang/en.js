@@ -48,6 +48,7 @@ export default {
   "readout.waiting": "Drawing a frame: none has come for {seconds} s · {size}",
   "readout.waitingAfter": "Drawing a frame: none has come for {seconds} s (the last took {work} ms of work) · {calls} · {size}",
   "readout.running": "Frame {work} ms of work · every {interval} ms ({fps} fps) · {calls} · {size}",
+  "readout.measuring": "Frame {work} ms of work · timing the next frames… · {calls} · {size}",
 
   // ---- Recording -------------------------------------------------------------
   "record.button": "Record video",
@@ -60,6 +61,14 @@ export default {
   "record.counting": "Recording… {seconds} s",
   "record.countingPaused": "Recording… {seconds} s (paused: a still frame)",
   "record.done": "Recorded {seconds} s.",
+  "record.finishing": "Finishing the video…",
+  "record.checking": "Checking the video…",
+  "record.short": "Recorded only {recorded} of {seconds} s: the browser's encoder could not keep up and dropped frames. A smaller field records whole.",
+  "record.long": "Recorded {seconds} s, but the video lasts {recorded} s: the browser's encoder could not keep up, so it plays slower than the effect ran. A smaller field records true to time.",
+  "record.scaled": "Scaled down to {width} × {height} from {frameWidth} × {frameHeight}: browsers make no playable video that large.",
+  "record.refused": "Not recorded: this browser cannot encode a {width} × {height} video.",
+  "record.empty": "Not recorded: the browser's encoder gave no data for a {width} × {height} video. Try a smaller field.",
+  "record.unplayable": "Not recorded: the file the browser made of a {width} × {height} video does not play. Try a smaller field.",
   "record.download": "Download {name} ({size:count} KB)",
 
   // ---- Sprite sheets ---------------------------------------------------------

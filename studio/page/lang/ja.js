@@ -44,6 +44,7 @@ export default {
   "readout.waiting": "フレームを描画中: {seconds} 秒間、新しいフレームがありません · {size}",
   "readout.waitingAfter": "フレームを描画中: {seconds} 秒間、新しいフレームがありません（前回の処理 {work} ms） · {calls} · {size}",
   "readout.running": "1 フレームの処理 {work} ms · {interval} ms ごと（{fps} fps） · {calls} · {size}",
+  "readout.measuring": "1 フレームの処理 {work} ms · 間隔を計測しています… · {calls} · {size}",
 
   // ---- 録画 ------------------------------------------------------------------
   "record.button": "動画を録画",
@@ -56,6 +57,14 @@ export default {
   "record.counting": "録画中… 残り {seconds} 秒",
   "record.countingPaused": "録画中… 残り {seconds} 秒（一時停止中のため静止画になります）",
   "record.done": "{seconds} 秒録画しました。",
+  "record.finishing": "動画を仕上げています…",
+  "record.checking": "動画を確認しています…",
+  "record.short": "{seconds} 秒のうち {recorded} 秒しか録画できませんでした: ブラウザーのエンコーダーが追いつかず、フレームが抜けています。フィールドを小さくすると最後まで録画できます。",
+  "record.long": "{seconds} 秒録画しましたが、動画の長さが {recorded} 秒になっています: ブラウザーのエンコーダーが追いつかず、実際より遅く再生されます。フィールドを小さくすると実際の速さで録画できます。",
+  "record.scaled": "{frameWidth} × {frameHeight} のままでは再生できる動画にならないため、{width} × {height} に縮小して録画しました。",
+  "record.refused": "録画しませんでした: このブラウザーは {width} × {height} の動画をエンコードできません。",
+  "record.empty": "録画できませんでした: ブラウザーのエンコーダーが {width} × {height} の動画のデータを出力しませんでした。フィールドを小さくしてお試しください。",
+  "record.unplayable": "録画できませんでした: ブラウザーが作成した {width} × {height} の動画ファイルは再生できません。フィールドを小さくしてお試しください。",
   "record.download": "{name} をダウンロード（{size:count} KB）",
 
   // ---- スプライトシート ------------------------------------------------------
