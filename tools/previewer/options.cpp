@@ -120,7 +120,9 @@ const std::vector<OptionInfo>& OptionTable()
          Text(&Options::sprites)},
         {"cell", "S", nullptr, "size of a sheet's square cells; default:\nthe sheet's smaller side",
          Int(&Options::cell, 1, 16384)},
-        {"base", "N", nullptr, "sprite number of the first sprite\n(Init baseSprite), any 32-bit whole\nnumber; default 1",
+        {"base", "N", nullptr,
+         "sprite number of the first sprite\n(Init baseSprite), any 32-bit whole\n"
+         "number; default 1, and 100 for a sprite\nsheet, as the studio numbers its sheets",
          Int(&Options::base, kInt32Min, kInt32Max)},
         {"sprite-count", "N", nullptr, "sprites in the run (Init spriteCount), any\n32-bit whole number; default: all loaded",
          [](Options& o, const std::string& n, const std::string& v) {

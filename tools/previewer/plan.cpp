@@ -53,8 +53,12 @@ bool HasSprite(const hostkit::SpriteBank& bank, std::int64_t number)
     return number >= INT32_MIN && number <= INT32_MAX && bank.Find(static_cast<std::int32_t>(number));
 }
 
-// The user's sprites, or the built-in petals.
-host::Sprites LoadSprites(const Options& options, std::int32_t& rotationFrames)
+// The first sprite number of a sheet in the studio (its built-in runs come first).
+constexpr std::int32_t kSheetBase = 100;
+
+// The user's sprites, or the built-in petals; for a sheet, its cells'
+// columns, rows and size in sheet (left as it is otherwise).
+host::Sprites LoadSprites(const Options& options, std::int32_t& rotationFrames, script::Sheet& sheet)
 {
     rotationFrames = 1;
     try {
@@ -66,7 +70,14 @@ host::Sprites LoadSprites(const Options& options, std::int32_t& rotationFrames)
         if (host::IsNumberPattern(options.sprites)) {
             return host::LoadNumberedSprites(options.sprites);
         }
-        return host::LoadSpriteSheet(options.sprites, options.cell);
+        const std::unique_ptr<host::HostSurface> image = host::LoadPng(options.sprites);
+        image->SetLabel(options.sprites);
+        host::Sprites cells = host::SplitSheet(*image, options.cell);
+        sheet.cell = cells.front()->Width();
+        sheet.columns = image->Width() / sheet.cell;
+        sheet.rows = image->Height() / sheet.cell;
+        sheet.name = fs::path(options.sprites).filename().string();
+        return cells;
     } catch (const UsageError&) {
         throw;
     } catch (const std::exception& error) {
@@ -164,16 +175,29 @@ Script ScriptFromOptions(const Options& options, std::int32_t spriteCount, std::
 void MakePlan(const Options& options, Plan& plan, const Reporter& reporter)
 {
     std::int32_t defaultRotation = 1;
-    const host::Sprites loaded = LoadSprites(options, defaultRotation);
+    script::Sheet sheet;
+    const host::Sprites loaded = LoadSprites(options, defaultRotation, sheet);
     const auto loadedCount = static_cast<std::int32_t>(loaded.size());
     plan.spritesFrom = options.sprites.empty() ? "the built-in petals" : options.sprites;
     if (options.script.empty()) {
-        plan.script = ScriptFromOptions(options, options.spriteCount.value_or(loadedCount),
+        // A sheet's sprites are numbered from 100 unless --base says otherwise, as the studio numbers its
+        // sheets, so that the script printed for it pastes into the studio as it is.
+        Options numbered = options;
+        if (sheet.cell > 0 && std::find(options.given.begin(), options.given.end(), "base") == options.given.end()) {
+            numbered.base = kSheetBase;
+        }
+        plan.script = ScriptFromOptions(numbered, options.spriteCount.value_or(loadedCount),
                                         options.rotationFrames.value_or(defaultRotation));
         plan.width = options.width;
         plan.height = options.height;
         for (std::int32_t i = 0; i < loadedCount; ++i) {
-            PutSprite(plan.bank, std::int64_t{options.base} + i, *loaded[static_cast<std::size_t>(i)]);
+            PutSprite(plan.bank, std::int64_t{numbered.base} + i, *loaded[static_cast<std::size_t>(i)]);
+        }
+        // The sheet's comment, which the studio cuts the sheet by (numbers below 0 cannot stand in it).
+        if (sheet.cell > 0 && numbered.base >= 0 && std::int64_t{numbered.base} + loadedCount - 1 <= INT32_MAX) {
+            sheet.base = numbered.base;
+            sheet.count = loadedCount;
+            plan.script.sheets.push_back(sheet);
         }
         plan.spritesLoaded = loadedCount;
         return;

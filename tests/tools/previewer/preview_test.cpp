@@ -249,6 +249,15 @@ TEST(Previewer, DrawsSpritesFromASheetOverAnImage)
     }
     EXPECT_TRUE(colours.contains({0, 0, 255})) << "the stretched background";
     EXPECT_TRUE(colours.contains({255, 0, 0}) || colours.contains({0, 255, 0})) << "the sprites";
+
+    // The script printed for a sheet names it as the studio does, from sprite 100 on, so the studio cuts it.
+    const Outcome printed = Preview(dir, {"--sprites", dir / "sheet.png", "--width", "64", "--height", "64",
+                                          "--print-script"});
+    ASSERT_EQ(printed.status, 0) << printed.err;
+    EXPECT_NE(printed.out.find("// sprites 100-101: sheet \"sheet.png\", 2 x 1 cells of 8 x 8 px, row by row\n"
+                               "Init(1, 64, 64, 100, 2, 1);\n"),
+              std::string::npos)
+        << printed.out;
 }
 
 TEST(Previewer, BadInputEndsWithAClearErrorAndNoOutput)
