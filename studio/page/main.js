@@ -97,7 +97,7 @@ async function startStudio() {
     return [...notes, panels.picture.missing()].filter(Boolean);
   }
 
-  panels.picture = createPicturePanel({ state, layers });
+  panels.picture = createPicturePanel({ state, layers, putBackground });
   // Colours chosen take the place of the picture.
   const chooseColours = (value) => {
     panels.picture.want(null);

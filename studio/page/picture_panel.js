@@ -31,8 +31,9 @@ function pictureKind(file) {
 // state: the studio's state (state.picture: the picture loaded, with its
 // pixels; state.pictureWanted: { name, hash } of the one the setup names,
 // or null); layers: the layers (layers.js), whose changed() follows a new
-// picture.
-export function createPicturePanel({ state, layers }) {
+// picture; putBackground(): puts the background as the setup now has it
+// into the host (the effect runs on undisturbed).
+export function createPicturePanel({ state, layers, putBackground }) {
   const status = $("picture-status");
   const input = $("picture-file");
   const remove = $("picture-remove");
@@ -92,7 +93,7 @@ export function createPicturePanel({ state, layers }) {
     const other = Boolean(wanted?.hash && wanted.name === picture.name && wanted.hash !== picture.hash);
     state.picture = picture;
     state.pictureWanted = { name: picture.name, hash: picture.hash };
-    layers.openFrame();
+    putBackground();
     layers.changed();
     describe(other ? msg("picture.otherContents", { name: picture.name }) : null);
   }
@@ -104,7 +105,7 @@ export function createPicturePanel({ state, layers }) {
   });
   remove.addEventListener("click", () => {
     state.pictureWanted = null;
-    layers.openFrame();
+    putBackground();
     layers.changed();
     describe();
   });
