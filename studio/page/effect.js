@@ -81,23 +81,28 @@ function createVeloraEngine(module, canvas, post) {
     post({ type: "opened", ok, width, height, runs: ok ? runs() : [] });
   }
 
-  function loadSheet({ id, pixels, width, height, cell, base }) {
-    const pointer = module._malloc(pixels.length);
-    let count = 0;
-    if (pointer) {
-      module.HEAPU8.set(pixels, pointer);
-      count = module._velora_studio_load_sheet_at(pointer, width, height, cell, base);
+  // fn(pointer) with bytes copied into the module's memory for the call;
+  // what fn answers, or otherwise when that memory cannot be had.
+  function withBytes(bytes, fn, otherwise) {
+    const pointer = module._malloc(bytes.length);
+    if (!pointer) return otherwise;
+    try {
+      module.HEAPU8.set(bytes, pointer);
+      return fn(pointer);
+    } finally {
       module._free(pointer);
     }
+  }
+
+  function loadSheet({ id, pixels, width, height, cell, base }) {
+    const count = withBytes(pixels,
+      (pointer) => module._velora_studio_load_sheet_at(pointer, width, height, cell, base), 0);
     post({ type: "reply", id, count, runs: runs() });
   }
 
   function picture({ pixels, width, height }) {
-    const pointer = module._malloc(pixels.length);
-    const ok = pointer && module.HEAPU8.set(pixels, pointer) === undefined &&
-      module._velora_studio_set_background_picture(pointer, width, height) === 1;
-    if (pointer) module._free(pointer);
-    if (!ok) post({ type: "error", message: `picture: ${width} x ${height} could not be put behind the effect` });
+    const ok = withBytes(pixels, (pointer) => module._velora_studio_set_background_picture(pointer, width, height), 0);
+    if (ok !== 1) post({ type: "error", message: `picture: ${width} x ${height} could not be put behind the effect` });
   }
 
   // Asks the plug-in for an interface by GUID (16 bytes, or null), as the
@@ -108,10 +113,7 @@ function createVeloraEngine(module, canvas, post) {
       module._CreateInterface(0);
       return;
     }
-    const pointer = module._malloc(16);
-    module.HEAPU8.set(guid, pointer);
-    module._CreateInterface(pointer);
-    module._free(pointer);
+    withBytes(guid, (pointer) => module._CreateInterface(pointer));
   }
 
   // A copy of the frame last drawn, as the canvas shows it.

@@ -4,7 +4,7 @@
 // cannot be read throws a StudioError saying why.
 import { StudioError, msg } from "./i18n.js";
 import { floatText, readNumber } from "./numbers.js";
-import { LAYER_KEYS, LIMITS, MAX_PARTICLES, SHEET_KEYS, SHEET_LIMITS, overLimits } from "./settings.js";
+import { LAYER_KEYS, LIMITS, SHEET_KEYS, SHEET_LIMITS, overLimits } from "./settings.js";
 
 // Two sheets whose sprite numbers meet.
 function rangesMeet(a, b) {
@@ -85,10 +85,13 @@ export function checkPicture(values) {
 // saying what is wrong. backgrounds: the studio's choices.
 export function checkSetup(setup, backgrounds) {
   if (!Array.isArray(setup.layers) || setup.layers.length === 0) throw new StudioError("setup.noLayer");
-  const over = overLimits(setup.layers.map((values) => ({ numof: Number(values?.numof) || 0,
-    spawned: Number(values?.spawned) || 0, started: values?.started !== false })));
-  if (over) throw new StudioError("setup.overLimits", { over });
+  // The limits before each layer is read, then again with what the layers'
+  // last Starts spawned (a count waiting for the next Start may be smaller).
+  const early = overLimits(setup.layers.map((values) => ({ numof: Number(values?.numof) || 0 })));
+  if (early) throw new StudioError("setup.overLimits", { over: early });
   const layers = setup.layers.map((values, i) => checkLayer(values ?? {}, msg("where.layer", { number: i + 1 })));
+  const over = overLimits(layers);
+  if (over) throw new StudioError("setup.overLimits", { over });
   if (new Set(layers.map((layer) => layer.handle)).size !== layers.length) throw new StudioError("setup.sameHandle");
   if (setup.background === undefined || setup.background === null) throw new StudioError("setup.noBackground");
   if (!backgrounds.includes(setup.background)) {
@@ -221,13 +224,6 @@ function checkEnd(text) {
   return text.slice(0, at);
 }
 
-// A whole number or flag of a v=3 layer part.
-function layerExtra(text, limits, where, key) {
-  const result = readNumber(text ?? "", limits);
-  if (result.error) throw new StudioError("setup.badValue", { where, key, error: result.error });
-  return result.value;
-}
-
 export function readAddress(text, backgrounds) {
   const version = new URLSearchParams(text).get("v");
   if (version === "") throw new StudioError("address.cut");
@@ -246,7 +242,9 @@ export function readAddress(text, backgrounds) {
     }
     return parts;
   });
-  const layers = layerParts.map((parts) => Object.fromEntries(LAYER_KEYS.map((key, k) => [key, parts[k]])));
+  // (v=3: started and spawned follow the settings, read as a setup file's)
+  const keys = version === "3" ? [...LAYER_KEYS, "started", "spawned"] : LAYER_KEYS;
+  const layers = layerParts.map((parts) => Object.fromEntries(keys.map((key, k) => [key, parts[k]])));
   const numbers = version === "1" ? 5 : SHEET_KEYS.length;
   const sheets = params.getAll("sheet").map((value) => {
     const parts = value.split(",");
@@ -258,18 +256,5 @@ export function readAddress(text, backgrounds) {
   const pic = version === "3" ? params.get("pic") : null;
   const picture = pic === null ? undefined
     : { hash: pic.slice(0, Math.max(0, pic.indexOf(","))), name: pic.slice(pic.indexOf(",") + 1) };
-  const setup = checkSetup({ background: params.get("bg"), picture, layers, sheets }, backgrounds);
-  if (version === "3") {
-    setup.layers.forEach((layer, i) => {
-      const where = msg("where.layer", { number: i + 1 });
-      const [started, spawned] = layerParts[i].slice(LAYER_KEYS.length);
-      if (!layerExtra(started, { min: 0, max: 1 }, where, "started")) layer.started = false;
-      const count = layerExtra(spawned, { min: 0, max: MAX_PARTICLES }, where, "spawned");
-      layer.spawned = layer.started ? count : 0;
-    });
-    // What the layers' last Starts spawned counts against the limits too.
-    const over = overLimits(setup.layers);
-    if (over) throw new StudioError("setup.overLimits", { over });
-  }
-  return setup;
+  return checkSetup({ background: params.get("bg"), picture, layers, sheets }, backgrounds);
 }
