@@ -621,6 +621,12 @@ bool OversizedParticleCounts(Session& s)
         // int32 of particles, and would then spend minutes filling it.
         return true;
     }
+    // The second count relies on this program having 2 GiB of addresses.
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(GetModuleHandleA(nullptr));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        reinterpret_cast<const char*>(dos) + dos->e_lfanew);
+    ExpectTrue("the test host is not large-address-aware (2 GiB of addresses)",
+               (nt->FileHeader.Characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE) == 0);
     // A particle is seven 4-byte fields; the vector's max_size is
     // PTRDIFF_MAX / sizeof(Particle).
     constexpr std::int32_t kParticleBytes = 28;
