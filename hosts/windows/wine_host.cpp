@@ -603,6 +603,97 @@ bool SharedRandomGenerator(Session& s)
     return true;
 }
 
+// Particle counts the storage of a 32-bit process cannot hold. The largest
+// int32 is beyond what std::vector<Particle> accepts at all (its max_size),
+// so the runtime reports a length error; the largest count it accepts needs
+// just under 2 GiB in one block, which the 2 GiB of a process without large
+// addresses never has free, so operator new throws bad_alloc. Either way
+// Start refuses: no random draw is taken, a fresh instance stays unstarted
+// and a running one keeps running without particles. Nothing reaches the
+// host, and the plug-in goes on working for every handle.
+// Catches: the runtime's length error aborting the process instead of
+// throwing bad_alloc, and a guard or operator new that lets a refused
+// allocation end the process.
+bool OversizedParticleCounts(Session& s)
+{
+    if constexpr (sizeof(void*) != 4) {
+        // A 64-bit process could well be given the storage for the largest
+        // int32 of particles, and would then spend minutes filling it.
+        return true;
+    }
+    // The second count relies on this program having 2 GiB of addresses.
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(GetModuleHandleA(nullptr));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        reinterpret_cast<const char*>(dos) + dos->e_lfanew);
+    ExpectTrue("the test host is not large-address-aware (2 GiB of addresses)",
+               (nt->FileHeader.Characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE) == 0);
+    // A particle is seven 4-byte fields; the vector's max_size is
+    // PTRDIFF_MAX / sizeof(Particle).
+    constexpr std::int32_t kParticleBytes = 28;
+    constexpr std::int32_t kLargestAccepted = INT32_MAX / kParticleBytes;
+    struct CountCase {
+        const char* name;
+        std::int32_t numof;
+    };
+    const char* const blend = "test module Graph: BlendRect(onto 64x48 from 4x4, rate 4660, inside)\n";
+    const auto firstDraw = [](unsigned seed) {
+        std::srand(seed);
+        return std::rand();
+    };
+    for (const CountCase& count : {CountCase{"the largest int32 (beyond max_size)", INT32_MAX},
+                                   CountCase{"max_size (2 GiB in one block)", kLargestAccepted}}) {
+        const std::string name = std::string("Start with numof ") + count.name;
+        constexpr std::int32_t fresh = 70;
+        constexpr std::int32_t running = 71;
+        s.dll.Init(fresh, 64, 48, 100, 4, 2);
+        s.dll.Init(running, 64, 48, 100, 4, 2);
+        s.dll.SetNumof(running, 3);
+        s.dll.Start(running);
+
+        s.dll.SetNumof(fresh, count.numof);
+        s.dll.SetNumof(running, count.numof);
+        std::srand(5);
+        s.dll.Start(fresh);
+        s.dll.Start(running);
+        const int next = std::rand();
+        ExpectEqual(name + " takes no random draw", next, firstDraw(5));
+        s.bank.calls = 0;
+        for (int frame = 0; frame < 3; ++frame) {
+            s.draw(s.second, fresh);
+        }
+        ExpectEqual(name + ": a fresh instance stays unstarted and asks for no sprite",
+                    s.bank.calls, 0);
+        for (int frame = 0; frame < 3; ++frame) {
+            s.draw(s.second, running);
+        }
+        ExpectEqual(name + ": a running instance draws no particle, only the base sprite each frame",
+                    s.bank.calls, 3);
+        ExpectMessages(name, {});
+
+        // The same instance takes a count it can hold, and another handle draws.
+        s.dll.SetNumof(running, 3);
+        s.dll.Start(running);
+        s.dll.Init(72, 64, 48, 100, 4, 2);
+        s.dll.SetNumof(72, 2);
+        s.dll.Start(72);
+        s.bank.calls = 0;
+        s.draw(s.second, running);
+        s.draw(s.second, 72);
+        ExpectEqual(name + ", then numof 3 and another handle with 2 draw every particle",
+                    s.bank.calls, 4 + 3);
+        s.dll.Release(fresh);
+        s.dll.Release(running);
+        s.dll.Release(72);
+        s.bank.calls = 0;
+        for (const std::int32_t handle : {fresh, running, 72}) {
+            s.draw(s.second, handle);
+        }
+        ExpectEqual(name + ", then Release: no handle draws", s.bank.calls, 0);
+        ExpectMessages(name + ", then the plug-in's other calls", {blend, blend, blend, blend, blend});
+    }
+    return true;
+}
+
 // A Graph module that answers null.
 bool GraphAnswersNull(Session& s)
 {
@@ -762,7 +853,7 @@ int Run(const char* pluginPath)
     Session s;
     s.pluginPath = pluginPath;
     using Scenario = bool (*)(Session&);
-    for (Scenario scenario : {&VersionResource, &LoadThePlugin, &WithoutHostModules, &FactoryRefusesOtherGuids, &SetInterfaceTakesTwoInterfaces, &InitRecordsUpdateReports, &WithHostModules, &DrawInEveryMode, &SharedRandomGenerator, &GraphAnswersNull, &DestroyAndTheCurrentObject, &MainSystemWithoutExport, &ModulesAreLookedUpAfresh, &ControlExportsAndUnload}) {
+    for (Scenario scenario : {&VersionResource, &LoadThePlugin, &WithoutHostModules, &FactoryRefusesOtherGuids, &SetInterfaceTakesTwoInterfaces, &InitRecordsUpdateReports, &WithHostModules, &DrawInEveryMode, &SharedRandomGenerator, &OversizedParticleCounts, &GraphAnswersNull, &DestroyAndTheCurrentObject, &MainSystemWithoutExport, &ModulesAreLookedUpAfresh, &ControlExportsAndUnload}) {
         if (!scenario(s)) {
             return 1;
         }
