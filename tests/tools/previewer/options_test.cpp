@@ -107,6 +107,58 @@ TEST(Options, BadOptionsAreNamedInTheError)
     }
 }
 
+// Every limited option at both edges and one past each.
+// Catches: a range copied from a neighbouring option (height checked against
+// the width's field, the particle limit one short, "below" for "up to").
+TEST(Options, EveryRangeTakesItsEdgesAndRefusesOnePast)
+{
+    struct Range {
+        const char* option;
+        const char* lowest;
+        const char* belowLowest;
+        const char* highest;
+        const char* aboveHighest;
+    };
+    const Range ranges[] = {
+        {"width", "1", "0", "4096", "4097"},
+        {"height", "1", "0", "4096", "4097"},
+        {"numof", "0", "-1", "100000", "100001"},
+        {"maxamp", "-1000", "-1001", "1000", "1001"},
+        {"xspeed", "-100", "-100.001", "100", "100.001"},
+        {"yspeed", "-100", "-100.001", "100", "100.001"},
+        {"rate", "0", "-1", "255", "256"},
+        {"cell", "1", "0", "16384", "16385"},
+        {"seconds", "0.001", "0", "600", "600.001"},
+        {"fps", "1", "0", "120", "121"},
+        {"sheet-frames", "0", "-1", "64", "65"},
+        {"quality", "0", "-1", "100", "101"},
+        {"warmup", "0", "-0.001", "600", "600.001"},
+        {"seed", "0", "-1", "4294967295", "4294967296"},
+        {"type", "-2147483648", "-2147483649", "2147483647", "2147483648"},
+        {"handle", "-2147483648", "-2147483649", "2147483647", "2147483648"},
+    };
+    const auto refusal = [](const char* option, const char* value) {
+        std::vector<std::string> arguments = {std::string("--") + option, value};
+        if (std::string(option) == "cell") {
+            arguments.insert(arguments.end(), {"--sprites", "sheet.png"});  // --cell cuts a sheet
+        }
+        return UsageErrorOf(arguments);
+    };
+    for (const Range& r : ranges) {
+        EXPECT_EQ(refusal(r.option, r.lowest), "") << "--" << r.option << " " << r.lowest;
+        EXPECT_EQ(refusal(r.option, r.highest), "") << "--" << r.option << " " << r.highest;
+        for (const char* past : {r.belowLowest, r.aboveHighest}) {
+            EXPECT_NE(refusal(r.option, past).find(std::string("--") + r.option), std::string::npos)
+                << "--" << r.option << " " << past << " gave: '" << refusal(r.option, past) << "'";
+        }
+    }
+    // Both sides reach the field, not just the first.
+    const Options largest = ParseOptions({"--width", "4096", "--height", "4096", "--numof", "100000"});
+    EXPECT_EQ(largest.width, 4096);
+    EXPECT_EQ(largest.height, 4096);
+    EXPECT_EQ(largest.numof, 100000);
+}
+
 TEST(Options, FramesLieWholeMillisecondsApartWithoutDrift)
 {
     for (const std::int32_t fps : {1, 7, 24, 30, 60, 120}) {
