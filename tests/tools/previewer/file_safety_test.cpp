@@ -1,0 +1,327 @@
+// The previewer's promise that no file of the user's is lost or cut: an
+// output appears whole beside its target or not at all, one file under two
+// names is never both read and written, and a script too long is refused
+// rather than read in part. Real folders, real failures: a file size limit
+// (the kernel answers EFBIG exactly as a full disk answers ENOSPC), a
+// descriptor that the kernel no longer knows at close, tmpfs beside the
+// build folder's file system.
+#include <dirent.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "kit/script.h"
+#include "previewer/atomic_file.h"
+#include "previewer/file_checks.h"
+#include "previewer/options.h"
+#include "previewer/plan.h"
+
+namespace velora::preview {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh folder below `parent`, removed with everything in it.
+class Folder {
+public:
+    explicit Folder(const fs::path& parent = fs::temp_directory_path())
+    {
+        std::string pattern = (parent / "velora-file-safety-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) {
+            ADD_FAILURE() << "cannot make a folder in " << parent << ": " << std::strerror(errno);
+        }
+        path_ = pattern;
+    }
+    ~Folder()
+    {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    // The names in the folder, sorted.
+    std::vector<std::string> Names() const
+    {
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(path_)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+void Put(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+    ASSERT_TRUE(out.good()) << path;
+}
+
+std::string Slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+dev_t DeviceOf(const std::string& path)
+{
+    struct stat info{};
+    return stat(path.c_str(), &info) == 0 ? info.st_dev : 0;
+}
+
+// While it lives, no file of this process grows past `bytes`: a write beyond
+// fails with EFBIG (SIGXFSZ ignored), as a write to a full disk fails.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0) << std::strerror(errno);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        signal(SIGXFSZ, previous_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    sighandler_t previous_ = SIG_DFL;
+};
+
+// Catches: the temporary file made in the working folder instead of beside
+// its target, which shows on its own folder, and as a rename that cannot
+// cross from the working folder's file system to the target's.
+TEST(AtomicFile, TheTemporaryFileLiesBesideItsTargetUntilTheWholeFileIsInPlace)
+{
+    Folder folder;
+    const std::string target = folder / "out.webp";
+    AtomicFile file(target);
+    file.Write(std::string(100000, 'a'));
+    file.Write("end");
+    const std::vector<std::string> during = folder.Names();
+    ASSERT_EQ(during.size(), 1u) << "the temporary file alone, and not yet the target";
+    EXPECT_TRUE(during[0].starts_with(kTemporaryPrefix)) << during[0];
+    file.Commit();
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.webp"});
+    EXPECT_EQ(Slurp(target), std::string(100000, 'a') + "end");
+}
+
+TEST(AtomicFile, ATargetOnAnotherFileSystemThanTheWorkingFolderIsWritten)
+{
+    if (!fs::is_directory("/dev/shm") || DeviceOf("/dev/shm") == DeviceOf(".")) {
+        GTEST_SKIP() << "no /dev/shm on a file system other than the working folder's";
+    }
+    Folder folder("/dev/shm");
+    const std::string target = folder / "sheet.png";
+    Put(target, "earlier");
+    WriteWholeFile(target, {'n', 'e', 'w'});
+    EXPECT_EQ(Slurp(target), "new");
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"sheet.png"});
+}
+
+// A write that fails, at once (a large write goes straight to the file) or
+// only when the last bytes are flushed at the commit, leaves the earlier file
+// whole and no temporary file behind, and names the file and the reason.
+// Catches: a failed write dropped (the file committed short); the file closed
+// after the rename (the earlier file replaced by the unfinished one).
+TEST(AtomicFile, AWriteThatFailsNowOrAtTheCommitKeepsTheEarlierFile)
+{
+    for (const std::size_t size : {std::size_t{200000}, std::size_t{3000}}) {
+        SCOPED_TRACE(size);
+        Folder folder;
+        const std::string target = folder / "out.webp";
+        Put(target, "earlier");
+        std::string error;
+        {
+            const FileSizeLimit limit(1024);
+            try {
+                AtomicFile file(target);
+                file.Write(std::string(size, 'x'));
+                file.Commit();
+            } catch (const std::runtime_error& failure) {
+                error = failure.what();
+            }
+        }
+        EXPECT_NE(error.find(target), std::string::npos) << error;
+        EXPECT_NE(error.find(std::strerror(EFBIG)), std::string::npos) << error;
+        EXPECT_EQ(Slurp(target), "earlier");
+        EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.webp"});
+    }
+}
+
+// A run killed while its last bytes go to the disk (here by SIGXFSZ, at
+// the flush past the size limit; a SIGKILL or a power cut alike) never got
+// as far as the rename: the earlier file is there as it was.
+// Catches: the file closed after the rename instead of before it (the
+// unfinished file already in place when the run dies).
+TEST(AtomicFile, ARunKilledWhileClosingLeavesTheEarlierFile)
+{
+    Folder folder;
+    const std::string target = folder / "out.webp";
+    Put(target, "earlier");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0) << std::strerror(errno);
+    if (child == 0) {
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        signal(SIGXFSZ, SIG_DFL);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 1024;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            AtomicFile file(target);
+            file.Write(std::string(3000, 'x'));  // held in the buffer until the close
+            file.Commit();
+        } catch (...) {
+            _exit(2);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "status " << status;
+    EXPECT_EQ(Slurp(target), "earlier");
+}
+
+// Closes, behind the writer's back, the descriptor this process holds on a
+// file of `folder` whose name starts with the temporary prefix, so that the
+// writer's own close fails. Returns false when there is none.
+bool CloseTemporaryDescriptor(const Folder& folder)
+{
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const fs::path names = fs::read_symlink(entry.path(), error);
+        if (!error && names.parent_path() == folder.Path() &&
+            names.filename().string().starts_with(kTemporaryPrefix)) {
+            return ::close(std::atoi(entry.path().filename().c_str())) == 0;
+        }
+    }
+    return false;
+}
+
+// Catches: a failed close ignored, and the file put in place although the
+// system never confirmed it whole.
+TEST(AtomicFile, AFailedCloseIsReportedAndReplacesNothing)
+{
+    Folder folder;
+    const std::string target = folder / "out.webp";
+    Put(target, "earlier");
+    std::string error;
+    {
+        AtomicFile file(target);
+        file.Write(std::string(100000, 'x'));  // beyond the buffer: written at once
+        ASSERT_TRUE(CloseTemporaryDescriptor(folder));
+        try {
+            file.Commit();
+        } catch (const std::runtime_error& failure) {
+            error = failure.what();
+        }
+    }
+    EXPECT_NE(error.find("cannot close"), std::string::npos) << error;
+    EXPECT_NE(error.find(target), std::string::npos) << error;
+    EXPECT_EQ(Slurp(target), "earlier");
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.webp"});
+}
+
+std::string DistinctError(const std::string& output, const std::string& background)
+{
+    Options options;
+    options.background = background;
+    OutputPaths outputs;
+    outputs.animation = output;
+    try {
+        CheckDistinct(options, outputs, "", "/nonexistent/DrawVelora.so", "/nonexistent");
+    } catch (const UsageError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+// Catches: "same file" decided by the path alone, which a hard link's
+// second name gets past.
+TEST(FileChecks, AHardLinkIsTheFileItNames)
+{
+    Folder folder;
+    const std::string background = folder / "sky.png";
+    Put(background, "png");
+    ASSERT_EQ(link(background.c_str(), (folder / "out.webp").c_str()), 0) << std::strerror(errno);
+    EXPECT_NE(DistinctError(folder / "out.webp", background).find("would overwrite the --background file"),
+              std::string::npos)
+        << DistinctError(folder / "out.webp", background);
+    EXPECT_EQ(DistinctError(folder / "other.webp", background), "");
+}
+
+// Catches: files compared by inode without the device (the roots of two
+// file systems are both inode 1).
+TEST(FileChecks, OneInodeNumberOnTwoDevicesIsTwoFiles)
+{
+    struct stat proc{};
+    struct stat sys{};
+    if (stat("/proc", &proc) != 0 || stat("/sys", &sys) != 0 || proc.st_ino != sys.st_ino ||
+        proc.st_dev == sys.st_dev) {
+        GTEST_SKIP() << "/proc and /sys are not one inode number on two devices here";
+    }
+    // Named through links, so that the paths differ and the identities
+    // differ only in their device.
+    Folder folder;
+    ASSERT_EQ(symlink("/proc", (folder / "a.webp").c_str()), 0) << std::strerror(errno);
+    ASSERT_EQ(symlink("/sys", (folder / "b.png").c_str()), 0) << std::strerror(errno);
+    EXPECT_EQ(DistinctError(folder / "a.webp", folder / "b.png"), "");
+}
+
+std::string PlanError(const std::string& script)
+{
+    Options options;
+    options.script = script;
+    Plan plan;
+    try {
+        MakePlan(options, plan, Reporter{});
+    } catch (const UsageError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+// Catches: a script read only up to the size limit, so that a longer one
+// is cut there without a word and its end never read.
+TEST(Plan, AScriptOneBytePastTheLimitIsRefusedNotCut)
+{
+    Folder folder;
+    const std::string calls = "Init(1, 64, 64, 1, 16, 4);\nStart(1);\n// ";
+    const auto padded = [&](std::size_t size) { return calls + std::string(size - calls.size() - 1, 'x') + "\n"; };
+    Put(folder / "largest.txt", padded(script::kMaxBytes));
+    Put(folder / "longer.txt", padded(script::kMaxBytes + 1));
+    EXPECT_EQ(PlanError(folder / "largest.txt"), "");
+    EXPECT_NE(PlanError(folder / "longer.txt").find("larger than 1048576 bytes"), std::string::npos)
+        << PlanError(folder / "longer.txt");
+}
+
+}  // namespace
+}  // namespace velora::preview
