@@ -27,7 +27,9 @@
 #include "previewer/atomic_file.h"
 #include "previewer/file_checks.h"
 #include "previewer/options.h"
+#include "previewer/outputs.h"
 #include "previewer/plan.h"
+#include "reference/surface.h"
 
 namespace velora::preview {
 namespace {
@@ -54,11 +56,11 @@ public:
     Folder& operator=(const Folder&) = delete;
 
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-    // The names in the folder, sorted.
-    std::vector<std::string> Names() const
+    // The names in the folder (or in a folder inside it), sorted.
+    std::vector<std::string> Names(const std::string& inside = {}) const
     {
         std::vector<std::string> names;
-        for (const fs::directory_entry& entry : fs::directory_iterator(path_)) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(path_ / inside)) {
             names.push_back(entry.path().filename().string());
         }
         std::sort(names.begin(), names.end());
@@ -294,6 +296,58 @@ TEST(FileChecks, OneInodeNumberOnTwoDevicesIsTwoFiles)
     ASSERT_EQ(symlink("/proc", (folder / "a.webp").c_str()), 0) << std::strerror(errno);
     ASSERT_EQ(symlink("/sys", (folder / "b.png").c_str()), 0) << std::strerror(errno);
     EXPECT_EQ(DistinctError(folder / "a.webp", folder / "b.png"), "");
+}
+
+// Earlier outputs of every kind, two frames of a run of 8 x 8 through the
+// sink, and its commit: returns the commit's error, "" when it succeeded.
+std::string RunSink(const Folder& folder, const std::string& sheet)
+{
+    fs::create_directory(folder / "frames");
+    Put(folder / "out.webp", "earlier animation");
+    Put(folder / "frames/frame-0000.png", "earlier frame 0");
+    Put(folder / "frames/frame-0001.png", "earlier frame 1");
+    const OutputPaths paths{folder / "out.webp", sheet, folder / "frames"};
+    FrameSink sink(paths, 8, 8, 2, 2, 90, true);
+    host::HostSurface frame(8, 8, "frame");
+    for (std::int32_t i = 0; i < 2; ++i) {
+        std::memset(frame.Bytes(), 40 + 100 * i, frame.Stride() * 8);
+        sink.Push(frame, i, i * 100);
+    }
+    sink.Finish(200, frame);
+    try {
+        sink.Commit({fs::path(folder / "frames/frame-0000.png"), fs::path(folder / "frames/frame-0001.png")},
+                    nullptr);
+    } catch (const std::runtime_error& error) {
+        return error.what();
+    }
+    return "";
+}
+
+// Every output of a run goes in place together, or, when one cannot, none
+// does: the earlier animation and frames are back as they were, and no
+// temporary file or folder is left.
+// Catches: old frames moved aside without the step being recorded, so that
+// a failed commit does not bring them back.
+TEST(FrameSink, EveryOutputIsReplacedOrNone)
+{
+    {
+        Folder folder;
+        ASSERT_EQ(RunSink(folder, folder / "out-sheet.png"), "");
+        EXPECT_EQ(folder.Names(), (std::vector<std::string>{"frames", "out-sheet.png", "out.webp"}));
+        EXPECT_EQ(Slurp(folder / "out.webp").substr(0, 4), "RIFF");
+        EXPECT_EQ(Slurp(folder / "frames/frame-0001.png").substr(1, 3), "PNG");
+        EXPECT_EQ(folder.Names("frames"), (std::vector<std::string>{"frame-0000.png", "frame-0001.png"}));
+    }
+    Folder folder;
+    fs::create_directory(folder / "taken.png");  // the sheet cannot replace a folder
+    const std::string error = RunSink(folder, folder / "taken.png");
+    EXPECT_NE(error.find("is a folder"), std::string::npos) << error;
+    EXPECT_NE(error.find("nothing was replaced"), std::string::npos) << error;
+    EXPECT_EQ(Slurp(folder / "out.webp"), "earlier animation");
+    EXPECT_EQ(Slurp(folder / "frames/frame-0000.png"), "earlier frame 0");
+    EXPECT_EQ(Slurp(folder / "frames/frame-0001.png"), "earlier frame 1");
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"frames", "out.webp", "taken.png"}));
+    EXPECT_EQ(folder.Names("frames"), (std::vector<std::string>{"frame-0000.png", "frame-0001.png"}));
 }
 
 std::string PlanError(const std::string& script)
