@@ -42,10 +42,10 @@ std::string ShiftJis(const std::string& utf8)
     return out;
 }
 
-std::string ErrorOf(std::string_view text)
+std::string ErrorOf(std::string_view text, const Limits& limits = {})
 {
     try {
-        ParseScript(text);
+        ParseScript(text, limits);
     } catch (const ScriptError& error) {
         return error.what();
     }
@@ -367,12 +367,7 @@ TEST(Script, EveryLimitTakesItsEdgeAndRefusesOnePast)
          repeat(4, [&](int h) { return init(h, "8", "8") + spawn(h, h == 4 ? 25001 : 25000); }), bigger},
     };
     for (const Case& c : cases) {
-        std::string reason;
-        try {
-            ParseScript(c.text, Limits{kMaxLayers, kMaxParticles});
-        } catch (const ScriptError& error) {
-            reason = error.Reason();
-        }
+        const std::string reason = ErrorOf(c.text, Limits{kMaxLayers, kMaxParticles});
         if (c.refusal.empty()) {
             EXPECT_EQ(reason, "") << c.what;
         } else {

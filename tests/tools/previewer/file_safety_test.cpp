@@ -5,7 +5,6 @@
 // (the kernel answers EFBIG exactly as a full disk answers ENOSPC), a
 // descriptor that the kernel no longer knows at close, tmpfs beside the
 // build folder's file system.
-#include <dirent.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -14,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -85,6 +85,18 @@ std::string Slurp(const std::string& path)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// What the action throws (an Error), "" when it throws nothing.
+template <typename Error = std::runtime_error, typename Action>
+std::string WhatFails(Action action)
+{
+    try {
+        action();
+    } catch (const Error& error) {
+        return error.what();
+    }
+    return "";
+}
+
 dev_t DeviceOf(const std::string& path)
 {
     struct stat info{};
@@ -150,8 +162,8 @@ TEST(AtomicFile, ATargetOnAnotherFileSystemThanTheWorkingFolderIsWritten)
 // A write that fails, at once (a large write goes straight to the file) or
 // only when the last bytes are flushed at the commit, leaves the earlier file
 // whole and no temporary file behind, and names the file and the reason.
-// Catches: a failed write dropped (the file committed short); the file closed
-// after the rename (the earlier file replaced by the unfinished one).
+// Catches: a failed write dropped, and the file committed short over the
+// earlier one.
 TEST(AtomicFile, AWriteThatFailsNowOrAtTheCommitKeepsTheEarlierFile)
 {
     for (const std::size_t size : {std::size_t{200000}, std::size_t{3000}}) {
@@ -159,17 +171,12 @@ TEST(AtomicFile, AWriteThatFailsNowOrAtTheCommitKeepsTheEarlierFile)
         Folder folder;
         const std::string target = folder / "out.webp";
         Put(target, "earlier");
-        std::string error;
-        {
-            const FileSizeLimit limit(1024);
-            try {
-                AtomicFile file(target);
-                file.Write(std::string(size, 'x'));
-                file.Commit();
-            } catch (const std::runtime_error& failure) {
-                error = failure.what();
-            }
-        }
+        const FileSizeLimit limit(1024);
+        const std::string error = WhatFails([&] {
+            AtomicFile file(target);
+            file.Write(std::string(size, 'x'));
+            file.Commit();
+        });
         EXPECT_NE(error.find(target), std::string::npos) << error;
         EXPECT_NE(error.find(std::strerror(EFBIG)), std::string::npos) << error;
         EXPECT_EQ(Slurp(target), "earlier");
@@ -240,11 +247,7 @@ TEST(AtomicFile, AFailedCloseIsReportedAndReplacesNothing)
         AtomicFile file(target);
         file.Write(std::string(100000, 'x'));  // beyond the buffer: written at once
         ASSERT_TRUE(CloseTemporaryDescriptor(folder));
-        try {
-            file.Commit();
-        } catch (const std::runtime_error& failure) {
-            error = failure.what();
-        }
+        error = WhatFails([&] { file.Commit(); });
     }
     EXPECT_NE(error.find("cannot close"), std::string::npos) << error;
     EXPECT_NE(error.find(target), std::string::npos) << error;
@@ -258,12 +261,8 @@ std::string DistinctError(const std::string& output, const std::string& backgrou
     options.background = background;
     OutputPaths outputs;
     outputs.animation = output;
-    try {
-        CheckDistinct(options, outputs, "", "/nonexistent/DrawVelora.so", "/nonexistent");
-    } catch (const UsageError& error) {
-        return error.what();
-    }
-    return "";
+    return WhatFails<UsageError>(
+        [&] { CheckDistinct(options, outputs, "", "/nonexistent/DrawVelora.so", "/nonexistent"); });
 }
 
 // Catches: "same file" decided by the path alone, which a hard link's
@@ -314,13 +313,10 @@ std::string RunSink(const Folder& folder, const std::string& sheet)
         sink.Push(frame, i, i * 100);
     }
     sink.Finish(200, frame);
-    try {
+    return WhatFails([&] {
         sink.Commit({fs::path(folder / "frames/frame-0000.png"), fs::path(folder / "frames/frame-0001.png")},
                     nullptr);
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "";
+    });
 }
 
 // Every output of a run goes in place together, or, when one cannot, none
@@ -355,12 +351,7 @@ std::string PlanError(const std::string& script)
     Options options;
     options.script = script;
     Plan plan;
-    try {
-        MakePlan(options, plan, Reporter{});
-    } catch (const UsageError& error) {
-        return error.what();
-    }
-    return "";
+    return WhatFails<UsageError>([&] { MakePlan(options, plan, Reporter{}); });
 }
 
 // Catches: a script read only up to the size limit, so that a longer one
