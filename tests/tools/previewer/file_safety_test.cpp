@@ -368,5 +368,43 @@ TEST(Plan, AScriptOneBytePastTheLimitIsRefusedNotCut)
         << PlanError(folder / "longer.txt");
 }
 
+// The previewer reads a script by the studio's limits: 64 layers at once and
+// 100 000 particles in all.
+// Catches: the limits handed to the reader swapped or copied wrongly.
+TEST(Plan, AScriptIsHeldToTheStudiosLimits)
+{
+    // count layers, each spawning `each` particles, the last `extra` more.
+    const auto layers = [](int count, int each, int extra) {
+        std::string text;
+        for (int h = 1; h <= count; ++h) {
+            const std::string handle = std::to_string(h);
+            text += "Init(" + handle + ", 64, 64, 1, 16, 4);\nSetNumof(" + handle + ", " +
+                    std::to_string(each + (h == count ? extra : 0)) + ");\nStart(" + handle + ");\n";
+        }
+        return text;
+    };
+    struct Case {
+        int layers;
+        int each;
+        int extra;
+        const char* refusal;  // "" when the script reads
+    };
+    const Case cases[] = {
+        {64, 1562, 32, ""},  // 64 layers and 100 000 particles
+        {65, 0, 0, "more than 64 layers"},
+        {2, 50000, 1, "more than the 100000"},
+    };
+    Folder folder;
+    for (const Case& c : cases) {
+        Put(folder / "script.txt", layers(c.layers, c.each, c.extra));
+        const std::string error = PlanError(folder / "script.txt");
+        if (*c.refusal == '\0') {
+            EXPECT_EQ(error, "") << c.layers << " layers";
+        } else {
+            EXPECT_NE(error.find(c.refusal), std::string::npos) << c.layers << " layers: " << error;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace velora::preview
