@@ -129,8 +129,7 @@ private:
 };
 
 // Catches: the temporary file made in the working folder instead of beside
-// its target, which shows on its own folder, and as a rename that cannot
-// cross from the working folder's file system to the target's.
+// its target.
 TEST(AtomicFile, TheTemporaryFileLiesBesideItsTargetUntilTheWholeFileIsInPlace)
 {
     Folder folder;
@@ -146,6 +145,8 @@ TEST(AtomicFile, TheTemporaryFileLiesBesideItsTargetUntilTheWholeFileIsInPlace)
     EXPECT_EQ(Slurp(target), std::string(100000, 'a') + "end");
 }
 
+// Catches the same fault where a user meets it: the rename from the working
+// folder's file system to the target's fails (EXDEV) and nothing is written.
 TEST(AtomicFile, ATargetOnAnotherFileSystemThanTheWorkingFolderIsWritten)
 {
     if (!fs::is_directory("/dev/shm") || DeviceOf("/dev/shm") == DeviceOf(".")) {
