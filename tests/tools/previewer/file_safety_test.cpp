@@ -5,9 +5,14 @@
 // (the kernel answers EFBIG exactly as a full disk answers ENOSPC), a
 // descriptor that the kernel no longer knows at close, tmpfs beside the
 // build folder's file system.
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +20,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -219,6 +225,61 @@ TEST(AtomicFile, ARunKilledWhileClosingLeavesTheEarlierFile)
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "status " << status;
     EXPECT_EQ(Slurp(target), "earlier");
 }
+
+#if defined(__x86_64__)
+// In a child process whose fchmod calls all fail with EPERM (as on a file
+// system that keeps no permissions), makes an AtomicFile in folder.
+// Returns the child's exit status: 0 when the constructor threw and left
+// neither a file in the folder nor a descriptor open.
+int MakeWhereFchmodFails(const Folder& folder)
+{
+    const pid_t child = fork();
+    if (child != 0) {
+        int status = -1;
+        waitpid(child, &status, 0);
+        return status;
+    }
+    const auto open = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    const auto before = open();
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fchmod, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+        _exit(3);
+    }
+    try {
+        AtomicFile file(folder / "out.webp");
+    } catch (const std::runtime_error&) {
+        _exit(folder.Names().empty() && open() == before ? 0 : 2);
+    }
+    _exit(1);
+}
+
+// A temporary file whose permissions cannot be set is given up whole: it is
+// removed and its descriptor closed.
+// Catches: the constructor throwing with its temporary file made, so that no
+// destructor ever removes it.
+TEST(AtomicFile, ATemporaryFileThatCannotBeSetUpIsRemoved)
+{
+    Folder folder;
+    const int status = MakeWhereFchmodFails(folder);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    if (WEXITSTATUS(status) == 3) {
+        GTEST_SKIP() << "no seccomp filter can be set here";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: nothing thrown; 2: a file or descriptor left";
+    EXPECT_TRUE(folder.Names().empty());
+}
+#endif
 
 // Closes, behind the writer's back, the descriptor this process holds on a
 // file of `folder` whose name starts with the temporary prefix, so that the
