@@ -173,7 +173,10 @@ AtomicFile::AtomicFile(std::string target, std::string shown)
                                  std::strerror(error) + ")");
     }
     if (fchmod(fd_, NewFileMode()) != 0) {
-        Fail("set the permissions of", errno);
+        // Thrown from the constructor, so no destructor will remove it.
+        const int error = errno;
+        Abandon();
+        Fail("set the permissions of", error);
     }
     buffer_.reserve(kBufferSize);
 }

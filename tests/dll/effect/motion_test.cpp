@@ -211,6 +211,40 @@ TEST_F(Motion, ElapsedTimeSurvivesTheClockWrap)
     EXPECT_NE(expected.y, start.y);
 }
 
+// Catches: the elapsed time kept as a signed 32-bit difference, which
+// agrees for short steps across the wrap but steps backwards once a pause
+// reaches 2^31 ms, and a pause of exactly 2^32 ms that is not a zero step.
+TEST_F(Motion, PausesOfTwoToTheThirtyOneAndMoreStepForwards)
+{
+    struct Case {
+        std::uint32_t last;
+        std::uint32_t now;
+        std::uint32_t elapsed;
+    };
+    const Case cases[] = {
+        {0, 0x80000000u, 0x80000000u},           // 2^31, without a wrap
+        {0x80000000u, 0, 0x80000000u},           // 2^31 across the wrap
+        {1000, 999, 0xFFFFFFFFu},                // 2^32 - 1: the longest pause there is
+        {0xFFFFFF00u, 0x7FFFFFFFu, 0x800000FFu}, // past 2^31 across the wrap
+        {1234, 1234, 0},                         // 2^32 reads as no time at all
+    };
+    const Particle start = MakeParticle(100, 50, 0, 1, 0.25f, 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.last << " -> " << c.now);
+        EffectInstance instance = Field(start);
+        instance.lastTime = c.last;
+        clock.Set(c.now);
+        StepParticles(instance, 32);
+        const Particle expected = DocumentedStep(instance, start, c.elapsed, 32);
+        EXPECT_EQ(instance.particles[0].x, expected.x);
+        EXPECT_EQ(instance.particles[0].y, expected.y);
+        EXPECT_EQ(instance.particles[0].angle, expected.angle);
+        EXPECT_EQ(instance.particles[0].phase, expected.phase);
+        // Drifting right: no step, however long, ends left of the start.
+        EXPECT_GT(instance.particles[0].x, start.x);
+    }
+}
+
 TEST_F(Motion, OddAndNegativeSpriteSizesHalveTowardZero)
 {
     // Size 33: h = 16, horizontal wrap 656, vertical wrap 513.

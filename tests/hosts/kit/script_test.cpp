@@ -9,6 +9,7 @@
 #include <charconv>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <vector>
@@ -41,10 +42,10 @@ std::string ShiftJis(const std::string& utf8)
     return out;
 }
 
-std::string ErrorOf(std::string_view text)
+std::string ErrorOf(std::string_view text, const Limits& limits = {})
 {
     try {
-        ParseScript(text);
+        ParseScript(text, limits);
     } catch (const ScriptError& error) {
         return error.what();
     }
@@ -321,6 +322,89 @@ TEST(Script, LimitsRefuseTheFirstCallBeyondThem)
     EXPECT_EQ(lineOf(particles + "SetNumof(2, 21);\nStart(2);\n"), 12);
     EXPECT_NE(reason.find("to 101, more than the 100"), std::string::npos) << reason;
     EXPECT_EQ(lineOf(particles + "Release(1);\nSetNumof(2, 99);\nStart(2);\n"), 0);
+}
+
+// Every limit of the reader at its edge and one past it, with the limits
+// the tools read by.
+// Catches: the width checked twice and the height never, a limit compared
+// with >= where it is the largest allowed, one layer too few or too many.
+TEST(Script, EveryLimitTakesItsEdgeAndRefusesOnePast)
+{
+    const auto repeat = [](int times, const std::function<std::string(int)>& line) {
+        std::string text;
+        for (int i = 1; i <= times; ++i) {
+            text += line(i);
+        }
+        return text;
+    };
+    const auto init = [](int handle, const std::string& width, const std::string& height) {
+        return "Init(" + std::to_string(handle) + ", " + width + ", " + height + ", 0, 1, 1);\n";
+    };
+    const auto spawn = [](int handle, int numof) {
+        return "SetNumof(" + std::to_string(handle) + ", " + std::to_string(numof) + ");\nStart(" +
+               std::to_string(handle) + ");\n";
+    };
+    struct Case {
+        std::string what;
+        std::string text;
+        std::string refusal;  // empty: the script reads
+    };
+    const std::string bigger = "more than the 100000";
+    const Case cases[] = {
+        {"smallest field", init(1, "1", "1"), ""},
+        {"largest field", init(1, "4096", "4096"), ""},
+        {"width 0", init(1, "0", "8"), "not 0 x 8"},
+        {"height 0", init(1, "8", "0"), "not 8 x 0"},
+        {"width 4097", init(1, "4097", "8"), "not 4097 x 8"},
+        {"height 4097", init(1, "8", "4097"), "not 8 x 4097"},
+        {"the largest Start", init(1, "8", "8") + spawn(1, 100000), ""},
+        {"a Start one past", init(1, "8", "8") + spawn(1, 100001), "100001"},
+        {"64 layers", repeat(64, [&](int h) { return init(h, "8", "8"); }), ""},
+        {"65 layers", repeat(65, [&](int h) { return init(h, "8", "8"); }), "more than 64 layers"},
+        {"100000 particles in all",
+         repeat(4, [&](int h) { return init(h, "8", "8") + spawn(h, 25000); }), ""},
+        {"100001 particles in all",
+         repeat(4, [&](int h) { return init(h, "8", "8") + spawn(h, h == 4 ? 25001 : 25000); }), bigger},
+    };
+    for (const Case& c : cases) {
+        const std::string reason = ErrorOf(c.text, Limits{kMaxLayers, kMaxParticles});
+        if (c.refusal.empty()) {
+            EXPECT_EQ(reason, "") << c.what;
+        } else {
+            EXPECT_NE(reason.find(c.refusal), std::string::npos) << c.what << " gave: '" << reason << "'";
+        }
+    }
+}
+
+// Catches: "0e5" taken for a value too small for a float because of the
+// exponent's digits, and a sheet name cut at a quote it holds.
+TEST(Script, ZeroInEveryFormReadsAsZeroAndASheetNameKeepsItsQuotes)
+{
+    for (const char* zero : {"0", "0.0", ".0", "0.", "-0", "0e5", "0.0e1", "0E+5", "-0e-3", "000.000e99"}) {
+        const Script script = ParseScript("Init(1, 8, 8, 0, 1, 1);\nSetXSpeed(1, " + std::string(zero) + ");\n");
+        EXPECT_EQ(script.layers.at(0).xSpeed, 0.0f) << zero;
+    }
+    // Small and large values that a float cannot hold are refused, not read as 0 or infinity.
+    for (const char* beyond : {"1e-50", "0.1e-45", "-1e-46", "3.5e38", "1e39"}) {
+        EXPECT_NE(ErrorOf("Init(1, 8, 8, 0, 1, 1);\nSetXSpeed(1, " + std::string(beyond) + ");\n"), "") << beyond;
+    }
+    EXPECT_EQ(ParseScript("Init(1, 8, 8, 0, 1, 1);\nSetYSpeed(1, 1e-45);\n").layers.at(0).ySpeed, 1e-45f)
+        << "the smallest float there is";
+
+    const std::string names[] = {"my \"best\" petals.png", "\"quoted\".png", "a\"b.png"};
+    for (const std::string& name : names) {
+        const std::string text = "// sprites 100-107: sheet \"" + name +
+                                 "\" (1a2b3c4d), 4 x 2 cells of 48 x 48 px, row by row\n"
+                                 "Init(1, 640, 480, 100, 8, 4);\n";
+        const Script script = ParseScript(text);
+        ASSERT_EQ(script.sheets.size(), 1u) << name;
+        EXPECT_EQ(script.sheets[0].name, name);
+        EXPECT_EQ(script.sheets[0].hash, "1a2b3c4d") << name;
+        // Printed and read back, the name stays whole.
+        const Script again = ParseScript(PrintScript(script.layers, script.sheets));
+        ASSERT_EQ(again.sheets.size(), 1u) << name;
+        EXPECT_EQ(again.sheets[0], script.sheets[0]);
+    }
 }
 
 TEST(Script, PrintingRefusesASheetNameOrHashThatCannotStandInAComment)

@@ -1,7 +1,14 @@
-// The previewer's command line.
+// The previewer's command line, and the sizes of the images it reads.
 #include "previewer/options.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "previewer/outputs.h"
 
 namespace velora::preview {
 namespace {
@@ -105,6 +112,116 @@ TEST(Options, BadOptionsAreNamedInTheError)
         EXPECT_NE(UsageErrorOf(arguments).find(message), std::string::npos)
             << arguments[0] << " gave: " << UsageErrorOf(arguments);
     }
+}
+
+// Every limited option at both edges and one past each.
+// Catches: a range copied from a neighbouring option (height checked against
+// the width's field, the particle limit one short, "below" for "up to").
+TEST(Options, EveryRangeTakesItsEdgesAndRefusesOnePast)
+{
+    struct Range {
+        const char* option;
+        const char* lowest;
+        const char* belowLowest;
+        const char* highest;
+        const char* aboveHighest;
+    };
+    const Range ranges[] = {
+        {"width", "1", "0", "4096", "4097"},
+        {"height", "1", "0", "4096", "4097"},
+        {"numof", "0", "-1", "100000", "100001"},
+        {"maxamp", "-1000", "-1001", "1000", "1001"},
+        {"xspeed", "-100", "-100.001", "100", "100.001"},
+        {"yspeed", "-100", "-100.001", "100", "100.001"},
+        {"rate", "0", "-1", "255", "256"},
+        {"cell", "1", "0", "16384", "16385"},
+        {"seconds", "0.001", "0", "600", "600.001"},
+        {"fps", "1", "0", "120", "121"},
+        {"sheet-frames", "0", "-1", "64", "65"},
+        {"quality", "0", "-1", "100", "101"},
+        {"warmup", "0", "-0.001", "600", "600.001"},
+        {"seed", "0", "-1", "4294967295", "4294967296"},
+        {"type", "-2147483648", "-2147483649", "2147483647", "2147483648"},
+        {"handle", "-2147483648", "-2147483649", "2147483647", "2147483648"},
+    };
+    const auto refusal = [](const char* option, const char* value) {
+        std::vector<std::string> arguments = {std::string("--") + option, value};
+        if (std::string(option) == "cell") {
+            arguments.insert(arguments.end(), {"--sprites", "sheet.png"});  // --cell cuts a sheet
+        }
+        return UsageErrorOf(arguments);
+    };
+    for (const Range& r : ranges) {
+        EXPECT_EQ(refusal(r.option, r.lowest), "") << "--" << r.option << " " << r.lowest;
+        EXPECT_EQ(refusal(r.option, r.highest), "") << "--" << r.option << " " << r.highest;
+        for (const char* past : {r.belowLowest, r.aboveHighest}) {
+            EXPECT_NE(refusal(r.option, past).find(std::string("--") + r.option), std::string::npos)
+                << "--" << r.option << " " << past << " gave: '" << refusal(r.option, past) << "'";
+        }
+    }
+    // Both sides reach the field, not just the first.
+    const Options largest = ParseOptions({"--width", "4096", "--height", "4096", "--numof", "100000"});
+    EXPECT_EQ(largest.width, 4096);
+    EXPECT_EQ(largest.height, 4096);
+    EXPECT_EQ(largest.numof, 100000);
+}
+
+// A PNG file that says it is width x height, with a stand-in for its pixels:
+// enough for a reader to judge the size before it decodes anything.
+std::string PngHeaderOnly(std::uint32_t width, std::uint32_t height)
+{
+    const auto crc = [](const std::string& bytes) {
+        std::uint32_t c = 0xFFFFFFFFu;
+        for (const unsigned char byte : bytes) {
+            c ^= byte;
+            for (int k = 0; k < 8; ++k) {
+                c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+            }
+        }
+        return ~c;
+    };
+    const auto big = [](std::uint32_t v) {
+        return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    };
+    const auto chunk = [&](const std::string& type, const std::string& data) {
+        return big(static_cast<std::uint32_t>(data.size())) + type + data + big(crc(type + data));
+    };
+    return std::string("\x89PNG\r\n\x1A\n", 8) +
+           chunk("IHDR", big(width) + big(height) + std::string("\x08\x06\x00\x00\x00", 5)) +
+           chunk("IDAT", "not pixels") + chunk("IEND", "");
+}
+
+// The host takes images up to 16384 pixels a side and 2^26 in all (an image
+// of exactly 2^26 pixels is left out: making its surface takes seconds).
+// Catches: a side limit applied to one direction only, or compared with >=,
+// and the area limit one off.
+TEST(Background, AnImageIsTakenUpToTheHostsLimitsAndRefusedOnePast)
+{
+    struct Case {
+        std::uint32_t width;
+        std::uint32_t height;
+        bool taken;
+    };
+    const Case cases[] = {
+        {16384, 1, true}, {16385, 1, false}, {1, 16384, true}, {1, 16385, false},
+        {16384, 4097, false}, {4097, 16384, false},
+    };
+    const std::string path = testing::TempDir() + "velora-background-" + std::to_string(getpid()) + ".png";
+    for (const Case& c : cases) {
+        {
+            std::ofstream(path, std::ios::binary) << PngHeaderOnly(c.width, c.height);
+        }
+        std::string error;
+        try {
+            MakeBackground(path, 4, 4);
+        } catch (const UsageError& problem) {
+            error = problem.what();
+        }
+        // A taken size goes on to the pixels, which this file does not have.
+        EXPECT_NE(error.find(c.taken ? "corrupt PNG image" : "larger than the host takes"), std::string::npos)
+            << c.width << " x " << c.height << ": " << error;
+    }
+    std::remove(path.c_str());
 }
 
 TEST(Options, FramesLieWholeMillisecondsApartWithoutDrift)
