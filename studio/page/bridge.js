@@ -45,6 +45,17 @@ function loadScript(src) {
   });
 }
 
+// The module's pixel loops use WebAssembly SIMD (128-bit vectors): a browser
+// without it cannot compile the module at all. A module of one function that
+// uses a vector (i8x16.splat, i8x16.popcnt) validates only where the browser
+// has them.
+const SIMD_PROBE = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0, 10, 10, 1, 8, 0,
+  65, 0, 253, 15, 253, 98, 11]);
+
+export function lacksSimd() {
+  return typeof WebAssembly !== "object" || !WebAssembly.validate(SIMD_PROBE);
+}
+
 // The studio's WebAssembly module (velora_studio.js), its script loaded on
 // the page once; each call makes an instance of its own.
 let factory = null;
