@@ -48,8 +48,8 @@ async function startStudio() {
     show($("readout"), message);
     console.error(text(message, "en"));
   };
-  if (bridge.lacksSimd()) {
-    fail(msg("start.noSimd"));
+  if (bridge.lacksWebAssemblyFeatures()) {
+    fail(msg("start.oldBrowser"));
     return;
   }
   try {

@@ -897,9 +897,9 @@ test("a browser without OffscreenCanvas gets the effect drawn on the page itself
   }, undefined, () => { delete HTMLCanvasElement.prototype.transferControlToOffscreen; });
 });
 
-test("a browser whose WebAssembly lacks SIMD is told so in its language, and nothing starts", async () => {
-  for (const [language, words] of [["en-US", /^This browser cannot run the studio: .*no SIMD.*Firefox 89 or later/],
-    ["ja", /^このブラウザーではスタジオを動かせません。.*SIMD.*Firefox 89 以降/]]) {
+test("a browser whose WebAssembly lacks SIMD or exceptions is told so in its language, and nothing starts", async () => {
+  for (const [language, words] of [["en-US", /^This browser cannot run the studio: .*lacks SIMD.*Firefox 100 or later/],
+    ["ja", /^このブラウザーではスタジオを動かせません。.*SIMD.*Firefox 100 以降/]]) {
     await withPage(url, async (other) => {
       assert.match(await other.textContent("#readout"), words);
       await other.waitForTimeout(500);
@@ -910,7 +910,7 @@ test("a browser whose WebAssembly lacks SIMD is told so in its language, and not
     })()`);
   }
   // The page says it on the console too, as it does every failure to start.
-  for (let i = problems.length - 1; i >= 0; --i) if (problems[i].includes("no SIMD")) problems.splice(i, 1);
+  for (let i = problems.length - 1; i >= 0; --i) if (problems[i].includes("lacks SIMD")) problems.splice(i, 1);
 });
 
 test("at 360 px wide nothing scrolls sideways", async () => {

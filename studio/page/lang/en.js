@@ -11,8 +11,8 @@ export default {
   "page.language": "Language",
   "start.noObject": "The plug-in object could not be made (see the plug-in messages).",
   "start.failed": "The plug-in failed to load ({error}).",
-  "start.noSimd": "This browser cannot run the studio: its WebAssembly has no SIMD (vector) support. Open the " +
-    "page in Chrome or Edge 91 or later, Firefox 89 or later, or Safari 16.4 or later.",
+  "start.oldBrowser": "This browser cannot run the studio: its WebAssembly lacks SIMD (vector instructions) or " +
+    "exception handling. Open the page in Chrome or Edge 95 or later, Firefox 100 or later, or Safari 16.4 or later.",
 
   // ---- The stage -------------------------------------------------------------
   "stage.section": "Effect",

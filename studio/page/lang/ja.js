@@ -10,8 +10,8 @@ export default {
   "page.language": "言語",
   "start.noObject": "プラグインオブジェクトを作成できませんでした（プラグインのメッセージを確認してください）。",
   "start.failed": "プラグインを読み込めませんでした（{error}）。",
-  "start.noSimd": "このブラウザーではスタジオを動かせません。WebAssembly の SIMD（ベクトル演算）に対応していないためです。" +
-    "Chrome・Edge 91 以降、Firefox 89 以降、Safari 16.4 以降で開いてください。",
+  "start.oldBrowser": "このブラウザーではスタジオを動かせません。WebAssembly の SIMD（ベクトル演算）または例外処理に" +
+    "対応していないためです。Chrome・Edge 95 以降、Firefox 100 以降、Safari 16.4 以降で開いてください。",
 
   // ---- ステージ ----------------------------------------------------------------
   "stage.section": "エフェクト",
