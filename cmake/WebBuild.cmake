@@ -13,6 +13,8 @@
 #                         Node.js: the same pinned digests as every build
 #   web.hostkit.conformance  the host kit's conformance suite as
 #                         WebAssembly in Node.js
+#   web.kit_bench         the kit's pixel work in Node.js, the WebAssembly
+#                         SIMD loops against the portable ones (label bench)
 #   web.script.grammar    the page's script grammar (studio/page/grammar.js over
 #                         the studio's module) in Node.js, held to the
 #                         fixtures the previewer's reader is held to
@@ -65,6 +67,12 @@ add_test(NAME web.hostkit.conformance
     COMMAND ${VELORA_NODE} ${VELORA_WEB_DIR}/hostkit-conformance/velora_hostkit_conformance.js)
 set_tests_properties(web.hostkit.conformance PROPERTIES LABELS web TIMEOUT 300
     PASS_REGULAR_EXPRESSION "every operation matches the oracle")
+
+# The kit's pixel work in WebAssembly, SIMD against the portable loops
+# (tools/bench/kit_bench.cpp), run once briefly.
+add_test(NAME web.kit_bench COMMAND ${VELORA_NODE} ${VELORA_WEB_DIR}/bench/velora_kit_bench.js 0.01)
+set_tests_properties(web.kit_bench PROPERTIES LABELS bench TIMEOUT 120
+    PASS_REGULAR_EXPRESSION "WebAssembly SIMD against portable")
 
 add_test(NAME web.script.grammar COMMAND ${VELORA_NODE} --test ${PROJECT_SOURCE_DIR}/tests/studio/grammar.test.mjs)
 set_tests_properties(web.script.grammar PROPERTIES LABELS web TIMEOUT 120

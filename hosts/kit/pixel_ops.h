@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "kit/surface.h"
 
@@ -43,5 +44,31 @@ void DrawRect(Surface& dest, std::int32_t dx, std::int32_t dy, const Surface& sr
               std::int32_t sy, std::int32_t width, std::int32_t height);
 void MixRect(Surface& dest, std::int32_t dx, std::int32_t dy, const Surface& src, std::int32_t sx,
              std::int32_t sy, std::int32_t width, std::int32_t height, std::int32_t rate);
+
+// The loops behind the operations. Every build has the portable ones; some
+// add loops written for one instruction set, for the operations named. Each
+// gives the same bytes. The best this processor runs is used unless a test
+// or a benchmark forces another.
+enum class Kernel : std::uint8_t {
+    kPortable,  // every operation: the compiler's loops
+    kSse2,      // BlendRect and DrawRect (x86-64 Linux); the rest portable
+    kAvx2,      // likewise
+    kAvx512,    // likewise (AVX-512 BW)
+    kWasmSimd,  // every operation but CopyRect (WebAssembly built with SIMD)
+};
+
+struct KernelSupport {
+    Kernel kernel;
+    const char* name;     // "portable", "SSE2", "AVX2", "AVX-512", "WebAssembly SIMD"
+    const char* missing;  // null when this processor runs it, else why not
+};
+
+// The kernels this build has, the portable one first.
+std::span<const KernelSupport> BuiltKernels();
+// Every operation from now on runs kernel; false, changing nothing, when the
+// build lacks it or this processor cannot run it.
+bool UseKernel(Kernel kernel);
+void UseBestKernel();
+Kernel ActiveKernel();
 
 }  // namespace velora::hostkit

@@ -53,28 +53,6 @@ void VELORA_METHOD Surface::Destroy()
     }
 }
 
-std::uint8_t* Surface::At(std::int32_t x, std::int32_t y)
-{
-    if (!Inside(x, y)) {
-        return nullptr;
-    }
-    return bytes_.get() + (static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
-                           static_cast<std::size_t>(x)) * 4;
-}
-
-const std::uint8_t* Surface::At(std::int32_t x, std::int32_t y) const
-{
-    return const_cast<Surface*>(this)->At(x, y);
-}
-
-std::uint8_t* VELORA_METHOD Surface::GetPixelAddress(std::int32_t x, std::int32_t y) { return At(x, y); }
-
-std::uint8_t* VELORA_METHOD Surface::GetAlphaAddress(std::int32_t x, std::int32_t y)
-{
-    std::uint8_t* pixel = At(x, y);
-    return pixel ? pixel + 3 : nullptr;
-}
-
 Rgba Surface::Pixel(std::int32_t x, std::int32_t y) const
 {
     const std::uint8_t* p = At(x, y);

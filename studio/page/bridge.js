@@ -45,6 +45,20 @@ function loadScript(src) {
   });
 }
 
+// The module needs two features of WebAssembly a browser may lack: SIMD
+// (128-bit vectors, for the pixel loops) and exception handling (for the
+// plug-in's guards); without either it does not compile at all. A module
+// of one function that uses a feature validates only where the browser
+// has it: a vector (i8x16.splat, i8x16.popcnt), and a try with a catch_all.
+const FEATURE_PROBES = [
+  new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0, 10, 10, 1, 8, 0, 65, 0, 253, 15, 253, 98, 11]),
+  new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 4, 1, 96, 0, 0, 3, 2, 1, 0, 10, 8, 1, 6, 0, 6, 64, 25, 11, 11]),
+];
+
+export function lacksWebAssemblyFeatures() {
+  return typeof WebAssembly !== "object" || FEATURE_PROBES.some((probe) => !WebAssembly.validate(probe));
+}
+
 // The studio's WebAssembly module (velora_studio.js), its script loaded on
 // the page once; each call makes an instance of its own.
 let factory = null;

@@ -48,6 +48,10 @@ async function startStudio() {
     show($("readout"), message);
     console.error(text(message, "en"));
   };
+  if (bridge.lacksWebAssemblyFeatures()) {
+    fail(msg("start.oldBrowser"));
+    return;
+  }
   try {
     // The page reads and prints scripts with a module instance of its own,
     // made while the engine starts.

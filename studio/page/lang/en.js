@@ -11,6 +11,8 @@ export default {
   "page.language": "Language",
   "start.noObject": "The plug-in object could not be made (see the plug-in messages).",
   "start.failed": "The plug-in failed to load ({error}).",
+  "start.oldBrowser": "This browser cannot run the studio: its WebAssembly lacks SIMD (vector instructions) or " +
+    "exception handling. Open the page in Chrome or Edge 95 or later, Firefox 100 or later, or Safari 16.4 or later.",
 
   // ---- The stage -------------------------------------------------------------
   "stage.section": "Effect",
