@@ -421,21 +421,21 @@ void OverRows(const Rows& rows, Byte rate)
     });
 }
 
-void AddRows(const Rows& rows, Byte rate)
+void AddRows(Rows rows, Byte rate)
 {
     const v128_t weight = wasm_i16x8_splat(rate);
     EachRow(rows, [&](v128_t source, v128_t dest) { return wasm_i16x8_add(dest, MulDiv(source, weight)); });
 }
 
 // The source is the destination.
-void DarkenRows(const Rows& rows, Byte rate)
+void DarkenRows(Rows rows, Byte rate)
 {
     const v128_t weights = wasm_i16x8_make(rate, rate, rate, 255, rate, rate, rate, 255);
     EachRow(rows, [&](v128_t, v128_t dest) { return MulDiv(dest, weights); });
 }
 
 // The alpha lane's f3 is s3 + 255 - s3 = 255, so g3 is 255 and the alpha stays.
-void MultiplyRows(const Rows& rows, Byte rate)
+void MultiplyRows(Rows rows, Byte rate)
 {
     const v128_t weight = wasm_i16x8_splat(rate);
     const v128_t full = wasm_i16x8_splat(255);
@@ -487,37 +487,27 @@ void Over(const Rows& rows, Byte rate)
     }
 }
 
-void Add(const Rows& rows, Byte rate)
-{
-#if VELORA_WASM_SIMD
-    if (Active() == Kernel::kWasmSimd) {
-        wasm::AddRows(rows, rate);
-        return;
-    }
-#endif
-    AddRows(rows, rate);
-}
+// An operation's loop in each kernel that has one of its own: WebAssembly
+// SIMD where that kernel runs and the operation has it, else the portable.
+using RowLoop = void (*)(Rows rows, Byte rate);
+struct Loops {
+    RowLoop portable;
+    RowLoop simd;  // null where the build has none
+};
 
-void Darken(const Rows& rows, Byte rate)
-{
 #if VELORA_WASM_SIMD
-    if (Active() == Kernel::kWasmSimd) {
-        wasm::DarkenRows(rows, rate);
-        return;
-    }
+const Loops kAdd{AddRows, wasm::AddRows};
+const Loops kDarken{DarkenRows, wasm::DarkenRows};
+const Loops kMultiply{MultiplyRows, wasm::MultiplyRows};
+#else
+const Loops kAdd{AddRows, nullptr};
+const Loops kDarken{DarkenRows, nullptr};
+const Loops kMultiply{MultiplyRows, nullptr};
 #endif
-    DarkenRows(rows, rate);
-}
 
-void Multiply(const Rows& rows, Byte rate)
+void Run(const Loops& loops, const Rows& rows, Byte rate)
 {
-#if VELORA_WASM_SIMD
-    if (Active() == Kernel::kWasmSimd) {
-        wasm::MultiplyRows(rows, rate);
-        return;
-    }
-#endif
-    MultiplyRows(rows, rate);
+    (loops.simd && Active() == Kernel::kWasmSimd ? loops.simd : loops.portable)(rows, rate);
 }
 
 // Clips, then runs loop(rows) over the rectangle. A source that is the
@@ -573,7 +563,7 @@ void BlendRectAlt(Surface& dest, std::int32_t dx, std::int32_t dy, const Surface
     if (weight == 0) {
         return;
     }
-    OverRect(dest, dx, dy, src, sx, sy, width, height, [weight](const Rows& rows) { Add(rows, weight); });
+    OverRect(dest, dx, dy, src, sx, sy, width, height, [weight](const Rows& rows) { Run(kAdd, rows, weight); });
 }
 
 void CopyRect(Surface& dest, std::int32_t dx, std::int32_t dy, const Surface& src, std::int32_t sx,
@@ -593,9 +583,10 @@ void FilterRect(Surface& surface, std::int32_t x, std::int32_t y, std::int32_t w
     }
     Byte* first = surface.Bytes() + surface.Stride() * static_cast<std::size_t>(r->dy) +
                   4 * static_cast<std::size_t>(r->dx);
-    Darken({first, surface.Stride(), first, surface.Stride(), static_cast<std::size_t>(r->width),
-                static_cast<std::size_t>(r->height)},
-               weight);
+    Run(kDarken,
+        {first, surface.Stride(), first, surface.Stride(), static_cast<std::size_t>(r->width),
+         static_cast<std::size_t>(r->height)},
+        weight);
 }
 
 void DrawRect(Surface& dest, std::int32_t dx, std::int32_t dy, const Surface& src, std::int32_t sx,
@@ -611,7 +602,7 @@ void MixRect(Surface& dest, std::int32_t dx, std::int32_t dy, const Surface& src
     if (weight == 0) {
         return;
     }
-    OverRect(dest, dx, dy, src, sx, sy, width, height, [weight](const Rows& rows) { Multiply(rows, weight); });
+    OverRect(dest, dx, dy, src, sx, sy, width, height, [weight](const Rows& rows) { Run(kMultiply, rows, weight); });
 }
 
 std::span<const KernelSupport> BuiltKernels()
