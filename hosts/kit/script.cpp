@@ -756,7 +756,10 @@ struct Reading {
     std::size_t unplaced = 0;     // the remarks from here on wait for the next call
 };
 
-void ReadComment(int line, std::string_view body, Reading& reading)
+// owner: the handle whose layer keeps the comment when it is the author's
+// (a note after a rate comment is that handle's); none: the next call's.
+void ReadComment(int line, std::string_view body, Reading& reading,
+                 std::optional<std::int32_t> owner = std::nullopt)
 {
     if (StartsWithCaseless(Collapsed(body), "the engine draws")) {
         const RateNote note = ReadRateNote(line, body);
@@ -768,7 +771,11 @@ void ReadComment(int line, std::string_view body, Reading& reading)
         reading.rates[note.handle] = {note.rate, line};
         reading.drawOrder.emplace_back(note.handle, line);
         if (note.remark) {
-            reading.remarks.push_back({note.handle, std::string(*note.remark)});
+            // Read as a comment of its own line is: the author's words are
+            // kept, and the studio's own comments mean what they mean there,
+            // so that the author's comments print on lines of their own and
+            // read back the same.
+            ReadComment(line, *note.remark, reading, note.handle);
         }
         return;
     }
@@ -804,7 +811,7 @@ void ReadComment(int line, std::string_view body, Reading& reading)
         return;
     }
     if (!IsHeader(body)) {
-        reading.remarks.push_back({std::nullopt, std::string(body)});
+        reading.remarks.push_back({owner, std::string(body)});
     }
 }
 
