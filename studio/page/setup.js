@@ -97,6 +97,9 @@ export function checkSetup(setup, backgrounds) {
   if (!backgrounds.includes(setup.background)) {
     throw new StudioError("setup.unknownBackground", { background: String(setup.background) });
   }
+  if (setup.sheets !== undefined && setup.sheets !== null && !Array.isArray(setup.sheets)) {
+    throw new StudioError("setup.sheetsNotList");
+  }
   const sheets = (setup.sheets ?? []).map((values, i) => checkSheet(values ?? {}, msg("where.sheet", { number: i + 1 })));
   sheets.forEach((sheet, i) => {
     const other = sheets.slice(0, i).find((earlier) => rangesMeet(earlier, sheet));

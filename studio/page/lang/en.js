@@ -259,6 +259,7 @@ export default {
   "setup.badValue": "{where}: {key} {error}",
   "setup.missingValue": "{where}: the value of {key} is missing",
   "setup.badComments": "{where}: comments is not a list of texts",
+  "setup.sheetsNotList": "its sheets are not a list",
   "setup.sheetWithoutName": "{where}: a sheet without a name",
   "setup.pictureWithoutName": "its background picture has no file name",
   "setup.badPictureHash": "the background picture {name} has the hash \"{hash}\", which is not 8 hexadecimal digits",

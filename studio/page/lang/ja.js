@@ -242,6 +242,7 @@ export default {
   "setup.badValue": "{where}: {key} {error}",
   "setup.missingValue": "{where}: {key} の値がありません",
   "setup.badComments": "{where}: comments がテキストのリストではありません。",
+  "setup.sheetsNotList": "sheets がシートのリストになっていません",
   "setup.sheetWithoutName": "{where}: 名前のないシートです",
   "setup.pictureWithoutName": "背景画像のファイル名がありません",
   "setup.badPictureHash": "背景画像 {name} のハッシュ「{hash}」が 16 進数 8 桁ではありません",
