@@ -185,9 +185,14 @@ test("a damaged or hand-edited setup file is refused with a reason, or opens a s
   fc.assert(fc.property(studioSetups, edits, (setup, changes) => {
     openOrRefuse("damaged files", openFile, damage(JSON.stringify(setupValue(setup), null, 2), changes));
   }), runs);
-  fc.assert(fc.property(studioSetups, fc.array(fc.nat(), { maxLength: 4 }), anyJson, (setup, route, value) => {
-    openOrRefuse("edited files", openFile, JSON.stringify(swapValue(setupValue(setup), route, value)));
-  }), runs);
+  // (an object whose "toString" is not a function, where text or a number belongs, once threw a TypeError)
+  const setup = readSetupFile(JSON.stringify(setupValue({ background: BACKGROUNDS[0], sheets: [],
+    layers: [{ handle: 1, visible: true, width: 64, height: 64, base: 0, count: 8, rotation: 1, type: 0, numof: 40,
+      maxAmp: 40, xSpeed: 1, ySpeed: 1, rate: 255 }] })), BACKGROUNDS);
+  const examples = [[2], [3, 0, 0], [3, 0, 8]].map((route) => [setup, route, { toString: false }]);
+  fc.assert(fc.property(studioSetups, fc.array(fc.nat(), { maxLength: 4 }), anyJson, (written, route, value) => {
+    openOrRefuse("edited files", openFile, JSON.stringify(swapValue(setupValue(written), route, value)));
+  }), { ...runs, examples });
 });
 
 after(() => {
