@@ -377,6 +377,7 @@ export default {
   "script.too_many_particles": "Start brings the particles of all layers to {total}, more than the {most} drawn at most",
   "script.drawn_without_init": "the engine draws handle {handle}, which has no Init in the script",
   "script.drawn_released": "the engine draws handle {handle}, which has no Init in the script left (it is released)",
+  "script.print_comment": "the comment {text} cannot stand in a script: a comment that begins like this is read as one the studio writes",
   "script.print_sheet_name": "the sheet name {name} cannot stand in a script: it is empty, holds a control character or is not UTF-8",
   "script.print_picture_name": "the picture's name {name} cannot stand in a script: it holds a control character or is not UTF-8",
   "script.setup": "{detail}",

@@ -359,6 +359,7 @@ export default {
   "script.too_many_particles": "この Start で全レイヤーのパーティクルが {total} 個になり、上限の {most} 個を超えます",
   "script.drawn_without_init": "ハンドル {handle} を描くコメントがありますが、スクリプトにそのハンドルの Init がありません",
   "script.drawn_released": "ハンドル {handle} を描くコメントがありますが、そのハンドルは Release されています",
+  "script.print_comment": "コメント {text} はスクリプトに書けません。このように始まるコメントは、スタジオが書くコメントとして読まれます",
   "script.print_sheet_name": "シート名 {name} はスクリプトに書けません。空の名前、制御文字を含む名前、UTF-8 ではない名前は使えません",
   "script.print_picture_name": "背景画像の名前 {name} はスクリプトに書けません。制御文字を含む名前や UTF-8 ではない名前は使えません",
   "script.setup": "設定をスクリプトに書き出せません（{detail}）",
