@@ -14,6 +14,7 @@ option(VELORA_RELEASE_ZIP
 # How it is built.
 option(VELORA_SANITIZE "Build everything with ASan, LSan and UBSan" OFF)
 option(VELORA_FUZZ "Build the fuzzer (clang): everything sanitized and instrumented for libFuzzer" OFF)
+option(VELORA_FUZZ_PNG "In the fuzzing build: the reference host (libpng) and its PNG loading target" OFF)
 
 # The trees the native test suite makes of the same sources and tests from
 # outside.
@@ -28,6 +29,8 @@ set(VELORA_SANITIZE_VALIDATOR_CALLS 1000000 CACHE STRING
 set(VELORA_WINDOWS_VALIDATOR_CALLS 200000 CACHE STRING
     "Calls of the i686 validator run under 32-bit Wine in the test suite")
 set(VELORA_FUZZ_SECONDS 60 CACHE STRING "Seconds of the bounded fuzzer run in the test suite")
+set(VELORA_FUZZ_READER_SECONDS 30 CACHE STRING
+    "Seconds of each bounded run of the readers' fuzzers (script, PNG) in the test suite")
 
 # Where things are found and written.
 set(VELORA_DIST_DIR ${CMAKE_BINARY_DIR}/dist CACHE PATH "Where the release zip is written")

@@ -6,7 +6,9 @@
 #   web.host.*            the studio host's pixel work and the plug-in driven
 #                         through it, natively, under AddressSanitizer
 #   web.studio.units      the page's pure modules (script, sheets, setup and
-#                         link, warnings) under node:test
+#                         link, warnings) under node:test, and the link and
+#                         setup-file readers' properties (fast-check, from
+#                         the studio's packages: web.studio.npm_ci)
 #   web.studio.browser    the built page served on a free port of 127.0.0.1
 #                         and driven in Debian's headless Chromium
 #   web.long_run          the plug-in's long seeded run as WebAssembly in
@@ -37,10 +39,18 @@ velora_nested_build(velora_web ${VELORA_WEB_DIR}
 
 add_subdirectory(${PROJECT_SOURCE_DIR}/tests/hosts/web ${CMAKE_BINARY_DIR}/web-host-tests)
 
+# The studio's npm packages for the Node.js tests that need one
+# (fast-check for the readers' properties), installed with npm ci.
+add_test(NAME web.studio.npm_ci
+    COMMAND ${CMAKE_COMMAND} -DWEB=${PROJECT_SOURCE_DIR}/studio -DWORK=${CMAKE_BINARY_DIR}/studio-node
+        -DNPM=${VELORA_NPM} -P ${PROJECT_SOURCE_DIR}/tests/studio/npm_ci.cmake)
+set_tests_properties(web.studio.npm_ci PROPERTIES LABELS web TIMEOUT 300 FIXTURES_SETUP velora_studio_npm)
+
 add_test(NAME web.studio.units
-    COMMAND ${VELORA_NODE} --test ${PROJECT_SOURCE_DIR}/tests/studio/pure_modules.test.mjs)
-set_tests_properties(web.studio.units PROPERTIES LABELS web TIMEOUT 120
-    ENVIRONMENT VELORA_STUDIO_DIR=${VELORA_WEB_DIR}/studio)
+    COMMAND ${VELORA_NODE} --test ${PROJECT_SOURCE_DIR}/tests/studio/pure_modules.test.mjs
+        ${PROJECT_SOURCE_DIR}/tests/studio/setup_properties.test.mjs)
+set_tests_properties(web.studio.units PROPERTIES LABELS web TIMEOUT 180 FIXTURES_REQUIRED velora_studio_npm
+    ENVIRONMENT "VELORA_STUDIO_DIR=${VELORA_WEB_DIR}/studio;STUDIO_NODE_MODULES=${CMAKE_BINARY_DIR}/studio-node/node_modules")
 
 # The page's script and the previewer's must round-trip: the browser tests
 # run the previewer when it is built.

@@ -85,6 +85,8 @@ constexpr English kEnglish[] = {
      "the sheet name {name} cannot stand in a script: it is empty, holds a control character or is not UTF-8"},
     {"script.print_picture_name",
      "the picture's name {name} cannot stand in a script: it holds a control character or is not UTF-8"},
+    {"script.print_comment",
+     "the comment {text} cannot stand in a script: a comment that begins like this is read as one the studio writes"},
 };
 
 std::string InEnglish(std::string_view id, const std::vector<Value>& values)
@@ -756,9 +758,26 @@ struct Reading {
     std::size_t unplaced = 0;     // the remarks from here on wait for the next call
 };
 
-void ReadComment(int line, std::string_view body, Reading& reading)
+// owner: the handle whose layer keeps the comment when it is the author's
+// (a note after a rate comment is that handle's); none: the next call's.
+// The comments the studio writes itself, which the reader takes for what
+// they say: a rate, a sheet, the picture, a layer's heading, the header.
+bool IsRateNote(std::string_view body) { return StartsWithCaseless(Collapsed(body), "the engine draws"); }
+bool IsSheetNote(std::string_view body)
 {
-    if (StartsWithCaseless(Collapsed(body), "the engine draws")) {
+    return body.starts_with("sprites ") && body.size() > 8 && std::isdigit(static_cast<unsigned char>(body[8])) &&
+           body.find(": sheet ") != std::string_view::npos;
+}
+bool IsPictureNote(std::string_view body) { return body.starts_with("background picture"); }
+bool IsStudioComment(std::string_view body)
+{
+    return IsRateNote(body) || IsSheetNote(body) || IsPictureNote(body) || ReadLayerNote(body) || IsHeader(body);
+}
+
+void ReadComment(int line, std::string_view body, Reading& reading,
+                 std::optional<std::int32_t> owner = std::nullopt)
+{
+    if (IsRateNote(body)) {
         const RateNote note = ReadRateNote(line, body);
         const auto earlier = reading.rates.find(note.handle);
         if (earlier != reading.rates.end()) {
@@ -768,12 +787,15 @@ void ReadComment(int line, std::string_view body, Reading& reading)
         reading.rates[note.handle] = {note.rate, line};
         reading.drawOrder.emplace_back(note.handle, line);
         if (note.remark) {
-            reading.remarks.push_back({note.handle, std::string(*note.remark)});
+            // Read as a comment of its own line is: the author's words are
+            // kept, and the studio's own comments mean what they mean there,
+            // so that the author's comments print on lines of their own and
+            // read back the same.
+            ReadComment(line, *note.remark, reading, note.handle);
         }
         return;
     }
-    if (body.starts_with("sprites ") && body.size() > 8 && std::isdigit(static_cast<unsigned char>(body[8])) &&
-        body.find(": sheet ") != std::string_view::npos) {
+    if (IsSheetNote(body)) {
         const Sheet sheet = ReadSheetNote(line, body);
         auto& sheets = reading.script.sheets;
         for (std::size_t i = 0; i < sheets.size(); ++i) {
@@ -791,7 +813,7 @@ void ReadComment(int line, std::string_view body, Reading& reading)
         reading.sheetLines.push_back(line);
         return;
     }
-    if (body.starts_with("background picture")) {
+    if (IsPictureNote(body)) {
         if (reading.pictureLine) {
             Fail(line, "script.picture_twice", {Value::Of("first", reading.pictureLine)});
         }
@@ -804,7 +826,7 @@ void ReadComment(int line, std::string_view body, Reading& reading)
         return;
     }
     if (!IsHeader(body)) {
-        reading.remarks.push_back({std::nullopt, std::string(body)});
+        reading.remarks.push_back({owner, std::string(body)});
     }
 }
 
@@ -1081,6 +1103,27 @@ std::string PrintScript(const std::vector<Layer>& layers, const std::vector<Shee
             Fail(0, "script.sheet_hash", {Value::Of("text", Quote(sheet.hash))});
         }
     }
+    // The author's comments print one line for each line of their text:
+    // none of them may read back as one of the studio's own comments.
+    const auto eachLine = [](std::string_view comment, const auto& use) {
+        for (std::size_t from = 0;;) {
+            const std::size_t end = std::min(comment.find_first_of("\r\n", from), comment.size());
+            use(Trim(comment.substr(from, end - from)));
+            if (end == comment.size()) {
+                return;
+            }
+            from = end + (comment.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+        }
+    };
+    for (const Layer& layer : layers) {
+        for (const std::string& comment : layer.comments) {
+            eachLine(comment, [](std::string_view piece) {
+                if (IsStudioComment(piece)) {
+                    Fail(0, "script.print_comment", {Value::Of("text", Quote("// " + std::string(piece)))});
+                }
+            });
+        }
+    }
     std::ostringstream out;
     const std::size_t count = layers.size();
     out << "// DrawVelora: " << count << " layer" << (count == 1 ? "" : "s") << ", drawn in this order every frame\n";
@@ -1097,15 +1140,7 @@ std::string PrintScript(const std::vector<Layer>& layers, const std::vector<Shee
             << "\n";
         for (const std::string& comment : layer.comments) {
             // One comment line for each line of the text, so that none of it becomes a call.
-            for (std::size_t from = 0;;) {
-                const std::size_t end = std::min(comment.find_first_of("\r\n", from), comment.size());
-                const std::string_view piece = Trim(std::string_view(comment).substr(from, end - from));
-                out << (piece.empty() ? "//" : "// ") << piece << "\n";
-                if (end == comment.size()) {
-                    break;
-                }
-                from = end + (comment.compare(end, 2, "\r\n") == 0 ? 2 : 1);
-            }
+            eachLine(comment, [&](std::string_view piece) { out << (piece.empty() ? "//" : "// ") << piece << "\n"; });
         }
         const auto sheet = std::find_if(sheets.begin(), sheets.end(), [&](const Sheet& s) {
             return layer.base >= s.base && std::int64_t{layer.base} < std::int64_t{s.base} + s.count;

@@ -13,10 +13,28 @@ function rangesMeet(a, b) {
 
 export const FORMAT = "DrawVelora studio setup";
 
+// A value of a setup file as text or as a number, as String() and Number()
+// give them; an object they cannot turn into one (its "toString" is not a
+// function) gives what any other object gives, which the checks refuse.
+function textOf(value) {
+  try {
+    return String(value);
+  } catch {
+    return Object.prototype.toString.call(value);
+  }
+}
+function numberOf(value) {
+  try {
+    return Number(value);
+  } catch {
+    return NaN;
+  }
+}
+
 // One value of a layer checked against limits.
 function layerNumber(raw, limits, where, key) {
   if (raw === undefined || raw === null) throw new StudioError("setup.missingValue", { where, key });
-  const text = typeof raw === "boolean" ? (raw ? "1" : "0") : String(raw ?? "");
+  const text = typeof raw === "boolean" ? (raw ? "1" : "0") : textOf(raw ?? "");
   const result = readNumber(text, limits);
   if (result.error) throw new StudioError("setup.badValue", { where, key, error: result.error });
   return result.value;
@@ -47,18 +65,18 @@ export function checkLayer(values, where) {
 // bytes; margin and spacing may be missing (0), as in setups saved before
 // sheets had them, and so may the hash (the sheet is then known by name).
 export function checkSheet(values, where) {
-  const name = String(values.name ?? "");
+  const name = textOf(values.name ?? "");
   if (!name) throw new StudioError("setup.sheetWithoutName", { where });
   const sheet = { name };
   if (values.hash !== undefined && values.hash !== "") {
-    if (!/^[0-9a-f]{8}$/.test(String(values.hash))) {
-      throw new StudioError("setup.badHash", { where, name, hash: String(values.hash) });
+    if (!/^[0-9a-f]{8}$/.test(textOf(values.hash))) {
+      throw new StudioError("setup.badHash", { where, name, hash: textOf(values.hash) });
     }
-    sheet.hash = String(values.hash);
+    sheet.hash = textOf(values.hash);
   }
   for (const key of SHEET_KEYS) {
     const raw = values[key] ?? ((key === "margin" || key === "spacing") ? 0 : "");
-    const result = readNumber(String(raw), SHEET_LIMITS[key]);
+    const result = readNumber(textOf(raw), SHEET_LIMITS[key]);
     if (result.error) throw new StudioError("setup.badSheetValue", { where, name, key, error: result.error });
     sheet[key] = result.value;
   }
@@ -76,7 +94,7 @@ export function checkPicture(values) {
   if (values === undefined || values === null) return null;
   const name = typeof values.name === "string" ? values.name : "";
   if (!name) throw new StudioError("setup.pictureWithoutName");
-  const hash = values.hash === undefined || values.hash === null ? "" : String(values.hash);
+  const hash = values.hash === undefined || values.hash === null ? "" : textOf(values.hash);
   if (hash && !/^[0-9a-f]{8}$/.test(hash)) throw new StudioError("setup.badPictureHash", { name, hash });
   return { name, hash };
 }
@@ -87,7 +105,7 @@ export function checkSetup(setup, backgrounds) {
   if (!Array.isArray(setup.layers) || setup.layers.length === 0) throw new StudioError("setup.noLayer");
   // The limits before each layer is read, then again with what the layers'
   // last Starts spawned (a count waiting for the next Start may be smaller).
-  const early = overLimits(setup.layers.map((values) => ({ numof: Number(values?.numof) || 0 })));
+  const early = overLimits(setup.layers.map((values) => ({ numof: numberOf(values?.numof) || 0 })));
   if (early) throw new StudioError("setup.overLimits", { over: early });
   const layers = setup.layers.map((values, i) => checkLayer(values ?? {}, msg("where.layer", { number: i + 1 })));
   const over = overLimits(layers);
@@ -95,7 +113,10 @@ export function checkSetup(setup, backgrounds) {
   if (new Set(layers.map((layer) => layer.handle)).size !== layers.length) throw new StudioError("setup.sameHandle");
   if (setup.background === undefined || setup.background === null) throw new StudioError("setup.noBackground");
   if (!backgrounds.includes(setup.background)) {
-    throw new StudioError("setup.unknownBackground", { background: String(setup.background) });
+    throw new StudioError("setup.unknownBackground", { background: textOf(setup.background) });
+  }
+  if (setup.sheets !== undefined && setup.sheets !== null && !Array.isArray(setup.sheets)) {
+    throw new StudioError("setup.sheetsNotList");
   }
   const sheets = (setup.sheets ?? []).map((values, i) => checkSheet(values ?? {}, msg("where.sheet", { number: i + 1 })));
   sheets.forEach((sheet, i) => {

@@ -40,7 +40,7 @@ set(allowed_hosts/web hosts/web hosts/kit dll/contract)
 set(allowed_hosts/windows hosts/windows hosts/kit dll/contract)
 set(allowed_tools/previewer tools/previewer hosts/reference hosts/kit dll/contract)
 set(allowed_tools/validator tools/validator tools/heap hosts/windows hosts/kit dll/contract)
-set(allowed_tools/fuzz tools/validator dll/contract)
+set(allowed_tools/fuzz tools/validator hosts/reference hosts/kit dll/contract)
 set(allowed_tools/heap tools/heap)
 set(checked_folders dll/contract dll/platform dll/effect dll/render dll/plugin
     hosts/kit hosts/reference hosts/web hosts/windows tools/previewer tools/validator tools/fuzz tools/heap)

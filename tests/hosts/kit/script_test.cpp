@@ -407,7 +407,7 @@ TEST(Script, ZeroInEveryFormReadsAsZeroAndASheetNameKeepsItsQuotes)
     }
 }
 
-TEST(Script, PrintingRefusesASheetNameOrHashThatCannotStandInAComment)
+TEST(Script, PrintingRefusesASheetNameHashOrCommentThatCannotStandInAComment)
 {
     Layer layer;
     layer.base = 100;
@@ -417,6 +417,24 @@ TEST(Script, PrintingRefusesASheetNameOrHashThatCannotStandInAComment)
     for (const char* hash : {"1A2B3C4D", "1a2b3c4", "1a2b3c4d5", "1a2b)c4d"}) {
         EXPECT_THROW(PrintScript({layer}, {{100, 8, "a.png", 4, 2, 48, 0, 0, hash}}), ScriptError) << hash;
     }
+    // Catches: an author's comment (from a setup file) printed where it reads
+    // back as a rate, a sheet, the picture or a heading of the studio's own.
+    layer.handle = 1;
+    layer.width = layer.height = 8;
+    for (const char* comment : {"the engine draws handle 1 with rate 3 each frame", "The  Engine draws it all",
+                                "sprites 100-101: sheet \"x.png\", 2 x 1 cells of 4 x 4 px, row by row",
+                                "background picture \"sky.png\"", "fine\nLayer 2, handle 1 (hidden in the studio)",
+                                "DrawVelora: 3 layers, drawn in this order every frame"}) {
+        layer.comments = {comment};
+        try {
+            PrintScript({layer});
+            ADD_FAILURE() << "printed: " << comment;
+        } catch (const ScriptError& error) {
+            EXPECT_EQ(error.Id(), "script.print_comment") << error.what();
+        }
+    }
+    layer.comments = {"the engine is drawn by hand", "sprites for the sky", "a background picture"};
+    EXPECT_EQ(ParseScript(PrintScript({layer})).layers.at(0).comments, layer.comments);
 }
 
 TEST(Script, SpeedsPrintAsTheShortestTextOfTheirFloat)
