@@ -94,9 +94,10 @@ if(EMSCRIPTEN)
     #   call on an interface that one class alone implements goes straight to
     #   that class (-fwhole-program-vtables): the studio's host has one
     #   surface class, so the plug-in's calls on surfaces, the same calls in
-    #   the same order, cost no more than a call.
-    # Measured in the studio (docs/benchmarks.md): a third of the work of a
-    # frame in mode 3, with the pixel loops in WebAssembly SIMD.
+    #   the same order, go straight to it, and its pixel addresses (written
+    #   to be inlined, kit/surface.h) are worked out in the plug-in's loop.
+    # Measured in the studio (docs/benchmarks.md): with the pixel loops in
+    # WebAssembly SIMD, a fifth of the work of a frame in mode 3.
     add_compile_options(-fwasm-exceptions -flto -fwhole-program-vtables)
     add_link_options(-fwasm-exceptions -flto -fwhole-program-vtables)
 endif()

@@ -17,6 +17,12 @@
 
 #include "contract/host_interfaces.h"
 
+#if defined(__EMSCRIPTEN__)
+#define VELORA_KIT_INLINE __attribute__((always_inline))
+#else
+#define VELORA_KIT_INLINE
+#endif
+
 namespace velora::hostkit {
 
 // Straight (not premultiplied) colour and alpha of one pixel.
@@ -63,9 +69,14 @@ public:
     void VELORA_METHOD Destroy() override;
     // 2, 3: the pixel's colour bytes and its alpha byte; null outside. The
     // plug-in asks for every pixel of a sprite this way in mode 3, so they
-    // are written out here, to be compiled into the call itself.
-    std::uint8_t* VELORA_METHOD GetPixelAddress(std::int32_t x, std::int32_t y) override { return At(x, y); }
-    std::uint8_t* VELORA_METHOD GetAlphaAddress(std::int32_t x, std::int32_t y) override
+    // are written out here, to be compiled into the call itself; in the
+    // studio's module, where the plug-in's calls on surfaces reach this
+    // class directly, into the plug-in's loop.
+    VELORA_KIT_INLINE std::uint8_t* VELORA_METHOD GetPixelAddress(std::int32_t x, std::int32_t y) override
+    {
+        return At(x, y);
+    }
+    VELORA_KIT_INLINE std::uint8_t* VELORA_METHOD GetAlphaAddress(std::int32_t x, std::int32_t y) override
     {
         std::uint8_t* pixel = At(x, y);
         return pixel ? pixel + 3 : nullptr;

@@ -12,8 +12,8 @@
 // gains from them.
 //
 // Goal, in WebAssembly: with its SIMD kernel, BlendRect (what mode 0 draws
-// with) and MixRect (mode 3) on the 40 x 40 sprite each take at most half
-// the portable kernel's time. Natively the table is shown without a goal.
+// with) on the 40 x 40 sprite takes at most half the portable kernel's
+// time, and MixRect (mode 3) at most 0.6 of it. Natively the table is shown without a goal.
 // Reported, not enforced: a loaded machine may blur it.
 //
 //   velora_kit_bench [seconds per measurement, default 0.2]
@@ -149,8 +149,8 @@ int main(int argc, char** argv)
                 const double ratio = times[k][op] / times[0][op];
                 std::printf(" %s %.2f", Operations()[op].name, ratio);
                 const std::string name = Operations()[op].name;
-                if (side == 40 && kernels[k]->kernel == Kernel::kWasmSimd && (name == "BlendRect" || name == "MixRect") &&
-                    ratio > 0.5) {
+                if (side == 40 && kernels[k]->kernel == Kernel::kWasmSimd &&
+                    ((name == "BlendRect" && ratio > 0.5) || (name == "MixRect" && ratio > 0.6))) {
                     goalsMet = false;
                 }
             }
@@ -158,7 +158,7 @@ int main(int argc, char** argv)
         }
     }
     if (simd) {
-        std::printf("\nGoal (WebAssembly SIMD, 40 x 40: BlendRect and MixRect at most half the portable time): %s\n",
+        std::printf("\nGoal (WebAssembly SIMD, 40 x 40: BlendRect at most 0.5 and MixRect 0.6 of the portable time): %s\n",
                     goalsMet ? "met" : "missed");
     }
     return 0;

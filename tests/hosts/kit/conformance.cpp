@@ -86,6 +86,10 @@ void Oracle(Op op, Byte* d, const Byte* s, int r)
     }
 }
 
+// Random bytes, premultiplied or not; one time in three laid out like a
+// sprite instead, in runs of 1 to 8 pixels each wholly transparent (0, or
+// whitened as the plug-in does in mode 3), wholly opaque or random, so that
+// the loops' shortcuts for such pixels are met a vector at a time.
 void Randomise(Surface& s, std::mt19937& random)
 {
     const bool premultiplied = random() % 2 == 0;
@@ -94,6 +98,24 @@ void Randomise(Surface& s, std::mt19937& random)
     }
     if (premultiplied) {
         s.Premultiply();
+    }
+    if (random() % 3 != 0) {
+        return;
+    }
+    for (std::size_t pixel = 0; pixel < s.ByteCount() / 4;) {
+        const std::size_t end = std::min(s.ByteCount() / 4, pixel + 1 + random() % 8);
+        const auto kind = random() % 4;
+        for (; pixel < end; ++pixel) {
+            Byte* p = s.Bytes() + 4 * pixel;
+            if (kind == 0) {
+                std::memset(p, 0, 4);
+            } else if (kind == 1) {
+                std::memset(p, 255, 3);
+                p[3] = 0;
+            } else if (kind == 2) {
+                p[3] = 255;
+            }
+        }
     }
 }
 
