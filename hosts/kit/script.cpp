@@ -758,8 +758,6 @@ struct Reading {
     std::size_t unplaced = 0;     // the remarks from here on wait for the next call
 };
 
-// owner: the handle whose layer keeps the comment when it is the author's
-// (a note after a rate comment is that handle's); none: the next call's.
 // The comments the studio writes itself, which the reader takes for what
 // they say: a rate, a sheet, the picture, a layer's heading, the header.
 bool IsRateNote(std::string_view body) { return StartsWithCaseless(Collapsed(body), "the engine draws"); }
@@ -774,6 +772,8 @@ bool IsStudioComment(std::string_view body)
     return IsRateNote(body) || IsSheetNote(body) || IsPictureNote(body) || ReadLayerNote(body) || IsHeader(body);
 }
 
+// owner: the handle whose layer keeps the comment when it is the author's
+// (a note after a rate comment is that handle's); none: the next call's.
 void ReadComment(int line, std::string_view body, Reading& reading,
                  std::optional<std::int32_t> owner = std::nullopt)
 {
