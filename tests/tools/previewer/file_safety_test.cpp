@@ -36,47 +36,14 @@
 #include "previewer/outputs.h"
 #include "previewer/plan.h"
 #include "reference/surface.h"
+#include "temp_dir.h"
 
 namespace velora::preview {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh folder below `parent`, removed with everything in it.
-class Folder {
-public:
-    explicit Folder(const fs::path& parent = fs::temp_directory_path())
-    {
-        std::string pattern = (parent / "velora-file-safety-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) {
-            ADD_FAILURE() << "cannot make a folder in " << parent << ": " << std::strerror(errno);
-        }
-        path_ = pattern;
-    }
-    ~Folder()
-    {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-    // The names in the folder (or in a folder inside it), sorted.
-    std::vector<std::string> Names(const std::string& inside = {}) const
-    {
-        std::vector<std::string> names;
-        for (const fs::directory_entry& entry : fs::directory_iterator(path_ / inside)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using Folder = testing::TempDir;
 
 void Put(const std::string& path, const std::string& bytes)
 {
