@@ -67,7 +67,7 @@ double NanosecondsPerPixel(const Operation& operation, Surface& frame, const Sur
         const auto start = Clock::now();
         const auto end = start + std::chrono::duration<double>(seconds / 3);
         auto now = start;
-        for (int i = 0; now < end; ++i) {
+        for (int i = 0; now < end;) {
             for (int k = 0; k < 64; ++k, ++i) {
                 // Places that wrap over the frame, always whole inside it.
                 const int x = (i * 37) % (frame.Width() - side), y = (i * 23) % (frame.Height() - side);
