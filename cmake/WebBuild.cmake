@@ -13,7 +13,7 @@
 #                         and driven in Debian's headless Chromium
 #   web.long_run          the plug-in's long seeded run as WebAssembly in
 #                         Node.js: the same pinned digests as every build
-#   web.hostkit.conformance  the host kit's conformance suite as
+#   web.kit.conformance  the host kit's conformance suite as
 #                         WebAssembly in Node.js
 #   web.kit_bench         the kit's pixel work in Node.js, the WebAssembly
 #                         SIMD loops against the portable ones (label bench)
@@ -55,8 +55,8 @@ set_tests_properties(web.studio.units PROPERTIES LABELS web TIMEOUT 180 FIXTURES
 # The page's script and the previewer's must round-trip: the browser tests
 # run the previewer when it is built.
 set(velora_preview_argument)
-if(TARGET velora-preview)
-    set(velora_preview_argument --preview $<TARGET_FILE:velora-preview>)
+if(TARGET velora_previewer)
+    set(velora_preview_argument --preview $<TARGET_FILE:velora_previewer>)
 endif()
 
 add_test(NAME web.studio.browser
@@ -73,9 +73,9 @@ set_tests_properties(web.studio.browser PROPERTIES LABELS web TIMEOUT 600)
 add_test(NAME web.long_run COMMAND ${VELORA_NODE} ${VELORA_WEB_DIR}/long-run/velora_long_run.js)
 set_tests_properties(web.long_run PROPERTIES LABELS web TIMEOUT 300 PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] 1 test")
 
-add_test(NAME web.hostkit.conformance
-    COMMAND ${VELORA_NODE} ${VELORA_WEB_DIR}/hostkit-conformance/velora_hostkit_conformance.js)
-set_tests_properties(web.hostkit.conformance PROPERTIES LABELS web TIMEOUT 300
+add_test(NAME web.kit.conformance
+    COMMAND ${VELORA_NODE} ${VELORA_WEB_DIR}/kit-conformance/velora_kit_conformance.js)
+set_tests_properties(web.kit.conformance PROPERTIES LABELS web TIMEOUT 300
     PASS_REGULAR_EXPRESSION "every operation matches the oracle")
 
 # The kit's pixel work in WebAssembly, SIMD against the portable loops

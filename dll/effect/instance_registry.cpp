@@ -1,3 +1,5 @@
+// The registry's one instance, for the whole process: the plug-in object and
+// the control exports reach the same effects through Instances().
 #include "effect/instance_registry.h"
 
 #include <utility>

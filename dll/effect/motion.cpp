@@ -1,8 +1,11 @@
+// The motion step: time since the last step, then fall, sway, spin and
+// animation for every particle, and the wrap back in at the opposite edge.
+// All in double, each value rounded to float where the particle stores it.
 #include "effect/motion.h"
 
 #include <cmath>
 
-#include "effect/numbers.h"
+#include "effect/machine_arithmetic.h"
 #include "platform/platform.h"
 
 namespace velora {

@@ -1,3 +1,5 @@
+// The two generators behind SeedRandom and DrawRandom: the Windows C
+// runtime's own, or the same classic sequence written out elsewhere.
 #include "effect/random.h"
 
 #if defined(_WIN32)

@@ -1,8 +1,10 @@
+// Start's scattering: seven draws per particle, in a fixed order, each
+// rounded to float once where it is stored.
 #include "effect/spawn.h"
 
 #include <cstddef>
 
-#include "effect/numbers.h"
+#include "effect/machine_arithmetic.h"
 #include "effect/random.h"
 #include "platform/platform.h"
 

@@ -3,7 +3,7 @@
 // web.cpp).
 #include "platform/platform.h"
 
-#include "platform/system.h"
+#include "platform/os.h"
 
 namespace velora::platform {
 namespace {

@@ -1,7 +1,7 @@
 // The platform layer on Linux and other POSIX systems: CLOCK_MONOTONIC for
 // both clocks, the loaded shared objects for host modules (module X is the
 // loaded X.so) and standard error for debug messages.
-#include "platform/system.h"
+#include "platform/os.h"
 
 #include <dlfcn.h>
 #include <link.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-namespace velora::platform::system {
+namespace velora::platform::os {
 namespace {
 
 // Milliseconds of CLOCK_MONOTONIC, truncated to the low 32 bits so that it
@@ -84,4 +84,4 @@ void DebugOutput(const char* message)
     std::fflush(stderr);
 }
 
-}  // namespace velora::platform::system
+}  // namespace velora::platform::os

@@ -1,7 +1,7 @@
 // The platform layer in the browser (the Emscripten build of the studio):
 // the page's monotonic clock, the modules its host registered by name, and
 // the console (and the page) for debug messages.
-#include "platform/system.h"
+#include "platform/os.h"
 #include "platform/web.h"
 
 #include <emscripten.h>

@@ -1,6 +1,6 @@
 // The platform layer on Windows: the multimedia timer, the tick count, the
 // loaded modules of the process and the debugger's output.
-#include "platform/system.h"
+#include "platform/os.h"
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -28,7 +28,7 @@ struct RuntimePoolRelease {
 
 }  // namespace
 
-namespace velora::platform::system {
+namespace velora::platform::os {
 
 std::uint32_t MultimediaTime() { return timeGetTime(); }
 std::uint32_t TickCount() { return GetTickCount(); }
@@ -46,4 +46,4 @@ ExportAddress FindExport(ModuleHandle module, const char* name)
 
 void DebugOutput(const char* message) { OutputDebugStringA(message); }
 
-}  // namespace velora::platform::system
+}  // namespace velora::platform::os

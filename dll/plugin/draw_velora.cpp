@@ -2,11 +2,13 @@
 #include "plugin/draw_velora.h"
 
 #include <new>
+#include <optional>
 
 #include "contract/exports.h"
 #include "contract/host_modules.h"
 #include "contract/messages.h"
 #include "effect/instance_registry.h"
+#include "effect/motion.h"
 #include "platform/platform.h"
 #include "plugin/guarded.h"
 #include "render/frame_renderer.h"
@@ -97,8 +99,15 @@ std::int32_t VELORA_METHOD CDrawVelora::Draw(std::int32_t handle, ISurface* dest
 {
     // The result carries no meaning for the host.
     Guarded([&] {
+        // A handle without a started instance gets no host call and no step.
+        EffectInstance* instance = Instances().Find(handle);
+        if (!instance || !instance->started) {
+            return;
+        }
         const HostServices services{spriteBank, surfaceFactory, graphBlend, graphFilter};
-        DrawFrame(services, handle, destination, rate);
+        if (const std::optional<std::int32_t> spriteSize = DrawFrame(services, *instance, destination, rate)) {
+            StepParticles(*instance, *spriteSize);
+        }
     });
     return 0;
 }

@@ -1,32 +1,33 @@
 // The frame renderer. Order of host calls for one Draw:
-//   GetSprite(base), GetWidth -> S
+//   GetSprite(base), GetWidth -> spriteSize
 //   per particle: GetSprite(base + f), GetWidth, GetHeight, then by mode
 //     0: BlendRect                      1: BlendRectAlt
 //     2: CopyRect, FilterRect, DrawRect 3: CopyRect, whitening, MixRect
 //     (modes 2 and 3 first make one scratch surface per call: GetFormat,
 //     CreateSurface)
-//   the motion step, then the scratch surface's Destroy.
+//   the scratch surface's Destroy.
+// The plug-in object then runs the motion step with the sprite size returned
+// here; the step calls no host.
 // A host service that is missing skips only the drawing that needs it.
 // Modes 2 and 3 copy no more than the particle's sprite holds and draw no
-// more than the copy holds (see ClipToCopy); for a run of S x S sprites that
+// more than the copy holds (see ClipToCopy); for a run of spriteSize x spriteSize
+// sprites that
 // is the whole sprite.
 #include "render/frame_renderer.h"
 
 #include <algorithm>
 
-#include "effect/instance_registry.h"
-#include "effect/motion.h"
-#include "effect/numbers.h"
+#include "effect/machine_arithmetic.h"
 #include "render/frame_selection.h"
 
 namespace velora {
 namespace {
 
-// The S x S scratch surface that modes 2 and 3 share within one call.
+// The spriteSize x spriteSize scratch surface that modes 2 and 3 share within one call.
 class ScratchSurface {
 public:
-    ScratchSurface(const HostServices& host, ISurface* destination, std::int32_t S)
-        : host_(host), destination_(destination), S_(S)
+    ScratchSurface(const HostServices& host, ISurface* destination, std::int32_t spriteSize)
+        : host_(host), destination_(destination), spriteSize_(spriteSize)
     {
     }
 
@@ -36,7 +37,7 @@ public:
         if (!surface_ && !failed_) {
             if (host_.surfaceFactory) {
                 const std::int32_t format = destination_->GetFormat();
-                surface_ = host_.surfaceFactory->CreateSurface(S_, S_, format);
+                surface_ = host_.surfaceFactory->CreateSurface(spriteSize_, spriteSize_, format);
             }
             failed_ = !surface_;
         }
@@ -54,17 +55,17 @@ public:
 private:
     const HostServices& host_;
     ISurface* destination_;
-    std::int32_t S_;
+    std::int32_t spriteSize_;
     ISurface* surface_ = nullptr;
     bool failed_ = false;
 };
 
-// Modes 2 and 3 draw through the S x S scratch surface, which receives the
-// top-left part of the particle's sprite: at most S x S pixels, and no more
+// Modes 2 and 3 draw through the spriteSize x spriteSize scratch surface, which receives the
+// top-left part of the particle's sprite: at most spriteSize x spriteSize pixels, and no more
 // than the sprite has. The drawn rectangle is cut to that copy, so the host
 // is asked neither to read past a sprite smaller than the base sprite nor
 // past the scratch surface for a larger one. False when nothing of the copy
-// is visible (also when S is 0 or less: there is no scratch area at all).
+// is visible (also when spriteSize is 0 or less: there is no scratch area at all).
 bool ClipToCopy(SpritePlacement& at, std::int32_t copyWidth, std::int32_t copyHeight)
 {
     const std::int64_t width = std::min<std::int64_t>(at.drawWidth, std::int64_t{copyWidth} - at.srcX);
@@ -78,8 +79,8 @@ bool ClipToCopy(SpritePlacement& at, std::int32_t copyWidth, std::int32_t copyHe
 }
 
 // Mode 3: the copy's pixels where the sprite is transparent become white.
-// It visits the copied columns x rows (S x S, or less where the sprite is
-// smaller than S), so no alpha is read outside the sprite. A null address is
+// It visits the copied columns x rows (spriteSize x spriteSize, or less where the
+// sprite is smaller), so no alpha is read outside the sprite. A null address is
 // the host's answer for a pixel it does not have: the whitening of this copy
 // ends there, rather than asking for each of the remaining pixels of a
 // surface the host cannot show.
@@ -107,52 +108,49 @@ void WhitenTransparentPixels(ISurface* sprite, std::int32_t columns, std::int32_
 
 }  // namespace
 
-void DrawFrame(const HostServices& host, std::int32_t handle, ISurface* destination, std::int32_t rate)
+std::optional<std::int32_t> DrawFrame(const HostServices& host, EffectInstance& instance, ISurface* destination,
+                                      std::int32_t rate)
 {
-    EffectInstance* instance = Instances().Find(handle);
-    if (!instance || !instance->started) {
-        return;
-    }
     // Without a sprite bank there is no sprite size, so no frame at all.
     ISpriteBank* bank = host.spriteBank;
     if (!bank) {
-        return;
+        return std::nullopt;
     }
-    ISurface* baseSprite = bank->GetSprite(instance->baseSprite);
+    ISurface* baseSprite = bank->GetSprite(instance.baseSprite);
     if (!baseSprite) {
-        return;
+        return std::nullopt;
     }
-    const std::int32_t S = baseSprite->GetWidth();
+    const std::int32_t spriteSize = baseSprite->GetWidth();
 
     // An instance without sprites or rotation groups has no frame to choose:
     // it is not drawn, but time still flows for it.
-    const bool hasFrames = instance->spriteCount > 0 && instance->rotationFrames > 0;
-    const FrameRun run(*instance);
-    ScratchSurface scratch(host, destination, S);
+    const bool hasFrames = instance.spriteCount > 0 && instance.rotationFrames > 0;
+    const FrameRun run(instance);
+    ScratchSurface scratch(host, destination, spriteSize);
 
-    for (Particle& particle : instance->particles) {
+    for (Particle& particle : instance.particles) {
         NormalizeAngle(particle);
         if (!hasFrames) {
             continue;
         }
         const std::int32_t f = SelectFrame(run, particle);
-        ISurface* sprite = bank->GetSprite(WrappingAdd(instance->baseSprite, f));
+        ISurface* sprite = bank->GetSprite(WrappingAdd(instance.baseSprite, f));
         if (!sprite) {
             continue;
         }
         const std::int32_t w = sprite->GetWidth();
         const std::int32_t h = sprite->GetHeight();
-        SpritePlacement at = PlaceSprite(*instance, particle, S, w, h);
+        SpritePlacement at = PlaceSprite(instance, particle, spriteSize, w, h);
         if (!at.visible || !destination) {
             continue;
         }
-        const std::int32_t copyWidth = std::min(S, w);
-        const std::int32_t copyHeight = std::min(S, h);
-        if ((instance->type == 2 || instance->type == 3) && !ClipToCopy(at, copyWidth, copyHeight)) {
+        const std::int32_t copyWidth = std::min(spriteSize, w);
+        const std::int32_t copyHeight = std::min(spriteSize, h);
+        if ((instance.type == 2 || instance.type == 3) && !ClipToCopy(at, copyWidth, copyHeight)) {
             continue;
         }
 
-        switch (instance->type) {
+        switch (instance.type) {
         case 0:
             if (host.graphBlend) {
                 host.graphBlend->BlendRect(destination, at.dstX, at.dstY, sprite, at.srcX, at.srcY,
@@ -169,7 +167,7 @@ void DrawFrame(const HostServices& host, std::int32_t handle, ISurface* destinat
             if (IGraphFilter* filter = host.graphFilter) {
                 if (ISurface* copy = scratch.Get()) {
                     filter->CopyRect(copy, 0, 0, sprite, 0, 0, copyWidth, copyHeight);
-                    filter->FilterRect(copy, 0, 0, S, S, rate);
+                    filter->FilterRect(copy, 0, 0, spriteSize, spriteSize, rate);
                     filter->DrawRect(destination, at.dstX, at.dstY, copy, at.srcX, at.srcY, at.drawWidth,
                                      at.drawHeight);
                 }
@@ -190,8 +188,8 @@ void DrawFrame(const HostServices& host, std::int32_t handle, ISurface* destinat
         }
     }
 
-    StepParticles(*instance, S);
     scratch.Destroy();
+    return spriteSize;
 }
 
 }  // namespace velora

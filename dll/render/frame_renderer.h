@@ -1,10 +1,13 @@
-// One frame of an effect: every particle drawn in the instance's mode through
-// the host's drawing interfaces, then one motion step.
+// One frame of an effect: every particle of the instance it is handed drawn
+// in the instance's mode through the host's drawing interfaces. Finding the
+// instance and moving its particles afterwards is the plug-in object's part.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "contract/host_interfaces.h"
+#include "effect/effect_instance.h"
 
 namespace velora {
 
@@ -17,9 +20,11 @@ struct HostServices {
     IGraphFilter* graphFilter = nullptr;        // modes 2 and 3
 };
 
-// The work of the plug-in object's Draw for one handle. Does nothing at all
-// (no host call, no step) for a handle without a started instance. rate goes
-// to the host's blending operations unchanged.
-void DrawFrame(const HostServices& host, std::int32_t handle, ISurface* destination, std::int32_t rate);
+// Draws one frame of a started instance. rate goes to the host's blending
+// operations unchanged. Returns the sprite size (the width of the instance's
+// base sprite), which the motion step that follows takes; nothing when there
+// is no base sprite to measure, and then no step follows either.
+std::optional<std::int32_t> DrawFrame(const HostServices& host, EffectInstance& instance, ISurface* destination,
+                                      std::int32_t rate);
 
 }  // namespace velora

@@ -1,8 +1,11 @@
+// The per-particle arithmetic that needs more than a line: bringing a long
+// paused spin angle back within one turn in bounded time, bit for bit as the
+// one-turn-at-a-time loop would.
 #include "render/frame_selection.h"
 
 #include <cmath>
 
-#include "effect/numbers.h"
+#include "effect/machine_arithmetic.h"
 
 namespace velora {
 namespace {

@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "effect/effect_instance.h"
-#include "effect/numbers.h"
+#include "effect/machine_arithmetic.h"
 
 namespace velora {
 
@@ -119,12 +119,13 @@ inline std::int32_t SelectFrame(const EffectInstance& instance, const Particle& 
 }
 
 // The sprite's drawing area: centred on the particle by half the base
-// sprite's width S, clipped against the field with the sprite's own size.
-inline SpritePlacement PlaceSprite(const EffectInstance& instance, const Particle& particle, std::int32_t S,
+// sprite's width spriteSize, clipped against the field with the sprite's own
+// size.
+inline SpritePlacement PlaceSprite(const EffectInstance& instance, const Particle& particle, std::int32_t spriteSize,
                                    std::int32_t w, std::int32_t h)
 {
     SpritePlacement placement;
-    const double half = static_cast<float>(S / 2);
+    const double half = static_cast<float>(spriteSize / 2);
     const auto left = detail::TruncateInRange(particle.x - half);
     const auto top = detail::TruncateInRange(particle.y - half);
     if (!left || !top) {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <vector>
 
-namespace velora::hostkit {
+namespace velora::kit {
 namespace {
 
 // Where frame position i (of size frame) falls in a picture of size source:
@@ -90,4 +90,4 @@ void StretchPicture(const std::uint8_t* picture, std::int32_t pictureWidth, std:
     }
 }
 
-}  // namespace velora::hostkit
+}  // namespace velora::kit

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace velora::hostkit {
+namespace velora::kit {
 
 // Fills the width x height frame (four bytes a pixel, rows without padding)
 // with the picture (the same layout, premultiplied, as loaded) stretched to
@@ -18,4 +18,4 @@ namespace velora::hostkit {
 void StretchPicture(const std::uint8_t* picture, std::int32_t pictureWidth, std::int32_t pictureHeight,
                     std::uint8_t* frame, std::int32_t width, std::int32_t height);
 
-}  // namespace velora::hostkit
+}  // namespace velora::kit

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace velora::hostkit {
+namespace velora::kit {
 namespace {
 
 bool ClipAxis(std::int64_t& d, std::int64_t& s, std::int64_t& n, std::int64_t destSize, std::int64_t srcSize)
@@ -33,4 +33,4 @@ std::optional<ClippedRect> ClipRect(std::int32_t destWidth, std::int32_t destHei
                        static_cast<std::int32_t>(v), static_cast<std::int32_t>(w), static_cast<std::int32_t>(h)};
 }
 
-}  // namespace velora::hostkit
+}  // namespace velora::kit

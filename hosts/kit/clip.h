@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace velora::hostkit {
+namespace velora::kit {
 
 // A rectangle that lies wholly inside both surfaces.
 struct ClippedRect {
@@ -28,4 +28,4 @@ std::optional<ClippedRect> ClipRect(std::int32_t destWidth, std::int32_t destHei
                                     std::int32_t srcHeight, std::int32_t dx, std::int32_t dy, std::int32_t sx,
                                     std::int32_t sy, std::int32_t width, std::int32_t height);
 
-}  // namespace velora::hostkit
+}  // namespace velora::kit

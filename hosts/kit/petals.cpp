@@ -1,4 +1,4 @@
-// Every sprite is rendered by sampling its shape (kit/sampled.h): 4 x 4
+// Every sprite is rendered by sampling its shape (kit/shape_sprite.h): 4 x 4
 // samples a pixel, the share inside giving the alpha, their average shade
 // the colour.
 #include "kit/petals.h"
@@ -7,7 +7,7 @@
 #include <cmath>
 #include <numbers>
 
-namespace velora::hostkit {
+namespace velora::kit {
 namespace {
 
 constexpr double kPi = std::numbers::pi;
@@ -114,4 +114,4 @@ void DrawSnowflake(Surface& sprite, double spin, const Colour& colour)
     });
 }
 
-}  // namespace velora::hostkit
+}  // namespace velora::kit

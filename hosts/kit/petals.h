@@ -14,10 +14,10 @@
 
 #include <cstdint>
 
-#include "kit/sampled.h"
+#include "kit/shape_sprite.h"
 #include "kit/surface.h"
 
-namespace velora::hostkit {
+namespace velora::kit {
 
 // The outline, in the petal's own frame: along it from the base (-1) to the
 // tip, and across it.
@@ -84,4 +84,4 @@ void DrawPetal(Surface& sprite, const PetalLook& look, std::int32_t group, std::
 // arms, turned by spin radians, in colour.
 void DrawSnowflake(Surface& sprite, double spin, const ShapeSample::Colour& colour);
 
-}  // namespace velora::hostkit
+}  // namespace velora::kit

@@ -49,7 +49,7 @@
 #define VELORA_WASM_SIMD 0
 #endif
 
-namespace velora::hostkit {
+namespace velora::kit {
 namespace {
 
 using Byte = std::uint8_t;
@@ -682,4 +682,4 @@ void UseBestKernel() { Chosen().store(BestKernel(), std::memory_order_relaxed); 
 
 Kernel ActiveKernel() { return Active(); }
 
-}  // namespace velora::hostkit
+}  // namespace velora::kit

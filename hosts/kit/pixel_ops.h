@@ -28,7 +28,7 @@
 
 #include "kit/surface.h"
 
-namespace velora::hostkit {
+namespace velora::kit {
 
 inline constexpr std::int32_t kFullRate = 255;
 
@@ -71,4 +71,4 @@ bool UseKernel(Kernel kernel);
 void UseBestKernel();
 Kernel ActiveKernel();
 
-}  // namespace velora::hostkit
+}  // namespace velora::kit

@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace velora::hostkit {
+namespace velora::kit {
 
 void Premultiply(std::uint8_t* rgba, std::size_t pixels)
 {
@@ -71,14 +71,14 @@ void Surface::SetPixel(std::int32_t x, std::int32_t y, Rgba colour)
         p[1] = colour.g;
         p[2] = colour.b;
         p[3] = colour.a;
-        hostkit::Premultiply(p, 1);
+        kit::Premultiply(p, 1);
     }
 }
 
 void Surface::Fill(Rgba colour)
 {
     std::uint8_t pixel[4] = {colour.r, colour.g, colour.b, colour.a};
-    hostkit::Premultiply(pixel, 1);
+    kit::Premultiply(pixel, 1);
     std::uint8_t* p = bytes_.get();
     for (std::size_t i = 0; i < ByteCount(); i += 4) {
         p[i] = pixel[0];
@@ -88,4 +88,4 @@ void Surface::Fill(Rgba colour)
     }
 }
 
-}  // namespace velora::hostkit
+}  // namespace velora::kit

@@ -23,7 +23,7 @@
 #define VELORA_KIT_INLINE
 #endif
 
-namespace velora::hostkit {
+namespace velora::kit {
 
 // Straight (not premultiplied) colour and alpha of one pixel.
 struct Rgba {
@@ -125,7 +125,7 @@ public:
     void SetPixel(std::int32_t x, std::int32_t y, Rgba colour);
     void Fill(Rgba colour);
     // The whole surface, drawn in straight colour, made premultiplied.
-    void Premultiply() { hostkit::Premultiply(bytes_.get(), ByteCount() / 4); }
+    void Premultiply() { kit::Premultiply(bytes_.get(), ByteCount() / 4); }
 
 private:
     std::int32_t width_;
@@ -136,4 +136,4 @@ private:
     void* endedContext_ = nullptr;
 };
 
-}  // namespace velora::hostkit
+}  // namespace velora::kit

@@ -7,7 +7,7 @@
 
 #include "kit/petals.h"
 
-namespace velora::host {
+namespace velora::reference {
 namespace {
 
 // A heart stretched and turned so that its point is the base and its notch
@@ -17,8 +17,8 @@ namespace {
 // either way, curl its tip and flutter its width. No point of the petal,
 // curled or not, lies farther than 1.4 units from the centre: at 45% of the
 // sprite it stays clear of the sprite's border whichever way it is turned.
-constexpr hostkit::PetalLook kCherryHeart{
-    .outline = hostkit::PetalOutline::Heart, .base = {226.0, 104.0, 150.0}, .tip = {255.0, 226.0, 236.0},
+constexpr kit::PetalLook kCherryHeart{
+    .outline = kit::PetalOutline::Heart, .base = {226.0, 104.0, 150.0}, .tip = {255.0, 226.0, 236.0},
     .gradient = 0.7, .length = 2.24, .reach = 0.45, .extent = 1.4, .shift = 0.12, .breadth = 0.78,
     .veinDepth = 0.18, .veinSharpness = 60.0, .veinFades = true, .maxTilt = 80.0, .turnStart = 25.0,
     .turnPerGroup = 14.0, .rock = 18.0, .flutter = 0.08, .minWidth = 0.16, .curlRock = 0.25, .curlTilt = 0.15,
@@ -36,7 +36,7 @@ Sprites DrawPetals(const PetalRun& run)
     for (std::int32_t group = 0; group < run.groups; ++group) {
         for (std::int32_t frame = 0; frame < run.frames; ++frame) {
             auto sprite = std::make_unique<HostSurface>(run.size, run.size, "petal");
-            hostkit::DrawPetal(*sprite, kCherryHeart, group, run.groups, frame, run.frames);
+            kit::DrawPetal(*sprite, kCherryHeart, group, run.groups, frame, run.frames);
             sprite->Premultiply();
             sprites.push_back(std::move(sprite));
         }
@@ -44,4 +44,4 @@ Sprites DrawPetals(const PetalRun& run)
     return sprites;
 }
 
-}  // namespace velora::host
+}  // namespace velora::reference

@@ -12,7 +12,7 @@
 #include "reference/host_api.h"
 #include "reference/png_io.h"
 
-namespace velora::host {
+namespace velora::reference {
 
 struct PetalRun {
     std::int32_t size = 32;
@@ -24,4 +24,4 @@ struct PetalRun {
 // frame count outside 1 to 64.
 VELORA_HOST_API Sprites DrawPetals(const PetalRun& run = {});
 
-}  // namespace velora::host
+}  // namespace velora::reference

@@ -8,9 +8,9 @@
 
 #include <png.h>
 
-#include "reference/graph.h"
+#include "reference/drawing.h"
 
-namespace velora::host {
+namespace velora::reference {
 namespace {
 
 [[noreturn]] void Fail(const std::string& path, const std::string& reason)
@@ -144,7 +144,7 @@ std::vector<std::uint8_t> StraightPixels(const HostSurface& surface, const std::
     png.image.height = static_cast<png_uint_32>(surface.Height());
     png.image.format = PNG_FORMAT_RGBA;
     std::vector<std::uint8_t> straight(surface.Bytes(), surface.Bytes() + surface.ByteCount());
-    hostkit::Unpremultiply(straight.data(), straight.size() / 4);
+    kit::Unpremultiply(straight.data(), straight.size() / 4);
     return straight;
 }
 
@@ -199,7 +199,7 @@ Sprites SplitSheet(const HostSurface& sheet, std::int32_t cell)
     for (std::int32_t y = 0; y < sheet.Height(); y += cell) {
         for (std::int32_t x = 0; x < sheet.Width(); x += cell) {
             auto sprite = std::make_unique<HostSurface>(cell, cell, "sprite");
-            hostkit::CopyRect(*sprite, 0, 0, source, x, y, cell, cell);
+            kit::CopyRect(*sprite, 0, 0, source, x, y, cell, cell);
             sprites.push_back(std::move(sprite));
         }
     }
@@ -256,4 +256,4 @@ Sprites LoadNumberedSprites(const std::string& text)
     return sprites;
 }
 
-}  // namespace velora::host
+}  // namespace velora::reference

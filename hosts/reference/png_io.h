@@ -13,7 +13,7 @@
 #include "reference/host_api.h"
 #include "reference/surface.h"
 
-namespace velora::host {
+namespace velora::reference {
 
 using Sprites = std::vector<std::unique_ptr<HostSurface>>;
 
@@ -47,4 +47,4 @@ VELORA_HOST_API std::vector<std::string> NumberedFiles(const std::string& patter
 // True when path holds a %d-style pattern that LoadNumberedSprites accepts.
 VELORA_HOST_API bool IsNumberPattern(const std::string& path);
 
-}  // namespace velora::host
+}  // namespace velora::reference

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <unordered_set>
 
-namespace velora::host {
+namespace velora::reference {
 namespace {
 
 // The surfaces alive in the process. Operations accept an ISurface only when
@@ -24,7 +24,7 @@ LiveSurfaces& Live()
 }  // namespace
 
 HostSurface::HostSurface(std::int32_t width, std::int32_t height, std::string label)
-    : hostkit::Surface(width, height), label_(std::move(label))
+    : kit::Surface(width, height), label_(std::move(label))
 {
     LiveSurfaces& live = Live();
     const std::lock_guard lock(live.mutex);
@@ -55,4 +55,4 @@ std::size_t HostSurface::LiveCount()
     return live.surfaces.size();
 }
 
-}  // namespace velora::host
+}  // namespace velora::reference

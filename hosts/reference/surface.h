@@ -11,19 +11,19 @@
 #include "contract/host_interfaces.h"
 #include "kit/surface.h"
 
-namespace velora::host {
+namespace velora::reference {
 
 // The only pixel format the host has; GetFormat answers it and
 // CreateSurface accepts any value.
-inline constexpr std::int32_t kSurfaceFormat = hostkit::Surface::kFormat;
+inline constexpr std::int32_t kSurfaceFormat = kit::Surface::kFormat;
 
 // Surfaces larger than this are refused (in either direction, and in area).
-inline constexpr std::int32_t kMaxSurfaceSide = hostkit::Surface::kMaxSide;
-inline constexpr std::int64_t kMaxSurfacePixels = hostkit::Surface::kMaxPixels;
+inline constexpr std::int32_t kMaxSurfaceSide = kit::Surface::kMaxSide;
+inline constexpr std::int64_t kMaxSurfacePixels = kit::Surface::kMaxPixels;
 
-using Rgba = hostkit::Rgba;
+using Rgba = kit::Rgba;
 
-class VELORA_HOST_API HostSurface final : public hostkit::Surface {
+class VELORA_HOST_API HostSurface final : public kit::Surface {
 public:
     // A transparent black surface. Throws std::invalid_argument for a
     // negative or too large size and std::bad_alloc when memory runs out; a
@@ -48,4 +48,4 @@ private:
     std::string label_;
 };
 
-}  // namespace velora::host
+}  // namespace velora::reference

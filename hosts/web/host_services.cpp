@@ -5,7 +5,7 @@
 namespace velora::web {
 namespace {
 
-void Count(const hostkit::DrawCall& call, void* tally)
+void Count(const kit::DrawCall& call, void* tally)
 {
     const std::string_view operation = call.operation;
     if (operation != "CopyRect" && operation != "FilterRect") {
@@ -15,7 +15,7 @@ void Count(const hostkit::DrawCall& call, void* tally)
 
 }  // namespace
 
-hostkit::GraphHooks StudioGraphHooks(DrawTally& tally) { return {nullptr, &Count, &tally}; }
+kit::GraphHooks StudioGraphHooks(DrawTally& tally) { return {nullptr, &Count, &tally}; }
 
 std::int32_t VELORA_METHOD StudioDrawHost::ReportRect(std::int32_t handle, std::int32_t x, std::int32_t y,
                                                       std::int32_t width, std::int32_t height)

@@ -1,7 +1,7 @@
 // The engine's interfaces as the studio's host implements them.
 //
 // The drawing interfaces, surface factory and sprite bank are the host
-// kit's (hosts/kit/services.h). The drawing interfaces count the calls that
+// kit's (hosts/kit/engine_services.h). The drawing interfaces count the calls that
 // draw onto a destination (BlendRect, BlendRectAlt, DrawRect, MixRect): the
 // plug-in makes one such call per sprite it draws, so the tally of one Draw
 // is the number of sprites that frame showed. Every surface the plug-in
@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "contract/host_interfaces.h"
-#include "kit/services.h"
+#include "kit/engine_services.h"
 #include "web/pixel_surface.h"
 
 namespace velora::web {
@@ -26,21 +26,21 @@ struct DrawTally {
 
 // The kit's hooks for the studio: every surface is the studio's own; the
 // calls that draw onto a destination are counted in *tally.
-hostkit::GraphHooks StudioGraphHooks(DrawTally& tally);
+kit::GraphHooks StudioGraphHooks(DrawTally& tally);
 
 // The kit's drawing interfaces, counting into a tally.
-class StudioGraphBlend final : public hostkit::GraphBlend {
+class StudioGraphBlend final : public kit::GraphBlend {
 public:
     explicit StudioGraphBlend(DrawTally& tally) : GraphBlend(StudioGraphHooks(tally)) {}
 };
 
-class StudioGraphFilter final : public hostkit::GraphFilter {
+class StudioGraphFilter final : public kit::GraphFilter {
 public:
     explicit StudioGraphFilter(DrawTally& tally) : GraphFilter(StudioGraphHooks(tally)) {}
 };
 
 // Scratch surfaces in the kit's format, at most kMaxSide a side.
-class StudioSurfaceFactory final : public hostkit::SurfaceFactory {
+class StudioSurfaceFactory final : public kit::SurfaceFactory {
 public:
     // Sides above this are refused: no effect needs a bigger scratch surface.
     static constexpr std::int32_t kMaxSide = 4096;
@@ -48,7 +48,7 @@ public:
 };
 
 // Numbered sprites. Numbers need not be consecutive.
-class StudioSpriteBank final : public hostkit::SpriteBank {
+class StudioSpriteBank final : public kit::SpriteBank {
 public:
     // Puts a sprite drawn or loaded in straight colour under number,
     // replacing what was there; the bank keeps it premultiplied. A null

@@ -8,6 +8,6 @@
 
 namespace velora::web {
 
-using PixelSurface = hostkit::Surface;
+using PixelSurface = kit::Surface;
 
 }  // namespace velora::web

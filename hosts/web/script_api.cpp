@@ -32,7 +32,7 @@
 #include <utility>
 #include <vector>
 
-#include "kit/script.h"
+#include "script/script.h"
 
 namespace {
 

@@ -15,21 +15,21 @@ constexpr double kPi = std::numbers::pi;
 // A slender cherry petal, turned one whole turn over a group's frames and
 // tilted up to 62 degrees from face-on across the groups (narrower and a
 // little darker), with a faint middle vein towards the stalk.
-hostkit::PetalLook SlenderPetal(const hostkit::ShapeSample::Colour& stalk, const hostkit::ShapeSample::Colour& tip)
+kit::PetalLook SlenderPetal(const kit::ShapeSample::Colour& stalk, const kit::ShapeSample::Colour& tip)
 {
-    return {.outline = hostkit::PetalOutline::Slender, .base = stalk, .tip = tip, .gradient = 0.8, .opacity = 0.94,
+    return {.outline = kit::PetalOutline::Slender, .base = stalk, .tip = tip, .gradient = 0.8, .opacity = 0.94,
             .reach = 0.46, .veinDepth = 0.08, .veinSharpness = 500.0, .veinEnd = 0.55, .restsUp = false,
             .maxTilt = 62.0, .turnsPerCycle = 1.0, .lightSin = -0.22};
 }
 
 // rotationFrames groups of framesPerGroup petals.
 SpriteRun AddPetalRun(StudioSpriteBank& bank, const char* name, std::int32_t base, std::int32_t size,
-                      std::int32_t rotationFrames, std::int32_t framesPerGroup, const hostkit::PetalLook& look)
+                      std::int32_t rotationFrames, std::int32_t framesPerGroup, const kit::PetalLook& look)
 {
     for (std::int32_t group = 0; group < rotationFrames; ++group) {
         for (std::int32_t frame = 0; frame < framesPerGroup; ++frame) {
             auto sprite = std::make_unique<PixelSurface>(size, size);
-            hostkit::DrawPetal(*sprite, look, group, rotationFrames, frame, framesPerGroup);
+            kit::DrawPetal(*sprite, look, group, rotationFrames, frame, framesPerGroup);
             bank.Put(base + group * framesPerGroup + frame, std::move(sprite));
         }
     }
@@ -41,7 +41,7 @@ SpriteRun AddSnowRun(StudioSpriteBank& bank, std::int32_t base, std::int32_t siz
 {
     for (std::int32_t frame = 0; frame < frames; ++frame) {
         auto sprite = std::make_unique<PixelSurface>(size, size);
-        hostkit::DrawSnowflake(*sprite, (kPi / 3.0) * frame / frames, {244.0, 248.0, 255.0});
+        kit::DrawSnowflake(*sprite, (kPi / 3.0) * frame / frames, {244.0, 248.0, 255.0});
         bank.Put(base + frame, std::move(sprite));
     }
     return {"Snow", base, frames, 1, size};
@@ -51,8 +51,8 @@ SpriteRun AddSnowRun(StudioSpriteBank& bank, std::int32_t base, std::int32_t siz
 
 std::vector<SpriteRun> AddBuiltInRuns(StudioSpriteBank& bank)
 {
-    const hostkit::PetalLook large = SlenderPetal({228.0, 118.0, 158.0}, {255.0, 228.0, 238.0});
-    const hostkit::PetalLook small = SlenderPetal({238.0, 150.0, 186.0}, {255.0, 238.0, 245.0});
+    const kit::PetalLook large = SlenderPetal({228.0, 118.0, 158.0}, {255.0, 228.0, 238.0});
+    const kit::PetalLook small = SlenderPetal({238.0, 150.0, 186.0}, {255.0, 238.0, 245.0});
     return {
         AddPetalRun(bank, "Petals, large", 0, 40, 4, 8, large),
         AddPetalRun(bank, "Petals, small", 32, 22, 4, 8, small),

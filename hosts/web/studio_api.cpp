@@ -12,7 +12,7 @@
 #include <string>
 
 #include "contract/exports.h"
-#include "kit/script.h"
+#include "script/script.h"
 #include "platform/web.h"
 #include "web/sprite_runs.h"
 #include "web/studio_host.h"

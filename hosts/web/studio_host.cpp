@@ -93,15 +93,15 @@ void StudioHost::SetBackground(std::uint32_t top, std::uint32_t bottom)
 
 bool StudioHost::SetBackgroundPicture(const std::uint8_t* rgba, std::int32_t width, std::int32_t height)
 {
-    if (!rgba || width <= 0 || height <= 0 || !hostkit::Surface::SizeAllowed(width, height)) {
+    if (!rgba || width <= 0 || height <= 0 || !kit::Surface::SizeAllowed(width, height)) {
         return false;
     }
     try {
         // Premultiplied, as the previewer's loaded picture is.
         const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4u;
         std::vector<std::uint8_t> picture(rgba, rgba + bytes);
-        hostkit::Premultiply(picture.data(), picture.size() / 4);
-        hostkit::StretchPicture(picture.data(), width, height, background_.data(), frame_.Width(), frame_.Height());
+        kit::Premultiply(picture.data(), picture.size() / 4);
+        kit::StretchPicture(picture.data(), width, height, background_.data(), frame_.Width(), frame_.Height());
     } catch (const std::bad_alloc&) {
         return false;
     }

@@ -1,6 +1,6 @@
 // Stand-in for the engine's Graph module: CreateInterface answers
 // IID_GraphBlend and IID_GraphFilter with the kit's drawing interfaces
-// (hosts/kit/services.h), which really draw.
+// (hosts/kit/engine_services.h), which really draw.
 //
 // Every drawing operation, once it ran, announces through OutputDebugStringA
 // what it was handed: the sizes of its surfaces (asked of the surfaces
@@ -18,11 +18,11 @@
 
 #include "contract/host_interfaces.h"
 #include "kit/clip.h"
-#include "kit/services.h"
+#include "kit/engine_services.h"
 #include "windows/host_module.h"
 
 using velora::ISurface;
-using velora::hostkit::DrawCall;
+using velora::kit::DrawCall;
 
 namespace {
 
@@ -52,9 +52,9 @@ const char* Verdict(const DrawCall& call)
 {
     const Size d = SizeOf(call.dest);
     const Size s = SizeOf(call.src);
-    const auto clipped = velora::hostkit::ClipRect(d.width, d.height, s.width, s.height, call.dx, call.dy,
+    const auto clipped = velora::kit::ClipRect(d.width, d.height, s.width, s.height, call.dx, call.dy,
                                                    call.sx, call.sy, call.width, call.height);
-    const velora::hostkit::ClippedRect whole{call.dx, call.dy, call.sx, call.sy, call.width, call.height};
+    const velora::kit::ClippedRect whole{call.dx, call.dy, call.sx, call.sy, call.width, call.height};
     return clipped && *clipped == whole ? "inside" : "outside";
 }
 
@@ -98,9 +98,9 @@ void Announce(const DrawCall& call, void*)
     }
 }
 
-constexpr velora::hostkit::GraphHooks kAnnounced{nullptr, &Announce, nullptr};
-velora::hostkit::GraphBlend graphBlend{kAnnounced};
-velora::hostkit::GraphFilter graphFilter{kAnnounced};
+constexpr velora::kit::GraphHooks kAnnounced{nullptr, &Announce, nullptr};
+velora::kit::GraphBlend graphBlend{kAnnounced};
+velora::kit::GraphFilter graphFilter{kAnnounced};
 int refuse = 0;
 
 }  // namespace

@@ -11,7 +11,7 @@
 
 namespace host_module {
 
-class MemorySurface final : public velora::hostkit::Surface {
+class MemorySurface final : public velora::kit::Surface {
 public:
     MemorySurface(std::int32_t width, std::int32_t height, std::int32_t format, const char* destroyTrace)
         : Surface(width, height), format_(format), destroyTrace_(destroyTrace)

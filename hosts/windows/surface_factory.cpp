@@ -8,14 +8,14 @@
 #include <cstdio>
 
 #include "contract/host_interfaces.h"
-#include "kit/services.h"
+#include "kit/engine_services.h"
 #include "windows/host_module.h"
 
 namespace {
 
-class SurfaceFactory final : public velora::hostkit::SurfaceFactory {
+class SurfaceFactory final : public velora::kit::SurfaceFactory {
 public:
-    SurfaceFactory() : velora::hostkit::SurfaceFactory(MakeOptions()) {}
+    SurfaceFactory() : velora::kit::SurfaceFactory(MakeOptions()) {}
 
     velora::ISurface* VELORA_METHOD CreateSurface(std::int32_t width, std::int32_t height,
                                                   std::int32_t format) override
@@ -25,7 +25,7 @@ public:
                       "test module SurfaceFactory: CreateSurface(%d, %d, format %d)\n",
                       static_cast<int>(width), static_cast<int>(height), static_cast<int>(format));
         OutputDebugStringA(trace);
-        return velora::hostkit::SurfaceFactory::CreateSurface(width, height, format);
+        return velora::kit::SurfaceFactory::CreateSurface(width, height, format);
     }
 
 private:

@@ -4,7 +4,7 @@
 // and sprite run, and the sprite runs to choose.
 import { $, make, show } from "./dom.js";
 import { msg } from "./i18n.js";
-import { floatText, readNumber } from "./numbers.js";
+import { floatText, readNumber } from "./number_text.js";
 import { sheetOf } from "./script.js";
 import { INIT_FIELDS, MAX_PARTICLES, NEW_LAYER, SLIDERS, overLimits, particlesOf } from "./settings.js";
 

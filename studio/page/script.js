@@ -4,7 +4,7 @@
 // module). The layers and sheets come in and go out as plain values.
 import { parseScript, printScript as printWith } from "./grammar.js";
 import { StudioError, msg } from "./i18n.js";
-import { floatText, readNumber } from "./numbers.js";
+import { floatText, readNumber } from "./number_text.js";
 import { DEFAULTS, INIT_FIELDS, KEY_OF_CALL, LIMITS, MAX_LAYERS, MAX_PARTICLES, overLimits } from "./settings.js";
 import { checkPicture, checkSheet } from "./setup.js";
 

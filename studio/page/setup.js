@@ -3,7 +3,7 @@
 // controls check it, and the studio's limits applied. Pure. A setup that
 // cannot be read throws a StudioError saying why.
 import { StudioError, msg } from "./i18n.js";
-import { floatText, readNumber } from "./numbers.js";
+import { floatText, readNumber } from "./number_text.js";
 import { LAYER_KEYS, LIMITS, SHEET_KEYS, SHEET_LIMITS, overLimits } from "./settings.js";
 
 // Two sheets whose sprite numbers meet.

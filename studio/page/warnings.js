@@ -2,7 +2,7 @@
 // expect, or lose particles. Pure: the layer, the bank's runs and the
 // sheets come in, the warnings go out, each worded as messages.
 import { msg } from "./i18n.js";
-import { floatText } from "./numbers.js";
+import { floatText } from "./number_text.js";
 
 // Whether sprite number n is one the bank holds.
 function loaded(runs, n) {

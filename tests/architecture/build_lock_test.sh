@@ -20,7 +20,7 @@ preview() { "$work/checkout/preview" "$@"; }
 
 # Two at once after a change (each must build): both succeed, ten times in ten.
 for try in 1 2 3 4 5 6 7 8 9 10; do
-    rm -f "$work/checkout/build/preview/velora-preview"
+    rm -f "$work/checkout/build/preview/velora_previewer"
     preview --numof 1 >"$work/out.1" 2>"$work/err.1" & first=$!
     preview --numof 2 >"$work/out.2" 2>"$work/err.2" & second=$!
     wait "$first" || fail "try $try: the first of two runs at once failed"

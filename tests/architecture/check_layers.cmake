@@ -1,16 +1,19 @@
 # Checks the include graph between the project's folders:
 #   cmake -DSOURCE_DIR=<checkout> -P check_layers.cmake
 #
-# Includes are spelled from four roots: dll/ (the product's layers and the
-# contract), hosts/, tools/ and tests/. The plug-in's layers run one way:
+# Includes are spelled from five roots: dll/ (the product's layers and the
+# contract), script/, hosts/, tools/ and tests/. The plug-in's layers run one way:
 # platform/ under effect/ under render/ under plugin/, with the host contract
 # (contract/, headers only) beside them. Outside dll/plugin/ nothing includes
 # plugin/: hosts, tools and tests reach the plug-in through the contract.
-# Hosts see the contract and the kit, never a tool; the kit sees no other
+# The script language sees nothing of ours: the studio's host and the tools
+# that read scripts build on it. Hosts see the contract and the kit, never a
+# tool; the kit sees no other
 # host; the studio's host registers its modules through the browser's
 # platform header. Tools see the contract and the hosts they are built on;
 # the replacement operator new (tools/heap) sees nothing else, and the
-# programs that link it see it.
+# programs that link it see it. The benchmarks alone time the effect's own
+# layers beneath the plug-in object, so they see effect/ and platform/.
 cmake_minimum_required(VERSION 3.25)
 
 # include spelling -> the folder it names
@@ -19,6 +22,7 @@ set(root_platform dll/platform)
 set(root_effect dll/effect)
 set(root_render dll/render)
 set(root_plugin dll/plugin)
+set(root_script script)
 set(root_kit hosts/kit)
 set(root_reference hosts/reference)
 set(root_web hosts/web)
@@ -36,14 +40,17 @@ set(allowed_dll/render dll/render dll/effect dll/contract)
 set(allowed_dll/plugin dll/plugin dll/render dll/effect dll/platform dll/contract)
 set(allowed_hosts/kit hosts/kit dll/contract)
 set(allowed_hosts/reference hosts/reference hosts/kit dll/contract)
-set(allowed_hosts/web hosts/web hosts/kit dll/contract)
+set(allowed_script script)
+set(allowed_hosts/web hosts/web hosts/kit script dll/contract)
 set(allowed_hosts/windows hosts/windows hosts/kit dll/contract)
-set(allowed_tools/previewer tools/previewer hosts/reference hosts/kit dll/contract)
+set(allowed_tools/previewer tools/previewer hosts/reference hosts/kit script dll/contract)
 set(allowed_tools/validator tools/validator tools/heap hosts/windows hosts/kit dll/contract)
-set(allowed_tools/fuzz tools/validator hosts/reference hosts/kit dll/contract)
+set(allowed_tools/fuzz tools/validator hosts/reference hosts/kit script dll/contract)
+set(allowed_tools/bench tools/heap hosts/reference hosts/kit dll/effect dll/platform dll/contract)
 set(allowed_tools/heap tools/heap)
-set(checked_folders dll/contract dll/platform dll/effect dll/render dll/plugin
-    hosts/kit hosts/reference hosts/web hosts/windows tools/previewer tools/validator tools/fuzz tools/heap)
+set(checked_folders dll/contract dll/platform dll/effect dll/render dll/plugin script
+    hosts/kit hosts/reference hosts/web hosts/windows tools/previewer tools/validator tools/fuzz tools/heap
+    tools/bench)
 
 file(GLOB_RECURSE sources RELATIVE "${SOURCE_DIR}"
     "${SOURCE_DIR}/*.h" "${SOURCE_DIR}/*.cpp")

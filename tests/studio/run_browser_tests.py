@@ -157,7 +157,7 @@ def main():
     parser.add_argument("--node", default="node")
     parser.add_argument("--npm", default="npm")
     parser.add_argument("--chromium", default="/usr/bin/chromium")
-    parser.add_argument("--preview", help="the previewer (velora-preview), for the script's round trip")
+    parser.add_argument("--preview", help="the previewer (velora_previewer), for the script's round trip")
     parser.add_argument("--timeout", type=float, default=600, help="seconds the tests may take in all")
     parser.add_argument("--only", help="run only the tests whose names match this regular expression")
     args = parser.parse_args()

@@ -159,7 +159,7 @@ inline void CopyPixels(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurfac
     if (!d || !s || !d->HasPixels() || !s->HasPixels()) {
         return;
     }
-    const auto clipped = hostkit::ClipRect(d->Width(), d->Height(), s->Width(), s->Height(), dx, dy, sx, sy,
+    const auto clipped = kit::ClipRect(d->Width(), d->Height(), s->Width(), s->Height(), dx, dy, sx, sy,
                                            width, height);
     if (!clipped) {
         return;

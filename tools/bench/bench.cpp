@@ -41,7 +41,7 @@
 #ifdef VELORA_BENCH_HOST
 #include <cstring>
 
-#include "reference/graph.h"
+#include "reference/drawing.h"
 #include "reference/surface.h"
 #endif
 
@@ -270,11 +270,11 @@ struct HostScene {
             }
         }
     }
-    host::HostSurface frame;
-    host::HostSurface sprite;
-    host::HostSurface scratch;
-    host::HostGraphBlend blend;
-    host::HostGraphFilter filter;
+    reference::HostSurface frame;
+    reference::HostSurface sprite;
+    reference::HostSurface scratch;
+    reference::HostGraphBlend blend;
+    reference::HostGraphFilter filter;
 };
 
 // The kit's six operations, each on one sprite (the filter on a scratch

@@ -30,9 +30,9 @@
 
 namespace {
 
-using velora::hostkit::Kernel;
-using velora::hostkit::KernelSupport;
-using velora::hostkit::Surface;
+using velora::kit::Kernel;
+using velora::kit::KernelSupport;
+using velora::kit::Surface;
 using Clock = std::chrono::steady_clock;
 
 struct Operation {
@@ -42,7 +42,7 @@ struct Operation {
 
 const std::vector<Operation>& Operations()
 {
-    namespace kit = velora::hostkit;
+    namespace kit = velora::kit;
     static const std::vector<Operation> operations = {
         {"CopyRect", [](Surface& f, const Surface& s, int x, int y, int n) { kit::CopyRect(f, x, y, s, 0, 0, n, n); }},
         {"BlendRect", [](Surface& f, const Surface& s, int x, int y, int n) { kit::BlendRect(f, x, y, s, 0, 0, n, n, 255); }},
@@ -110,14 +110,14 @@ int main(int argc, char** argv)
     frame.Fill({40, 50, 90, 255});
 
     std::vector<const KernelSupport*> kernels;
-    for (const KernelSupport& kernel : velora::hostkit::BuiltKernels()) {
+    for (const KernelSupport& kernel : velora::kit::BuiltKernels()) {
         if (kernel.missing) {
             std::printf("kernel %s: not measured, %s\n", kernel.name, kernel.missing);
         } else {
             kernels.push_back(&kernel);
         }
     }
-    const bool simd = velora::hostkit::ActiveKernel() == Kernel::kWasmSimd;
+    const bool simd = velora::kit::ActiveKernel() == Kernel::kWasmSimd;
     bool goalsMet = true;
     for (const int side : {40, 256}) {
         Surface sprite(side, side);
@@ -129,7 +129,7 @@ int main(int argc, char** argv)
         std::printf("\n");
         std::vector<std::vector<double>> times;
         for (const KernelSupport* kernel : kernels) {
-            velora::hostkit::UseKernel(kernel->kernel);
+            velora::kit::UseKernel(kernel->kernel);
             std::vector<double> row;
             for (const Operation& operation : Operations()) {
                 row.push_back(NanosecondsPerPixel(operation, frame, sprite, seconds));
@@ -141,7 +141,7 @@ int main(int argc, char** argv)
             std::printf("\n");
             times.push_back(row);
         }
-        velora::hostkit::UseBestKernel();
+        velora::kit::UseBestKernel();
         // Each kernel against the portable one (the first), operation by operation.
         for (std::size_t k = 1; k < kernels.size(); ++k) {
             std::printf("%s against portable:", kernels[k]->name);

@@ -1,4 +1,4 @@
-// The libFuzzer target of PNG loading as velora-preview does it: the input
+// The libFuzzer target of PNG loading as velora_previewer does it: the input
 // is a PNG file as downloaded (a sprite sheet, a sprite, a background
 // picture). It is written to a file and loaded with LoadPng, then cut into
 // cells with SplitSheet (the cell size chosen by the file's last byte, as
@@ -38,7 +38,7 @@
 
 namespace {
 
-using namespace velora::host;
+using namespace velora::reference;
 
 std::string* file = nullptr;  // where each input is written, in a folder of its own
 
@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // A background picture over a small frame, as the previewer paints it.
     std::vector<std::uint8_t> frame(std::size_t{24} * 16 * 4);
-    velora::hostkit::StretchPicture(sheet->Bytes(), sheet->Width(), sheet->Height(), frame.data(), 24, 16);
+    velora::kit::StretchPicture(sheet->Bytes(), sheet->Width(), sheet->Height(), frame.data(), 24, 16);
 
     const std::int32_t cell = CellFor(data, size);
     sheet->SetLabel(*file);

@@ -1,5 +1,5 @@
 // The libFuzzer target of the script reader: the input is a script, as a
-// person pastes it into the studio or hands it to velora-preview --script.
+// person pastes it into the studio or hands it to velora_previewer --script.
 //
 // What it reads, when it leaves a layer to draw, must print and read back to the same setup: the text
 // printed from it reads again without a refusal, to the same layers (every
@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "kit/script.h"
+#include "script/script.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "validator/binary.h"
-#include "validator/choices.h"
+#include "validator/choice_stream.h"
 #include "validator/driver.h"
 #include "validator/host.h"
 

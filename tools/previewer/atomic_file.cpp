@@ -11,7 +11,7 @@
 #include <random>
 #include <stdexcept>
 
-namespace velora::preview {
+namespace velora::previewer {
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 16;
@@ -294,4 +294,4 @@ void WriteWholeFile(const std::string& target, const std::vector<std::uint8_t>& 
     file.Commit();
 }
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

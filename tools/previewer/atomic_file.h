@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-namespace velora::preview {
+namespace velora::previewer {
 
-inline constexpr const char* kTemporaryPrefix = ".velora-preview-";
+inline constexpr const char* kTemporaryPrefix = ".velora_previewer-";
 
 // Puts files in place together: every step can be undone, so that a failure
 // part way leaves every target as it was.
@@ -100,4 +100,4 @@ void WriteWholeFile(const std::string& target, const std::vector<std::uint8_t>& 
 // A free temporary name in folder: kTemporaryPrefix and six random letters.
 std::string TemporaryName(const std::string& folder);
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-namespace velora::preview {
+namespace velora::previewer {
 namespace {
 
 std::atomic<bool> fixedSet{false};
@@ -38,4 +38,4 @@ double RealMilliseconds()
     return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

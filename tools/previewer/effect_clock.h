@@ -2,7 +2,7 @@
 //
 // The plug-in reads both of its clocks (the tick count that seeds its random
 // source in Init, and the millisecond clock that Start and every motion step
-// read) from CLOCK_MONOTONIC. velora-preview provides clock_gettime itself
+// read) from CLOCK_MONOTONIC. velora_previewer provides clock_gettime itself
 // (interpose.cpp), and while a fixed time is set here that is what every
 // CLOCK_MONOTONIC reading in the process answers; otherwise the readings go
 // to the system. The previewer's own timing uses RealMilliseconds, which
@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-namespace velora::preview {
+namespace velora::previewer {
 
 // From now on CLOCK_MONOTONIC reads exactly ms milliseconds.
 void SetFixedClock(std::uint64_t ms);
@@ -23,4 +23,4 @@ bool FixedClock(std::uint64_t& ms);
 // CLOCK_MONOTONIC of the system in milliseconds, whatever is set above.
 double RealMilliseconds();
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

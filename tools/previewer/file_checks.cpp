@@ -14,7 +14,7 @@
 #include "previewer/atomic_file.h"
 #include "reference/png_io.h"
 
-namespace velora::preview {
+namespace velora::previewer {
 namespace {
 
 namespace fs = std::filesystem;
@@ -89,8 +89,8 @@ std::vector<NamedFile> Inputs(const Options& options, const std::string& pluginP
         inputs.push_back(Named("--background", options.background));
     }
     if (!options.sprites.empty()) {
-        if (host::IsNumberPattern(options.sprites)) {
-            for (const std::string& file : host::NumberedFiles(options.sprites)) {
+        if (reference::IsNumberPattern(options.sprites)) {
+            for (const std::string& file : reference::NumberedFiles(options.sprites)) {
                 inputs.push_back(Named("--sprites", file));
             }
         } else {
@@ -304,4 +304,4 @@ Leftovers RemoveLeftovers(const std::vector<std::string>& folders)
     return leftovers;
 }
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

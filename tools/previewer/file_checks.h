@@ -11,7 +11,7 @@
 #include "previewer/options.h"
 #include "previewer/outputs.h"
 
-namespace velora::preview {
+namespace velora::previewer {
 
 // Refuses two outputs naming one file, or an output naming a file the run
 // reads (background, sprites, script, the plug-in, the host modules).
@@ -37,4 +37,4 @@ struct Leftovers {
 };
 Leftovers RemoveLeftovers(const std::vector<std::string>& folders);
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

@@ -6,9 +6,9 @@
 #include <string>
 #include <thread>
 
-#include "kit/script.h"
+#include "script/script.h"
 
-namespace velora::preview {
+namespace velora::previewer {
 
 using script::Call;
 using script::Layer;
@@ -16,7 +16,7 @@ using script::Op;
 
 namespace {
 
-std::string Name(const host::HostSurface* surface) { return surface ? surface->Label() : "none"; }
+std::string Name(const reference::HostSurface* surface) { return surface ? surface->Label() : "none"; }
 
 }  // namespace
 
@@ -30,7 +30,7 @@ std::unique_ptr<AtomicFile> OpenTrace(const Options& options)
     return trace;
 }
 
-void TraceCall(AtomicFile& trace, const host::DrawCall& call)
+void TraceCall(AtomicFile& trace, const reference::DrawCall& call)
 {
     std::string line;
     line.reserve(128);
@@ -52,7 +52,7 @@ void TraceCall(AtomicFile& trace, const host::DrawCall& call)
     if (call.hasRate) {
         number(" rate=", call.rate);
     }
-    line += call.result == host::kDone ? "\n" : " refused\n";
+    line += call.result == reference::kDone ? "\n" : " refused\n";
     trace.Write(line);
 }
 
@@ -140,7 +140,7 @@ double FrameLoop::Draw(std::int64_t due)
     } else {
         SetFixedClock(kEffectOrigin + static_cast<std::uint64_t>(due));
     }
-    host::Copy(&destination_, 0, 0, &background_, 0, 0, plan_.width, plan_.height);
+    reference::Copy(&destination_, 0, 0, &background_, 0, 0, plan_.width, plan_.height);
     const double drawn = RealMilliseconds();
     for (const Layer& layer : plan_.script.layers) {
         if (capturing_ && trace_) {
@@ -152,4 +152,4 @@ double FrameLoop::Draw(std::int64_t due)
     return drawn - wallStart_;
 }
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

@@ -15,10 +15,10 @@
 #include "previewer/outputs.h"
 #include "previewer/plan.h"
 #include "previewer/plugin_library.h"
-#include "reference/graph.h"
+#include "reference/drawing.h"
 #include "reference/surface.h"
 
-namespace velora::preview {
+namespace velora::previewer {
 
 // Where effect time starts: any fixed value gives the same frames.
 inline constexpr std::uint64_t kEffectOrigin = 1000000;
@@ -28,7 +28,7 @@ inline constexpr std::uint64_t kEffectOrigin = 1000000;
 std::unique_ptr<AtomicFile> OpenTrace(const Options& options);
 
 // One line of the trace for each drawing call the host receives.
-void TraceCall(AtomicFile& trace, const host::DrawCall& call);
+void TraceCall(AtomicFile& trace, const reference::DrawCall& call);
 
 // The script's calls, run in an instant: every Init reads the seed, every
 // Start the effect's origin (or, with --realtime, the real clock).
@@ -39,7 +39,7 @@ void ReplayScript(const Plan& plan, const PluginLibrary& library, const Options&
 class FrameLoop {
 public:
     FrameLoop(const Options& options, const Reporter& reporter, const Plan& plan, IDrawPlugin* plugin,
-              host::HostSurface& background, AtomicFile* trace, Summary& summary, std::exception_ptr& traceError)
+              reference::HostSurface& background, AtomicFile* trace, Summary& summary, std::exception_ptr& traceError)
         : options_(options), reporter_(reporter), plan_(plan), plugin_(plugin), background_(background),
           trace_(trace), summary_(summary), traceError_(traceError), destination_(plan.width, plan.height, "frame"),
           wallStart_(RealMilliseconds())
@@ -60,7 +60,7 @@ public:
 
     bool Capturing() const { return capturing_; }
     // The frame drawn last.
-    host::HostSurface& LastFrame() { return destination_; }
+    reference::HostSurface& LastFrame() { return destination_; }
     // Wall milliseconds from the start of the frames to the last one drawn.
     double LastDrawn() const { return lastDrawn_; }
 
@@ -76,14 +76,14 @@ private:
     const Reporter& reporter_;
     const Plan& plan_;
     IDrawPlugin* plugin_;
-    host::HostSurface& background_;
+    reference::HostSurface& background_;
     AtomicFile* trace_;
     Summary& summary_;
     std::exception_ptr& traceError_;
-    host::HostSurface destination_;
+    reference::HostSurface destination_;
     const double wallStart_;
     bool capturing_ = false;
     double lastDrawn_ = 0.0;
 };
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

@@ -1,4 +1,4 @@
-// The clock the plug-in binds to in a velora-preview process.
+// The clock the plug-in binds to in a velora_previewer process.
 //
 // An executable's exported definitions come first in the dynamic linker's
 // search, ahead of libc, so the plug-in's clock_gettime resolves to this one
@@ -19,7 +19,7 @@
 extern "C" int clock_gettime(clockid_t id, struct timespec* time) noexcept
 {
     std::uint64_t ms = 0;
-    if (id != CLOCK_MONOTONIC || !velora::preview::FixedClock(ms)) {
+    if (id != CLOCK_MONOTONIC || !velora::previewer::FixedClock(ms)) {
         return static_cast<int>(syscall(SYS_clock_gettime, id, time));
     }
     time->tv_sec = static_cast<time_t>(ms / 1000u);

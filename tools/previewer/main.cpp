@@ -1,4 +1,4 @@
-// velora-preview: see a DrawVelora effect without the engine.
+// velora_previewer: see a DrawVelora effect without the engine.
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr const char* kProgram = "velora-preview";
+constexpr const char* kProgram = "velora_previewer";
 
 // Ctrl+C (or SIGTERM) stops the reading of the script, or the drawing after
 // the frame it is drawing (the frames drawn are written); a second one while
@@ -108,7 +108,7 @@ private:
 
 int main(int argc, char** argv)
 {
-    using namespace velora::preview;
+    using namespace velora::previewer;
     Options options;
     try {
         options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));

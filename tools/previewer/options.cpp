@@ -11,7 +11,7 @@
 
 #include "reference/png_io.h"
 
-namespace velora::preview {
+namespace velora::previewer {
 namespace {
 
 constexpr std::int32_t kInt32Min = std::numeric_limits<std::int32_t>::min();
@@ -286,7 +286,7 @@ Options ParseOptions(const std::vector<std::string>& arguments)
         throw UsageError("--sheet " + options.sheet + ": the contact sheet is a PNG file, so its name ends in .png");
     }
     if (std::find(options.given.begin(), options.given.end(), "cell") != options.given.end() &&
-        (options.sprites.empty() || host::IsNumberPattern(options.sprites))) {
+        (options.sprites.empty() || reference::IsNumberPattern(options.sprites))) {
         throw UsageError(std::string("--cell cuts a sprite sheet into cells, but ") +
                          (options.sprites.empty() ? "the built-in petals are" : "numbered files are") +
                          " whole sprites already: leave --cell out");
@@ -377,4 +377,4 @@ std::string SheetPath(const Options& options)
     return path.replace_filename(stem + "-sheet.png").string();
 }
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

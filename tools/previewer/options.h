@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace velora::preview {
+namespace velora::previewer {
 
 struct Options {
     // The effect: what the script would pass to the control exports and Draw.
@@ -84,4 +84,4 @@ std::int32_t FrameCount(const Options& options);
 // in place of its extension.
 std::string SheetPath(const Options& options);
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

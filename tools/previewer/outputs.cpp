@@ -18,13 +18,13 @@
 #include <webp/demux.h>
 #include <webp/mux.h>
 
-#include "reference/graph.h"
+#include "reference/drawing.h"
 #include "reference/png_io.h"
 #include "kit/backdrop.h"
 #include "kit/pixel_ops.h"
 #include "previewer/options.h"
 
-namespace velora::preview {
+namespace velora::previewer {
 namespace {
 
 // The folder, inside the run's temporary folder, that holds the old frames
@@ -38,7 +38,7 @@ std::uint16_t Wide(int byte) { return static_cast<std::uint16_t>(byte * 257); }
 // kit does not do. Throws std::bad_alloc when pixman cannot make it.
 class PixmanView {
 public:
-    explicit PixmanView(host::HostSurface& surface)
+    explicit PixmanView(reference::HostSurface& surface)
         : image_(pixman_image_create_bits(
               std::endian::native == std::endian::little ? PIXMAN_a8b8g8r8 : PIXMAN_r8g8b8a8, surface.Width(),
               surface.Height(), reinterpret_cast<std::uint32_t*>(surface.Bytes()),
@@ -57,7 +57,7 @@ private:
     pixman_image_t* image_;
 };
 
-bool ParseColour(const std::string& text, host::Rgba& colour)
+bool ParseColour(const std::string& text, reference::Rgba& colour)
 {
     if (text.size() != 7 || text[0] != '#') {
         return false;
@@ -83,7 +83,7 @@ bool ParseColour(const std::string& text, host::Rgba& colour)
 }
 
 // An evening sky: deep blue above, pale blue at the horizon.
-void PaintGradient(host::HostSurface& surface)
+void PaintGradient(reference::HostSurface& surface)
 {
     const pixman_point_fixed_t top{0, 0};
     const pixman_point_fixed_t bottom{0, pixman_int_to_fixed(surface.Height())};
@@ -109,19 +109,19 @@ void PaintGradient(host::HostSurface& surface)
 
 // The picture stretched over the whole surface, on black, as the studio
 // draws a background image.
-void PaintImage(host::HostSurface& surface, const std::string& path)
+void PaintImage(reference::HostSurface& surface, const std::string& path)
 {
-    const std::unique_ptr<host::HostSurface> image = host::LoadPng(path);
-    hostkit::StretchPicture(image->Bytes(), image->Width(), image->Height(), surface.Bytes(), surface.Width(),
+    const std::unique_ptr<reference::HostSurface> image = reference::LoadPng(path);
+    kit::StretchPicture(image->Bytes(), image->Width(), image->Height(), surface.Bytes(), surface.Width(),
                             surface.Height());
 }
 
 }  // namespace
 
-std::unique_ptr<host::HostSurface> MakeBackground(const std::string& choice, std::int32_t width, std::int32_t height)
+std::unique_ptr<reference::HostSurface> MakeBackground(const std::string& choice, std::int32_t width, std::int32_t height)
 {
-    auto surface = std::make_unique<host::HostSurface>(width, height, "background");
-    host::Rgba colour;
+    auto surface = std::make_unique<reference::HostSurface>(width, height, "background");
+    reference::Rgba colour;
     if (choice == "gradient") {
         PaintGradient(*surface);
     } else if (ParseColour(choice, colour)) {
@@ -228,7 +228,7 @@ void AnimationWriter::StartSegment(std::int32_t timestampMs)
     segmentStartMs_ = timestampMs;
 }
 
-void AnimationWriter::Add(const host::HostSurface& frame, std::int32_t timestampMs)
+void AnimationWriter::Add(const reference::HostSurface& frame, std::int32_t timestampMs)
 {
     if (encoder_ && inSegment_ >= segmentFrames_) {
         EndSegment(timestampMs);
@@ -371,10 +371,10 @@ ContactSheet::ContactSheet(std::int32_t frameWidth, std::int32_t frameHeight, st
     thumbHeight_ = std::max(1, static_cast<std::int32_t>(std::lround(frameHeight * scale_)));
 }
 
-std::unique_ptr<host::HostSurface> ContactSheet::Thumbnail(host::HostSurface& frame) const
+std::unique_ptr<reference::HostSurface> ContactSheet::Thumbnail(reference::HostSurface& frame) const
 {
     // Downscaling averages the pixels each thumbnail pixel covers.
-    auto thumb = std::make_unique<host::HostSurface>(thumbWidth_, thumbHeight_, "thumbnail");
+    auto thumb = std::make_unique<reference::HostSurface>(thumbWidth_, thumbHeight_, "thumbnail");
     const PixmanView source(frame);
     const PixmanView target(*thumb);
     const pixman_fixed_t step = pixman_double_to_fixed(1.0 / scale_);
@@ -396,7 +396,7 @@ std::unique_ptr<host::HostSurface> ContactSheet::Thumbnail(host::HostSurface& fr
     return thumb;
 }
 
-void ContactSheet::Offer(std::int32_t index, host::HostSurface& frame)
+void ContactSheet::Offer(std::int32_t index, reference::HostSurface& frame)
 {
     const bool planned = std::find(picks_.begin(), picks_.end(), index) != picks_.end();
     if (!planned && index % stride_ != 0) {
@@ -414,7 +414,7 @@ void ContactSheet::Offer(std::int32_t index, host::HostSurface& frame)
     }
 }
 
-std::vector<std::uint8_t> ContactSheet::Encode(std::int32_t drawn, host::HostSurface& last, const std::string& name)
+std::vector<std::uint8_t> ContactSheet::Encode(std::int32_t drawn, reference::HostSurface& last, const std::string& name)
 {
     const std::int32_t shown = std::clamp(shown_, 1, std::max(drawn, 1));
     if (drawn > 0 && !kept_.contains(drawn - 1)) {
@@ -422,7 +422,7 @@ std::vector<std::uint8_t> ContactSheet::Encode(std::int32_t drawn, host::HostSur
     }
     const std::int32_t columns = std::min(shown, kSheetColumns);
     const std::int32_t rows = (shown + columns - 1) / columns;
-    host::HostSurface sheet(columns * (thumbWidth_ + kSheetGap) + kSheetGap,
+    reference::HostSurface sheet(columns * (thumbWidth_ + kSheetGap) + kSheetGap,
                             rows * (thumbHeight_ + kSheetGap) + kSheetGap, "sheet");
     sheet.Fill({0x20, 0x20, 0x20, 255});
     for (std::int32_t slot = 0; slot < shown; ++slot) {
@@ -442,11 +442,11 @@ std::vector<std::uint8_t> ContactSheet::Encode(std::int32_t drawn, host::HostSur
         if (best == kept_.end()) {
             continue;
         }
-        hostkit::CopyRect(sheet, kSheetGap + (slot % kSheetColumns) * (thumbWidth_ + kSheetGap),
+        kit::CopyRect(sheet, kSheetGap + (slot % kSheetColumns) * (thumbWidth_ + kSheetGap),
                           kSheetGap + (slot / kSheetColumns) * (thumbHeight_ + kSheetGap), *best->second, 0, 0,
                           thumbWidth_, thumbHeight_);
     }
-    return host::EncodePng(sheet, name);
+    return reference::EncodePng(sheet, name);
 }
 
 FrameSink::FrameSink(const OutputPaths& paths, std::int32_t width, std::int32_t height, std::int32_t totalFrames,
@@ -513,9 +513,9 @@ FrameSink::~FrameSink()
     }
 }
 
-void FrameSink::Push(const host::HostSurface& frame, std::int32_t index, std::int32_t timestampMs)
+void FrameSink::Push(const reference::HostSurface& frame, std::int32_t index, std::int32_t timestampMs)
 {
-    std::unique_ptr<host::HostSurface> pixels;
+    std::unique_ptr<reference::HostSurface> pixels;
     {
         const std::lock_guard lock(mutex_);
         if (!spare_.empty()) {
@@ -524,7 +524,7 @@ void FrameSink::Push(const host::HostSurface& frame, std::int32_t index, std::in
         }
     }
     if (!pixels) {
-        pixels = std::make_unique<host::HostSurface>(frame.Width(), frame.Height(), "frame");
+        pixels = std::make_unique<reference::HostSurface>(frame.Width(), frame.Height(), "frame");
     }
     std::memcpy(pixels->Bytes(), frame.Bytes(), frame.Stride() * static_cast<std::size_t>(frame.Height()));
     // The thumbnails are made here, on the drawing's thread, which has time
@@ -542,7 +542,7 @@ void FrameSink::Push(const host::HostSurface& frame, std::int32_t index, std::in
     changed_.notify_all();
 }
 
-void FrameSink::Finish(std::int32_t endMs, host::HostSurface& last,
+void FrameSink::Finish(std::int32_t endMs, reference::HostSurface& last,
                        const std::function<void(std::int32_t, std::int32_t)>& progress)
 {
     {
@@ -717,10 +717,10 @@ void FrameSink::Take(Frame& frame)
     if (!staging_.empty()) {
         char name[32];
         std::snprintf(name, sizeof name, "frame-%0*d.png", digits_, frame.index);
-        WriteWholeFile((staging_ / name).string(), host::EncodePng(*frame.pixels, name),
+        WriteWholeFile((staging_ / name).string(), reference::EncodePng(*frame.pixels, name),
                        (std::filesystem::path(paths_.framesDir) / name).string());
         stagedFrames_.emplace_back(name);
     }
 }
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

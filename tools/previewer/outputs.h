@@ -22,12 +22,12 @@
 
 struct WebPAnimEncoder;
 
-namespace velora::preview {
+namespace velora::previewer {
 
 // The background of every frame, opaque and width x height: "gradient", a
 // "#rrggbb" colour, or a PNG file stretched to the size (its transparent
 // parts over black). Throws UsageError, with the reason, for anything else.
-std::unique_ptr<host::HostSurface> MakeBackground(const std::string& choice, std::int32_t width,
+std::unique_ptr<reference::HostSurface> MakeBackground(const std::string& choice, std::int32_t width,
                                                   std::int32_t height);
 
 // Frames to an animated WebP that loops forever, written as it goes: the
@@ -46,7 +46,7 @@ public:
 
     // timestampMs: when the frame starts showing, increasing from 0.
     // Throws std::runtime_error.
-    void Add(const host::HostSurface& frame, std::int32_t timestampMs);
+    void Add(const reference::HostSurface& frame, std::int32_t timestampMs);
     // endMs: when the last frame stops showing. Completes and closes the
     // file. Throws std::runtime_error.
     void Finish(std::int32_t endMs);
@@ -81,13 +81,13 @@ class ContactSheet {
 public:
     ContactSheet(std::int32_t frameWidth, std::int32_t frameHeight, std::int32_t totalFrames, std::int32_t shown);
 
-    void Offer(std::int32_t index, host::HostSurface& frame);
+    void Offer(std::int32_t index, reference::HostSurface& frame);
     // The sheet of the first `drawn` frames; last is frame drawn - 1.
     // Throws std::runtime_error.
-    std::vector<std::uint8_t> Encode(std::int32_t drawn, host::HostSurface& last, const std::string& name);
+    std::vector<std::uint8_t> Encode(std::int32_t drawn, reference::HostSurface& last, const std::string& name);
 
 private:
-    std::unique_ptr<host::HostSurface> Thumbnail(host::HostSurface& frame) const;
+    std::unique_ptr<reference::HostSurface> Thumbnail(reference::HostSurface& frame) const;
 
     std::int32_t totalFrames_;
     std::int32_t shown_;
@@ -95,7 +95,7 @@ private:
     std::int32_t thumbWidth_ = 0;
     std::int32_t thumbHeight_ = 0;
     double scale_ = 1.0;
-    std::map<std::int32_t, std::unique_ptr<host::HostSurface>> kept_;  // frame -> thumbnail
+    std::map<std::int32_t, std::unique_ptr<reference::HostSurface>> kept_;  // frame -> thumbnail
     std::int32_t stride_ = 1;
 };
 
@@ -120,11 +120,11 @@ public:
     FrameSink& operator=(const FrameSink&) = delete;
 
     // Copies the frame. Throws the writer's error if it has failed.
-    void Push(const host::HostSurface& frame, std::int32_t index, std::int32_t timestampMs);
+    void Push(const reference::HostSurface& frame, std::int32_t index, std::int32_t timestampMs);
     // Waits for every frame (telling progress how many are encoded of how
     // many pushed, now and then), then completes the animation and the
     // sheet; last is the last frame pushed. Throws the first error met.
-    void Finish(std::int32_t endMs, host::HostSurface& last,
+    void Finish(std::int32_t endMs, reference::HostSurface& last,
                 const std::function<void(std::int32_t, std::int32_t)>& progress = {});
     // Puts every file in place (the trace too, if given), replacing the old
     // frames given: all of them, or, on any failure, none, every earlier
@@ -134,7 +134,7 @@ public:
 
 private:
     struct Frame {
-        std::unique_ptr<host::HostSurface> pixels;
+        std::unique_ptr<reference::HostSurface> pixels;
         std::int32_t index = 0;
         std::int32_t timestampMs = 0;
     };
@@ -152,7 +152,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Frame> queue_;
-    std::vector<std::unique_ptr<host::HostSurface>> spare_;  // buffers to reuse
+    std::vector<std::unique_ptr<reference::HostSurface>> spare_;  // buffers to reuse
     std::size_t maxQueued_ = 2;
     std::int32_t pushed_ = 0;
     std::int32_t taken_ = 0;
@@ -161,4 +161,4 @@ private:
     std::thread worker_;
 };
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

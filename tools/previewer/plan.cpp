@@ -24,7 +24,7 @@
 #include "reference/petals.h"
 #include "reference/png_io.h"
 
-namespace velora::preview {
+namespace velora::previewer {
 
 using script::Call;
 using script::FloatText;
@@ -38,17 +38,17 @@ namespace fs = std::filesystem;
 
 // Puts a copy of sprite under number in the kit's bank, named for the
 // trace ("sprite7"); a number outside int32 holds nothing.
-void PutSprite(hostkit::SpriteBank& bank, std::int64_t number, const host::HostSurface& sprite)
+void PutSprite(kit::SpriteBank& bank, std::int64_t number, const reference::HostSurface& sprite)
 {
     if (number < INT32_MIN || number > INT32_MAX) {
         return;
     }
-    auto copy = std::make_unique<host::HostSurface>(sprite.Width(), sprite.Height(), "sprite" + std::to_string(number));
+    auto copy = std::make_unique<reference::HostSurface>(sprite.Width(), sprite.Height(), "sprite" + std::to_string(number));
     std::memcpy(copy->Bytes(), sprite.Bytes(), sprite.Stride() * static_cast<std::size_t>(sprite.Height()));
     bank.Put(static_cast<std::int32_t>(number), std::move(copy));
 }
 
-bool HasSprite(const hostkit::SpriteBank& bank, std::int64_t number)
+bool HasSprite(const kit::SpriteBank& bank, std::int64_t number)
 {
     return number >= INT32_MIN && number <= INT32_MAX && bank.Find(static_cast<std::int32_t>(number));
 }
@@ -58,21 +58,21 @@ constexpr std::int32_t kSheetBase = 100;
 
 // The user's sprites, or the built-in petals; for a sheet, its cells'
 // columns, rows and size in sheet (left as it is otherwise).
-host::Sprites LoadSprites(const Options& options, std::int32_t& rotationFrames, script::Sheet& sheet)
+reference::Sprites LoadSprites(const Options& options, std::int32_t& rotationFrames, script::Sheet& sheet)
 {
     rotationFrames = 1;
     try {
         if (options.sprites.empty()) {
-            const host::PetalRun petals;
+            const reference::PetalRun petals;
             rotationFrames = petals.groups;
-            return host::DrawPetals(petals);
+            return reference::DrawPetals(petals);
         }
-        if (host::IsNumberPattern(options.sprites)) {
-            return host::LoadNumberedSprites(options.sprites);
+        if (reference::IsNumberPattern(options.sprites)) {
+            return reference::LoadNumberedSprites(options.sprites);
         }
-        const std::unique_ptr<host::HostSurface> image = host::LoadPng(options.sprites);
+        const std::unique_ptr<reference::HostSurface> image = reference::LoadPng(options.sprites);
         image->SetLabel(options.sprites);
-        host::Sprites cells = host::SplitSheet(*image, options.cell);
+        reference::Sprites cells = reference::SplitSheet(*image, options.cell);
         sheet.cell = cells.front()->Width();
         sheet.columns = image->Width() / sheet.cell;
         sheet.rows = image->Height() / sheet.cell;
@@ -176,7 +176,7 @@ void MakePlan(const Options& options, Plan& plan, const Reporter& reporter)
 {
     std::int32_t defaultRotation = 1;
     script::Sheet sheet;
-    const host::Sprites loaded = LoadSprites(options, defaultRotation, sheet);
+    const reference::Sprites loaded = LoadSprites(options, defaultRotation, sheet);
     const auto loadedCount = static_cast<std::int32_t>(loaded.size());
     plan.spritesFrom = options.sprites.empty() ? "the built-in petals" : options.sprites;
     if (options.script.empty()) {
@@ -227,14 +227,14 @@ void MakePlan(const Options& options, Plan& plan, const Reporter& reporter)
     // drawn to the run's shape (its groups and frames per group), or the
     // loaded sprites from the run's base on.
     for (const Layer& layer : plan.script.layers) {
-        host::Sprites shaped;
-        const host::Sprites* run = &loaded;
+        reference::Sprites shaped;
+        const reference::Sprites* run = &loaded;
         if (options.sprites.empty() && layer.rotation > 0 && layer.count > 0 && layer.count % layer.rotation == 0 &&
             layer.rotation <= 64 && layer.count / layer.rotation <= 64) {
-            host::PetalRun petals;
+            reference::PetalRun petals;
             petals.groups = layer.rotation;
             petals.frames = layer.count / layer.rotation;
-            shaped = host::DrawPetals(petals);
+            shaped = reference::DrawPetals(petals);
             run = &shaped;
         }
         for (std::size_t i = 0; i < run->size(); ++i) {
@@ -322,7 +322,7 @@ void WarnAboutLayers(const Plan& plan, const Reporter& reporter)
             }
         }
         // The base sprite's width is the size the plug-in centres and clips by.
-        const hostkit::Surface* base =
+        const kit::Surface* base =
             HasSprite(plan.bank, layer.base) ? plan.bank.Find(static_cast<std::int32_t>(layer.base)) : nullptr;
         const std::int64_t size = base ? base->Width() : 0;
         const std::string field = plan.fromScript ? "Init's field of " + std::to_string(layer.width) + " x " +
@@ -371,4 +371,4 @@ std::string PreviewScript(const Options& options)
     return script::PrintScript(plan.script.layers, plan.script.sheets, plan.script.picture);
 }
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

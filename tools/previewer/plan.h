@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <string>
 
-#include "kit/script.h"
-#include "kit/services.h"
+#include "script/script.h"
+#include "kit/engine_services.h"
 #include "previewer/options.h"
 #include "previewer/preview.h"
 
-namespace velora::preview {
+namespace velora::previewer {
 
 // Everything the run needs before the plug-in is loaded.
 struct Plan {
@@ -20,7 +20,7 @@ struct Plan {
     bool fromScript = false;
     std::int32_t width = 0;
     std::int32_t height = 0;
-    hostkit::SpriteBank bank;
+    kit::SpriteBank bank;
     std::int32_t spritesLoaded = 0;
     std::string spritesFrom;
 };
@@ -33,4 +33,4 @@ void WarnAboutLayers(const Plan& plan, const Reporter& reporter);
 // Hands "warning: " + line to the reporter, if it takes warnings.
 void Warn(const Reporter& reporter, const std::string& line);
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-namespace velora::preview {
+namespace velora::previewer {
 namespace {
 
 // dlopen searches the library path for a bare name; a file name given on
@@ -88,4 +88,4 @@ PluginLibrary::PluginLibrary(const std::string& path) : handle_(Open(path, "plug
 
 PluginLibrary::~PluginLibrary() { dlclose(handle_); }
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

@@ -11,7 +11,7 @@
 
 #include "contract/exports.h"
 
-namespace velora::preview {
+namespace velora::previewer {
 
 // The three host modules, loaded from one folder. They must be loaded before
 // the plug-in's CreateInterface, which finds them among the loaded objects.
@@ -42,4 +42,4 @@ private:
     void* handle_ = nullptr;
 };
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

@@ -27,16 +27,16 @@
 #include <memory>
 #include <stdexcept>
 
-#include "kit/script.h"
+#include "script/script.h"
 #include "previewer/effect_clock.h"
 #include "previewer/file_checks.h"
 #include "previewer/frame_loop.h"
 #include "previewer/plan.h"
 #include "previewer/plugin_library.h"
-#include "reference/graph.h"
-#include "reference/services.h"
+#include "reference/drawing.h"
+#include "reference/host_objects.h"
 
-namespace velora::preview {
+namespace velora::previewer {
 
 using script::Layer;
 
@@ -73,7 +73,7 @@ struct PluginObject {
 struct Scope {
     ~Scope()
     {
-        host::SetDrawObserver({});
+        reference::SetDrawObserver({});
         UseSystemClock();
     }
 };
@@ -91,7 +91,7 @@ std::int32_t Digits(std::int32_t value)
 // an earlier run left in the frames folder (removed once all is checked).
 struct Prepared {
     std::unique_ptr<Plan> plan;
-    std::unique_ptr<host::HostSurface> background;
+    std::unique_ptr<reference::HostSurface> background;
     std::vector<fs::path> oldFrames;
 };
 
@@ -194,7 +194,7 @@ Summary RunPreview(const Options& options, const Reporter& reporter)
     // The engine's order: host modules loaded, then the plug-in.
     const HostModules modules(hostDir);
     const PluginLibrary library(pluginPath);
-    host::HostDrawHost drawHost([&reporter](const std::string& line) {
+    reference::HostDrawHost drawHost([&reporter](const std::string& line) {
         if (reporter.host) {
             reporter.host("host: " + line);
         }
@@ -204,7 +204,7 @@ Summary RunPreview(const Options& options, const Reporter& reporter)
     const Scope scope;
     const FrameLoop* loop = nullptr;  // warm-up frames are neither traced nor counted
     std::exception_ptr traceError;    // kept here: nothing may be thrown through the plug-in
-    host::SetDrawObserver([&](const host::DrawCall& call) {
+    reference::SetDrawObserver([&](const reference::DrawCall& call) {
         if (!loop || !loop->Capturing()) {
             return;
         }
@@ -331,4 +331,4 @@ std::string SummaryLine(const Summary& summary)
     return line.str();
 }
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

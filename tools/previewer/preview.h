@@ -11,7 +11,7 @@
 #include "previewer/options.h"
 #include "previewer/outputs.h"
 
-namespace velora::preview {
+namespace velora::previewer {
 
 struct Reporter {
     // Things worth telling the user (about the script), one line each,
@@ -90,4 +90,4 @@ std::string PreviewScript(const Options& options);
 // preview.webp, preview-sheet.png"
 std::string SummaryLine(const Summary& summary);
 
-}  // namespace velora::preview
+}  // namespace velora::previewer

@@ -1,12 +1,12 @@
 // The plug-in and the host modules as loaded libraries (binary.h), over the
-// system's way of loading them (library.h).
+// system's way of loading them (shared_library.h).
 #include "validator/binary.h"
 #include "kit/plugin_access.h"
 
 #include <string>
 #include <utility>
 
-#include "validator/library.h"
+#include "validator/shared_library.h"
 
 namespace velora::validator {
 

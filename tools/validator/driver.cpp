@@ -9,7 +9,7 @@
 #include <cstdarg>
 #include <iterator>
 
-#include "validator/driver_detail.h"
+#include "validator/driver_calls.h"
 
 namespace velora::validator {
 namespace {

@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "validator/binary.h"
-#include "validator/choices.h"
+#include "validator/choice_stream.h"
 #include "validator/host.h"
 
 namespace velora::validator {

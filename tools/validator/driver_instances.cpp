@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <type_traits>
 
-#include "validator/driver_detail.h"
+#include "validator/driver_calls.h"
 
 namespace velora::validator {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "contract/messages.h"
-#include "validator/driver_detail.h"
+#include "validator/driver_calls.h"
 
 namespace velora::validator {
 

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "validator/controls.h"
+#include "validator/clock_and_allocator.h"
 
 namespace velora::validator::fault_reports {
 namespace {

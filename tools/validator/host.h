@@ -42,7 +42,7 @@
 
 #include "contract/guid.h"
 #include "contract/host_interfaces.h"
-#include "validator/choices.h"
+#include "validator/choice_stream.h"
 
 namespace velora::validator {
 

@@ -5,12 +5,12 @@
 
 #include <cstring>
 
-#include "validator/host_detail.h"
+#include "validator/host_limits.h"
 
 namespace velora::validator {
 
-using host_detail::Format;
-using host_detail::kScratchPixelLimit;
+using host_limits::Format;
+using host_limits::kScratchPixelLimit;
 
 void Host::CheckRect(const char* operation, const char* what, std::int64_t x, std::int64_t y, std::int64_t w,
                      std::int64_t h, std::int64_t limitW, std::int64_t limitH, const char* limitName)

@@ -6,14 +6,14 @@
 #include <cstddef>
 #include <type_traits>
 
-#include "validator/controls.h"
-#include "validator/host_detail.h"
+#include "validator/clock_and_allocator.h"
+#include "validator/host_limits.h"
 
 namespace velora::validator {
 
-using host_detail::Format;
-using host_detail::kSpritePixelLimit;
-using host_detail::Mix;
+using host_limits::Format;
+using host_limits::kSpritePixelLimit;
+using host_limits::Mix;
 
 namespace {
 

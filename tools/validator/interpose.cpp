@@ -19,7 +19,7 @@
 
 #include "contract/guid.h"
 #include "heap/heap.h"
-#include "validator/controls.h"
+#include "validator/clock_and_allocator.h"
 #include "validator/host.h"
 
 using velora::validator::Allocation;

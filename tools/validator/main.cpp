@@ -20,8 +20,8 @@
 #include <string>
 
 #include "validator/binary.h"
-#include "validator/choices.h"
-#include "validator/controls.h"
+#include "validator/choice_stream.h"
+#include "validator/clock_and_allocator.h"
 #include "validator/driver.h"
 #include "validator/fault_reports.h"
 #include "validator/host.h"

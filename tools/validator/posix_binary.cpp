@@ -13,7 +13,7 @@
 #include <set>
 #include <vector>
 
-#include "validator/library.h"
+#include "validator/shared_library.h"
 
 namespace velora::validator {
 namespace library {

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "validator/binary.h"
-#include "validator/controls.h"
+#include "validator/clock_and_allocator.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VELORA_SANITIZED 1

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "validator/library.h"
+#include "validator/shared_library.h"
 #include "validator/windows_interpose.h"
 
 namespace velora::validator {

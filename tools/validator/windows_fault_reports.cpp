@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "validator/controls.h"
+#include "validator/clock_and_allocator.h"
 
 namespace velora::validator {
 namespace fault_reports {

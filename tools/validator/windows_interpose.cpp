@@ -15,7 +15,7 @@
 
 #include "contract/guid.h"
 #include "windows/import_patch.h"
-#include "validator/controls.h"
+#include "validator/clock_and_allocator.h"
 #include "validator/host.h"
 
 namespace velora::validator {

@@ -1,8 +1,8 @@
 // Graph.so: the engine's drawing module. CreateInterface answers
 // IID_GraphBlend and IID_GraphFilter; anything else, or no GUID, gives null.
-#include "reference/services.h"
+#include "reference/host_objects.h"
 
 extern "C" VELORA_HOST_API void* CreateInterface(const velora::Guid* iid)
 {
-    return velora::host::QueryGraph(iid);
+    return velora::reference::QueryGraph(iid);
 }

@@ -1,8 +1,8 @@
 // MainSystem.so: the engine's main system module. GetInterface answers
 // IID_MainSystem; anything else, or no GUID, gives null.
-#include "reference/services.h"
+#include "reference/host_objects.h"
 
 extern "C" VELORA_HOST_API void* GetInterface(const velora::Guid* iid)
 {
-    return velora::host::QueryMainSystem(iid);
+    return velora::reference::QueryMainSystem(iid);
 }

@@ -1,8 +1,8 @@
 // SurfaceFactory.so: the engine's surface module. CreateInterface answers
 // IID_SurfaceFactory; anything else, or no GUID, gives null.
-#include "reference/services.h"
+#include "reference/host_objects.h"
 
 extern "C" VELORA_HOST_API void* CreateInterface(const velora::Guid* iid)
 {
-    return velora::host::QuerySurfaceFactory(iid);
+    return velora::reference::QuerySurfaceFactory(iid);
 }

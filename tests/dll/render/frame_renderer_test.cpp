@@ -3,11 +3,13 @@
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include <gtest/gtest.h>
 
 #include "contract/exports.h"
 #include "effect/instance_registry.h"
+#include "effect/motion.h"
 #include "support/debug_capture.h"
 #include "support/fake_clock.h"
 #include "support/fake_modules.h"
@@ -71,12 +73,17 @@ protected:
         return host.log.calls;
     }
 
-    // One frame drawn straight through the renderer with `services`.
+    // One frame drawn straight through the renderer with `services`, then the
+    // motion step with the sprite size it returned, as the plug-in object does.
     Calls DrawServices()
     {
         host.log.calls.clear();
         clock.Advance(10);
-        DrawFrame(services, kHandle, &host.destination, kRate);
+        EffectInstance& instance = *Instances().Find(kHandle);
+        spriteSize = DrawFrame(services, instance, &host.destination, kRate);
+        if (spriteSize) {
+            StepParticles(instance, *spriteSize);
+        }
         return host.log.calls;
     }
 
@@ -88,6 +95,7 @@ protected:
     IDrawPlugin* plugin = nullptr;
     // What the plug-in object hands the renderer, for tests that take services away.
     HostServices services{&host.spriteBank, &host.surfaceFactory, &host.graphBlend, &host.graphFilter};
+    std::optional<std::int32_t> spriteSize;  // what the last DrawServices returned
 };
 
 TEST_F(Renderer, HandlesWithoutAStartedInstanceMakeNoHostCall)
@@ -381,11 +389,13 @@ TEST_F(Renderer, MissingServicesSkipOnlyWhatNeedsThem)
     EffectInstance& instance = StartWith(0, {At(100, 100)});
     services.spriteBank = nullptr;
     EXPECT_TRUE(DrawServices().empty());  // no sprite size, so no frame and no step
+    EXPECT_EQ(spriteSize, std::nullopt);
     EXPECT_EQ(instance.lastTime, 1000u);
 
     services.spriteBank = &host.spriteBank;
     services.graphBlend = nullptr;
     EXPECT_EQ(DrawServices().size(), 5u);  // fetched, not drawn
+    EXPECT_EQ(spriteSize, 32);
     EXPECT_EQ(instance.lastTime, 1020u);
 
     SetType(kHandle, 2);

@@ -24,7 +24,7 @@
 
 namespace {
 
-using velora::hostkit::Surface;
+using velora::kit::Surface;
 using Byte = std::uint8_t;
 
 int failures = 0;
@@ -218,16 +218,16 @@ void Meanings()
     white.Fill({255, 255, 255, 255});
     black.Fill({0, 0, 0, 255});
     MixRect(white, 0, 0, sprite, 0, 0, 1, 1, 255);
-    Check(white.Pixel(0, 0) == velora::hostkit::Rgba{200, 100, 50, 255}, "multiply on white shows the sprite's colour");
+    Check(white.Pixel(0, 0) == velora::kit::Rgba{200, 100, 50, 255}, "multiply on white shows the sprite's colour");
     MixRect(black, 0, 0, sprite, 0, 0, 1, 1, 255);
-    Check(black.Pixel(0, 0) == velora::hostkit::Rgba{0, 0, 0, 255}, "multiply on black changes nothing");
+    Check(black.Pixel(0, 0) == velora::kit::Rgba{0, 0, 0, 255}, "multiply on black changes nothing");
 
     // A whitened transparent pixel (colour 255, alpha 0) leaves the destination alone.
     Surface whitened(1, 1);
     std::memset(whitened.Bytes(), 255, 3);
     grey.Fill({90, 120, 150, 255});
     MixRect(grey, 0, 0, whitened, 0, 0, 1, 1, 255);
-    Check(grey.Pixel(0, 0) == velora::hostkit::Rgba{90, 120, 150, 255}, "a whitened pixel leaves the destination");
+    Check(grey.Pixel(0, 0) == velora::kit::Rgba{90, 120, 150, 255}, "a whitened pixel leaves the destination");
 
     // Mode 2 (darken the copy, then draw it) differs from mode 0 below full rate.
     Surface petal(1, 1), scratch(1, 1), mode0(1, 1), mode2(1, 1);
@@ -253,9 +253,9 @@ void Stretching(std::mt19937& random)
         const int fw = trial == 1 ? pw : side(random), fh = trial == 1 ? ph : side(random);
         Surface picture(pw, ph);
         Randomise(picture, random);
-        velora::hostkit::Premultiply(picture.Bytes(), picture.ByteCount() / 4);
+        velora::kit::Premultiply(picture.Bytes(), picture.ByteCount() / 4);
         std::vector<Byte> frame(static_cast<std::size_t>(fw) * fh * 4, 7);
-        velora::hostkit::StretchPicture(picture.Bytes(), pw, ph, frame.data(), fw, fh);
+        velora::kit::StretchPicture(picture.Bytes(), pw, ph, frame.data(), fw, fh);
         const auto at = [](int i, int frameSide, int pictureSide) {
             return std::clamp((i + 0.5) * pictureSide / frameSide - 0.5, 0.0, pictureSide - 1.0);
         };
@@ -291,19 +291,19 @@ void Stretching(std::mt19937& random)
 
 int main()
 {
-    for (const velora::hostkit::KernelSupport& kernel : velora::hostkit::BuiltKernels()) {
+    for (const velora::kit::KernelSupport& kernel : velora::kit::BuiltKernels()) {
         if (kernel.missing) {
             std::printf("kernel %s: skipped, %s\n", kernel.name, kernel.missing);
             continue;
         }
-        Check(velora::hostkit::UseKernel(kernel.kernel), "a kernel the processor runs can be chosen");
+        Check(velora::kit::UseKernel(kernel.kernel), "a kernel the processor runs can be chosen");
         const int before = failures;
         std::mt19937 random(20240611);
         Operations(random);
         Meanings();
         std::printf("kernel %s: %s\n", kernel.name, failures == before ? "every operation matches" : "FAILED");
     }
-    velora::hostkit::UseBestKernel();
+    velora::kit::UseBestKernel();
     std::mt19937 random(20240611);
     Stretching(random);
     if (failures) {

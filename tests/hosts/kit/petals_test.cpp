@@ -9,7 +9,7 @@
 
 #include "kit/petals.h"
 
-namespace velora::hostkit {
+namespace velora::kit {
 namespace {
 
 constexpr int kSide = 32;
@@ -66,4 +66,4 @@ TEST(PetalPainter, TheTurnIsClockwiseFromTheRestPoseForBothOutlines)
 }
 
 }  // namespace
-}  // namespace velora::hostkit
+}  // namespace velora::kit

@@ -7,12 +7,12 @@
 
 #include <gtest/gtest.h>
 
-#include "reference/graph.h"
+#include "reference/drawing.h"
 #include "reference/petals.h"
-#include "reference/services.h"
+#include "reference/host_objects.h"
 #include "contract/exports.h"
 
-namespace velora::host {
+namespace velora::reference {
 namespace {
 
 using Factory = void* (*)(const Guid*);
@@ -132,4 +132,4 @@ TEST_F(HostModules, ThePluginFindsThemAndDrawsEveryModeThroughThem)
 }
 
 }  // namespace
-}  // namespace velora::host
+}  // namespace velora::reference

@@ -10,7 +10,7 @@
 #include "reference/petals.h"
 #include "temp_dir.h"
 
-namespace velora::host {
+namespace velora::reference {
 namespace {
 
 void WriteBytes(const std::string& path, const std::string& bytes)
@@ -172,4 +172,4 @@ TEST(Petals, TheBuiltInRunTurnsAndFlutters)
 }
 
 }  // namespace
-}  // namespace velora::host
+}  // namespace velora::reference

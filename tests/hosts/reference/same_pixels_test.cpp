@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "contract/exports.h"
-#include "reference/services.h"
+#include "reference/host_objects.h"
 #include "reference/surface.h"
 #include "platform/platform.h"
 #include "web/studio_host.h"
@@ -57,7 +57,7 @@ platform::ExportAddress FindExport(platform::ModuleHandle module, const char* na
 
 // Sprite i in straight colour: a disc with a soft rim (partial alpha, so
 // premultiplying matters), a colour of its own, transparent corners.
-hostkit::Rgba SpritePixel(std::int32_t i, std::int32_t x, std::int32_t y, bool hardEdge)
+kit::Rgba SpritePixel(std::int32_t i, std::int32_t x, std::int32_t y, bool hardEdge)
 {
     const double dx = x + 0.5 - kSide / 2.0;
     const double dy = y + 0.5 - kSide / 2.0;
@@ -115,7 +115,7 @@ Bytes StudioFrame(const Scene& scene, Bytes* background = nullptr)
         auto sprite = std::make_unique<web::PixelSurface>(kSide, kSide);
         for (std::int32_t y = 0; y < kSide; ++y) {
             for (std::int32_t x = 0; x < kSide; ++x) {
-                const hostkit::Rgba p = SpritePixel(i, x, y, scene.hardEdge);
+                const kit::Rgba p = SpritePixel(i, x, y, scene.hardEdge);
                 std::uint8_t* out = sprite->At(x, y);
                 out[0] = p.r;
                 out[1] = p.g;
@@ -127,7 +127,7 @@ Bytes StudioFrame(const Scene& scene, Bytes* background = nullptr)
     }
     studio.SetBackground(scene.top, scene.bottom);
     studio.BeginFrame();
-    const hostkit::Surface& frame = studio.Frame();
+    const kit::Surface& frame = studio.Frame();
     if (background) {
         background->assign(frame.Bytes(), frame.Bytes() + frame.ByteCount());
     }
@@ -143,9 +143,9 @@ Bytes StudioFrame(const Scene& scene, Bytes* background = nullptr)
 // surfaces and modules.
 Bytes ReferenceFrame(const Scene& scene, const Bytes& background)
 {
-    host::HostSpriteBank bank(kBase);
+    reference::HostSpriteBank bank(kBase);
     for (std::int32_t i = 0; i < kSprites; ++i) {
-        auto sprite = std::make_unique<host::HostSurface>(kSide, kSide, "sprite");
+        auto sprite = std::make_unique<reference::HostSurface>(kSide, kSide, "sprite");
         for (std::int32_t y = 0; y < kSide; ++y) {
             for (std::int32_t x = 0; x < kSide; ++x) {
                 sprite->SetPixel(x, y, SpritePixel(i, x, y, scene.hardEdge));  // premultiplies
@@ -153,12 +153,12 @@ Bytes ReferenceFrame(const Scene& scene, const Bytes& background)
         }
         bank.Add(std::move(sprite));
     }
-    host::HostSurface frame(kWidth, kHeight, "frame");
+    reference::HostSurface frame(kWidth, kHeight, "frame");
     std::copy(background.begin(), background.end(), frame.Bytes());
-    modules = {{"MainSystem", "GetInterface", &host::QueryMainSystem},
-               {"Graph", "CreateInterface", &host::QueryGraph},
-               {"SurfaceFactory", "CreateInterface", &host::QuerySurfaceFactory}};
-    host::HostDrawHost drawHost;
+    modules = {{"MainSystem", "GetInterface", &reference::QueryMainSystem},
+               {"Graph", "CreateInterface", &reference::QueryGraph},
+               {"SurfaceFactory", "CreateInterface", &reference::QuerySurfaceFactory}};
+    reference::HostDrawHost drawHost;
     DrawOneFrame(scene, drawHost, bank, frame);
     return {frame.Bytes(), frame.Bytes() + frame.ByteCount()};
 }

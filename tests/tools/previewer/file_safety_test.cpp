@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/script.h"
+#include "script/script.h"
 #include "previewer/atomic_file.h"
 #include "previewer/file_checks.h"
 #include "previewer/options.h"
@@ -38,7 +38,7 @@
 #include "reference/surface.h"
 #include "temp_dir.h"
 
-namespace velora::preview {
+namespace velora::previewer {
 namespace {
 
 namespace fs = std::filesystem;
@@ -336,7 +336,7 @@ std::string RunSink(const Folder& folder, const std::string& sheet)
     Put(folder / "frames/frame-0001.png", "earlier frame 1");
     const OutputPaths paths{folder / "out.webp", sheet, folder / "frames"};
     FrameSink sink(paths, 8, 8, 2, 2, 90, true);
-    host::HostSurface frame(8, 8, "frame");
+    reference::HostSurface frame(8, 8, "frame");
     for (std::int32_t i = 0; i < 2; ++i) {
         std::memset(frame.Bytes(), 40 + 100 * i, frame.Stride() * 8);
         sink.Push(frame, i, i * 100);
@@ -436,4 +436,4 @@ TEST(Plan, AScriptIsHeldToTheStudiosLimits)
 }
 
 }  // namespace
-}  // namespace velora::preview
+}  // namespace velora::previewer

@@ -10,7 +10,7 @@
 
 #include "previewer/outputs.h"
 
-namespace velora::preview {
+namespace velora::previewer {
 namespace {
 
 std::string UsageErrorOf(const std::vector<std::string>& arguments)
@@ -244,7 +244,7 @@ TEST(Options, FramesLieWholeMillisecondsApartWithoutDrift)
 
 TEST(Options, HelpDocumentsEveryOption)
 {
-    const std::string help = HelpText("velora-preview");
+    const std::string help = HelpText("velora_previewer");
     for (const char* option :
          {"--width N", "--height N", "--type N", "--numof N", "--maxamp N", "--xspeed F", "--yspeed F", "--rate N",
           "--handle N", "--sprites PATH", "--cell S", "--base N", "--sprite-count N", "--rotation-frames R",
@@ -258,4 +258,4 @@ TEST(Options, HelpDocumentsEveryOption)
 }
 
 }  // namespace
-}  // namespace velora::preview
+}  // namespace velora::previewer

@@ -28,11 +28,11 @@
 
 extern char** environ;
 
-namespace velora::preview {
+namespace velora::previewer {
 namespace {
 
-using host::HostSurface;
-using host::Rgba;
+using reference::HostSurface;
+using reference::Rgba;
 
 struct Outcome {
     bool exited = false;  // false: killed by a signal
@@ -179,7 +179,7 @@ TEST_P(EveryMode, FramesChangeOnlyWhereTheHostWasAskedToDraw)
     EXPECT_EQ(animation.height, 120);
     EXPECT_EQ(animation.frames, 6);
     EXPECT_EQ(animation.timestamps, (std::vector<int>{50, 100, 150, 200, 250, 300})) << "one frame every 50 ms";
-    const auto sheet = host::LoadPng(dir / "out-sheet.png");
+    const auto sheet = reference::LoadPng(dir / "out-sheet.png");
     EXPECT_EQ(sheet->Width(), 4 * (160 + 4) + 4) << "six frames, four to a row";
     EXPECT_EQ(sheet->Height(), 2 * (120 + 4) + 4);
 
@@ -188,7 +188,7 @@ TEST_P(EveryMode, FramesChangeOnlyWhereTheHostWasAskedToDraw)
     for (int frame = 0; frame < 6; ++frame) {
         char name[32];
         std::snprintf(name, sizeof name, "frames/frame-%04d.png", frame);
-        const auto image = host::LoadPng(dir / name);
+        const auto image = reference::LoadPng(dir / name);
         ASSERT_EQ(image->Width(), 160);
         // Where the host drew this frame.
         std::vector<bool> drawn(160 * 120, false);
@@ -228,10 +228,10 @@ TEST(Previewer, DrawsSpritesFromASheetOverAnImage)
             sheet.SetPixel(x, y, x < 8 ? Rgba{255, 0, 0, 255} : Rgba{0, 255, 0, 255});
         }
     }
-    host::SavePng(sheet, dir / "sheet.png");
+    reference::SavePng(sheet, dir / "sheet.png");
     HostSurface backdrop(4, 4, "backdrop");
     backdrop.Fill({0, 0, 255, 255});
-    host::SavePng(backdrop, dir / "backdrop.png");
+    reference::SavePng(backdrop, dir / "backdrop.png");
 
     const Outcome run = Preview(dir, {"--sprites", dir / "sheet.png", "--background", dir / "backdrop.png", "--width",
                                       "64", "--height", "64", "--seconds", "0.1", "--fps", "10", "--sheet-frames", "0",
@@ -239,7 +239,7 @@ TEST(Previewer, DrawsSpritesFromASheetOverAnImage)
     ASSERT_TRUE(run.exited && run.status == 0) << run.err;
     EXPECT_EQ(run.err, "") << "quiet";
     EXPECT_EQ(run.out.find("-sheet.png"), std::string::npos) << "no contact sheet asked for";
-    const auto frame = host::LoadPng(dir / "frames/frame-0000.png");
+    const auto frame = reference::LoadPng(dir / "frames/frame-0000.png");
     std::set<std::tuple<int, int, int>> colours;
     for (int y = 0; y < 64; ++y) {
         for (int x = 0; x < 64; ++x) {
@@ -325,7 +325,7 @@ TEST(Previewer, BadInputEndsWithAClearErrorAndNoOutput)
 
     const Outcome help = Preview(dir, {"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("Usage: velora-preview [options]", 0), 0u);
+    EXPECT_EQ(help.out.rfind("Usage: velora_previewer [options]", 0), 0u);
 }
 
 // Every file under dir (but the runner's own), with its bytes.
@@ -346,7 +346,7 @@ std::vector<std::string> TemporaryFilesLeft(const testing::TempDir& dir)
 {
     std::vector<std::string> left;
     for (const auto& [name, bytes] : Files(dir)) {
-        if (name.find(".velora-preview-") != std::string::npos) {
+        if (name.find(".velora_previewer-") != std::string::npos) {
             left.push_back(name);
         }
     }
@@ -579,25 +579,25 @@ TEST(Previewer, ReplacedOutputsKeepTheirModeAndLongNamesWork)
 TEST(Previewer, LeftoversOfAKilledRunAreRemovedADayLater)
 {
     testing::TempDir dir;
-    std::filesystem::create_directories(dir / "fr/.velora-preview-Frames/old");
-    std::filesystem::create_directories(dir / "fr/.velora-preview-OldFrm/old");
-    std::ofstream(dir / "fr/.velora-preview-Frames/frame-0001.png") << "a frame of a killed run";
-    std::ofstream(dir / "fr/.velora-preview-OldFrm/old/frame-0001.png") << "the user's old frame";
-    std::ofstream(dir / ".velora-preview-Wb4x2q") << "half a WebP";
-    std::ofstream(dir / ".velora-preview-Fresh1") << "a run at work";
+    std::filesystem::create_directories(dir / "fr/.velora_previewer-Frames/old");
+    std::filesystem::create_directories(dir / "fr/.velora_previewer-OldFrm/old");
+    std::ofstream(dir / "fr/.velora_previewer-Frames/frame-0001.png") << "a frame of a killed run";
+    std::ofstream(dir / "fr/.velora_previewer-OldFrm/old/frame-0001.png") << "the user's old frame";
+    std::ofstream(dir / ".velora_previewer-Wb4x2q") << "half a WebP";
+    std::ofstream(dir / ".velora_previewer-Fresh1") << "a run at work";
     const auto twoDaysAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
-    for (const char* old : {"fr/.velora-preview-Frames", "fr/.velora-preview-OldFrm", ".velora-preview-Wb4x2q"}) {
+    for (const char* old : {"fr/.velora_previewer-Frames", "fr/.velora_previewer-OldFrm", ".velora_previewer-Wb4x2q"}) {
         std::filesystem::last_write_time(dir / old, twoDaysAgo);
     }
     const Outcome run = Preview(dir, Small(dir, {"--seconds", "0.05", "--frames-dir", dir / "fr"}));
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.err.find("removed " + dir / ".velora-preview-Wb4x2q" + ", left by an earlier run that was killed"),
+    EXPECT_NE(run.err.find("removed " + dir / ".velora_previewer-Wb4x2q" + ", left by an earlier run that was killed"),
               std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("warning: " + dir / "fr/.velora-preview-OldFrm/old" + " holds old frames"),
+    EXPECT_NE(run.err.find("warning: " + dir / "fr/.velora_previewer-OldFrm/old" + " holds old frames"),
               std::string::npos) << run.err;
     EXPECT_EQ(TemporaryFilesLeft(dir),
-              (std::vector<std::string>{".velora-preview-Fresh1", "fr/.velora-preview-OldFrm",
-                                        "fr/.velora-preview-OldFrm/old", "fr/.velora-preview-OldFrm/old/frame-0001.png"}));
+              (std::vector<std::string>{".velora_previewer-Fresh1", "fr/.velora_previewer-OldFrm",
+                                        "fr/.velora_previewer-OldFrm/old", "fr/.velora_previewer-OldFrm/old/frame-0001.png"}));
 }
 
 TEST(Previewer, WarnsAboutSettingsThatDrawNothingOrLoseParticles)
@@ -688,8 +688,8 @@ TEST(Previewer, TheReadmePictureIsWhatThePreviewerDraws)
     EXPECT_EQ(made.frames, 18);
     EXPECT_EQ(made.timestamps, kept.timestamps);
     EXPECT_TRUE(made.pixels == kept.pixels) << "docs/preview.webp is out of date";
-    const auto sheet = host::LoadPng(dir / "preview-sheet.png");
-    const auto keptSheet = host::LoadPng(docs + "/preview-sheet.png");
+    const auto sheet = reference::LoadPng(dir / "preview-sheet.png");
+    const auto keptSheet = reference::LoadPng(docs + "/preview-sheet.png");
     ASSERT_EQ(sheet->Width(), keptSheet->Width());
     ASSERT_EQ(sheet->Height(), keptSheet->Height());
     EXPECT_TRUE(std::equal(sheet->Bytes(), sheet->Bytes() + sheet->Stride() * sheet->Height(), keptSheet->Bytes()))
@@ -708,7 +708,7 @@ std::unique_ptr<HostSurface> OneFrame(const testing::TempDir& dir, std::int32_t 
                                       background, "--sheet-frames", "0", "--output", dir / "out.webp",
                                       "--frames-dir", frames, "--quiet"});
     EXPECT_EQ(run.status, 0) << run.err;
-    return host::LoadPng(frames + "/frame-0000.png");
+    return reference::LoadPng(frames + "/frame-0000.png");
 }
 
 std::vector<std::uint8_t> PixelsOf(const HostSurface& surface)
@@ -757,15 +757,15 @@ TEST(Previewer, TheReadmeModesPictureIsWhatThePreviewerDraws)
         for (std::int32_t type = 0; type < 4; ++type) {
             const auto frame = OneFrame(dir, type, row == 0 ? 255 : 128, "gradient", "14");
             ASSERT_TRUE(frame && frame->Width() == 160 && frame->Height() == 120);
-            hostkit::CopyRect(picture, type * (160 + kGap), row * (120 + kGap), *frame, 0, 0, 160, 120);
+            kit::CopyRect(picture, type * (160 + kGap), row * (120 + kGap), *frame, 0, 0, 160, 120);
         }
     }
     const std::string kept = std::string(VELORA_README_PICTURES) + "/modes.png";
     if (std::getenv("VELORA_UPDATE_README_PICTURES")) {
-        host::SavePng(picture, kept);
+        reference::SavePng(picture, kept);
         GTEST_SKIP() << "wrote " << kept;
     }
-    const auto keptPicture = host::LoadPng(kept);
+    const auto keptPicture = reference::LoadPng(kept);
     ASSERT_TRUE(keptPicture) << kept << " is missing";
     EXPECT_TRUE(PixelsOf(picture) == PixelsOf(*keptPicture)) << "docs/modes.png is out of date";
 }
@@ -778,7 +778,7 @@ TEST(Previewer, RefusesAnOutputThatIsAnInputUnderAnotherName)
     HostSurface sprite(8, 8, "sprite");
     sprite.Fill({200, 40, 40, 255});
     for (const char* name : {"petal00.png", "petal01.png", "petal02.png"}) {
-        host::SavePng(sprite, dir / name);
+        reference::SavePng(sprite, dir / name);
     }
     std::filesystem::create_hard_link(dir / "petal01.png", dir / "hard.png");
     std::ofstream(dir / "hl.txt") << "Init(1, 64, 48, 1, 16, 4);\nStart(1);\n";
@@ -857,7 +857,7 @@ TEST(Previewer, AFailedWriteKeepsTheEarlierFileAndSaysWhy)
     EXPECT_NE(frames.err.find(disk + "/fr/frame-00"), std::string::npos) << frames.err;
     EXPECT_NE(frames.err.find(".png: cannot write the file (No space left on device); nothing was replaced"),
               std::string::npos) << frames.err;
-    EXPECT_EQ(frames.err.find(".velora-preview-"), std::string::npos) << frames.err;
+    EXPECT_EQ(frames.err.find(".velora_previewer-"), std::string::npos) << frames.err;
     EXPECT_FALSE(std::filesystem::exists(disk + "/fr")) << "the frames folder it made is removed";
 }
 
@@ -979,7 +979,7 @@ TEST(Previewer, SignalsAreNamedAndASecondOneKeepsTheEarlierFiles)
     EXPECT_GE(animation.frames, 13);
     EXPECT_NE(term.out.find("stopped by SIGTERM after " + std::to_string(animation.frames) + " of 18000 frames"),
               std::string::npos) << term.out;
-    const auto sheet = host::LoadPng(dir / "out-sheet.png");
+    const auto sheet = reference::LoadPng(dir / "out-sheet.png");
     ASSERT_TRUE(sheet && sheet->Width() == 4 * 68 + 4 && sheet->Height() == 2 * 52 + 4);
     for (int cell = 0; cell < 8; ++cell) {
         const std::uint8_t* middle = sheet->Bytes() + (4 + (cell / 4) * 52 + 24) * sheet->Stride() +
@@ -1079,4 +1079,4 @@ TEST(Previewer, TheDocumentedExamplesRunFromTheRepository)
 }
 
 }  // namespace
-}  // namespace velora::preview
+}  // namespace velora::previewer

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "validator/binary.h"
-#include "validator/choices.h"
+#include "validator/choice_stream.h"
 #include "validator/host.h"
 
 // The host modules' way back to the validator's host, as interpose.cpp

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "validator/choices.h"
+#include "validator/choice_stream.h"
 
 namespace velora::validator {
 namespace {

@@ -1,6 +1,6 @@
 // The engine's script as the tools read and print it: the shared fixtures
 // (which the studio's Node.js tests read too), then what they cannot hold.
-#include "kit/script.h"
+#include "script/script.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>

@@ -12,7 +12,7 @@
 #include "contract/host_interfaces.h"
 #include "kit/surface.h"
 
-namespace velora::hostkit {
+namespace velora::kit {
 
 // What a drawing operation returns: done (possibly nothing, after clipping)
 // or refused (a surface missing or not the host's, or memory ran out).
@@ -120,4 +120,4 @@ private:
     std::map<std::int32_t, std::unique_ptr<Surface>> sprites_;
 };
 
-}  // namespace velora::hostkit
+}  // namespace velora::kit

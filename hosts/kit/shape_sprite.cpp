@@ -1,8 +1,8 @@
-#include "kit/sampled.h"
+#include "kit/shape_sprite.h"
 
 #include <algorithm>
 
-namespace velora::hostkit {
+namespace velora::kit {
 namespace {
 
 std::uint8_t ToByte(double value) { return static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0) + 0.5); }
@@ -39,4 +39,4 @@ void DrawSampled(Surface& sprite, int samples, double opacity,
     }
 }
 
-}  // namespace velora::hostkit
+}  // namespace velora::kit

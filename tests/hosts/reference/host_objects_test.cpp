@@ -1,12 +1,12 @@
 // The host's surfaces, surface factory, sprite bank, draw host and service
 // lookup, as the plug-in reaches them.
-#include "reference/services.h"
+#include "reference/host_objects.h"
 
 #include <climits>
 
 #include <gtest/gtest.h>
 
-namespace velora::host {
+namespace velora::reference {
 namespace {
 
 TEST(Surface, PixelAndAlphaAddressesFollowTheLayout)
@@ -121,4 +121,4 @@ TEST(Services, EachModuleAnswersItsOwnGuidsOnly)
 }
 
 }  // namespace
-}  // namespace velora::host
+}  // namespace velora::reference

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-namespace velora::validator::host_detail {
+namespace velora::validator::host_limits {
 
 // Sprites hold pixels up to this size, scratch surfaces up to the larger one;
 // beyond, a surface answers null for every address, as one that has no such
@@ -41,4 +41,4 @@ inline std::string Format(const char* format, ...)
     return text;
 }
 
-}  // namespace velora::validator::host_detail
+}  // namespace velora::validator::host_limits

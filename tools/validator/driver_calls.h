@@ -11,7 +11,7 @@
 #include <limits>
 #include <string>
 
-#include "validator/controls.h"
+#include "validator/clock_and_allocator.h"
 #include "validator/driver.h"
 
 namespace velora::validator {

@@ -5,7 +5,7 @@
 
 #include "platform/platform.h"
 
-namespace velora::platform::system {
+namespace velora::platform::os {
 
 std::uint32_t MultimediaTime();
 std::uint32_t TickCount();
@@ -13,4 +13,4 @@ ModuleHandle FindLoadedModule(const char* name);
 ExportAddress FindExport(ModuleHandle module, const char* name);
 void DebugOutput(const char* message);
 
-}  // namespace velora::platform::system
+}  // namespace velora::platform::os

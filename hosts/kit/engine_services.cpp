@@ -1,10 +1,10 @@
-#include "kit/services.h"
+#include "kit/engine_services.h"
 
 #include <new>
 
 #include "kit/pixel_ops.h"
 
-namespace velora::hostkit {
+namespace velora::kit {
 namespace {
 
 Surface* Resolve(const GraphHooks& hooks, ISurface* surface)
@@ -67,7 +67,7 @@ std::int32_t VELORA_METHOD GraphBlend::BlendRect(ISurface* dest, std::int32_t dx
                                                  std::int32_t height, std::int32_t rate)
 {
     return Serve(hooks_, WithRate(Describe("BlendRect", dest, dx, dy, src, sx, sy, width, height), rate), true,
-                 [&](Surface& d, const Surface& s) { hostkit::BlendRect(d, dx, dy, s, sx, sy, width, height, rate); });
+                 [&](Surface& d, const Surface& s) { kit::BlendRect(d, dx, dy, s, sx, sy, width, height, rate); });
 }
 
 std::int32_t VELORA_METHOD GraphBlend::BlendRectAlt(ISurface* dest, std::int32_t dx, std::int32_t dy,
@@ -76,7 +76,7 @@ std::int32_t VELORA_METHOD GraphBlend::BlendRectAlt(ISurface* dest, std::int32_t
 {
     return Serve(hooks_, WithRate(Describe("BlendRectAlt", dest, dx, dy, src, sx, sy, width, height), rate), true,
                  [&](Surface& d, const Surface& s) {
-                     hostkit::BlendRectAlt(d, dx, dy, s, sx, sy, width, height, rate);
+                     kit::BlendRectAlt(d, dx, dy, s, sx, sy, width, height, rate);
                  });
 }
 
@@ -85,7 +85,7 @@ std::int32_t VELORA_METHOD GraphFilter::CopyRect(ISurface* dest, std::int32_t dx
                                                  std::int32_t height)
 {
     return Serve(hooks_, Describe("CopyRect", dest, dx, dy, src, sx, sy, width, height), true,
-                 [&](Surface& d, const Surface& s) { hostkit::CopyRect(d, dx, dy, s, sx, sy, width, height); });
+                 [&](Surface& d, const Surface& s) { kit::CopyRect(d, dx, dy, s, sx, sy, width, height); });
 }
 
 std::int32_t VELORA_METHOD GraphFilter::DrawRect(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src,
@@ -93,14 +93,14 @@ std::int32_t VELORA_METHOD GraphFilter::DrawRect(ISurface* dest, std::int32_t dx
                                                  std::int32_t height)
 {
     return Serve(hooks_, Describe("DrawRect", dest, dx, dy, src, sx, sy, width, height), true,
-                 [&](Surface& d, const Surface& s) { hostkit::DrawRect(d, dx, dy, s, sx, sy, width, height); });
+                 [&](Surface& d, const Surface& s) { kit::DrawRect(d, dx, dy, s, sx, sy, width, height); });
 }
 
 std::int32_t VELORA_METHOD GraphFilter::FilterRect(ISurface* surface, std::int32_t x, std::int32_t y,
                                                    std::int32_t width, std::int32_t height, std::int32_t rate)
 {
     return Serve(hooks_, WithRate(Describe("FilterRect", surface, x, y, nullptr, 0, 0, width, height), rate), false,
-                 [&](Surface& d, const Surface&) { hostkit::FilterRect(d, x, y, width, height, rate); });
+                 [&](Surface& d, const Surface&) { kit::FilterRect(d, x, y, width, height, rate); });
 }
 
 std::int32_t VELORA_METHOD GraphFilter::MixRect(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src,
@@ -108,7 +108,7 @@ std::int32_t VELORA_METHOD GraphFilter::MixRect(ISurface* dest, std::int32_t dx,
                                                 std::int32_t height, std::int32_t rate)
 {
     return Serve(hooks_, WithRate(Describe("MixRect", dest, dx, dy, src, sx, sy, width, height), rate), true,
-                 [&](Surface& d, const Surface& s) { hostkit::MixRect(d, dx, dy, s, sx, sy, width, height, rate); });
+                 [&](Surface& d, const Surface& s) { kit::MixRect(d, dx, dy, s, sx, sy, width, height, rate); });
 }
 
 ISurface* VELORA_METHOD SurfaceFactory::CreateSurface(std::int32_t width, std::int32_t height, std::int32_t format)
@@ -151,4 +151,4 @@ void SpriteBank::Put(std::int32_t number, std::unique_ptr<Surface> sprite) { spr
 
 void SpriteBank::RemoveFrom(std::int32_t first) { sprites_.erase(sprites_.lower_bound(first), sprites_.end()); }
 
-}  // namespace velora::hostkit
+}  // namespace velora::kit

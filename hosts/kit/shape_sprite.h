@@ -6,7 +6,7 @@
 
 #include "kit/surface.h"
 
-namespace velora::hostkit {
+namespace velora::kit {
 
 // What a shape shows at one point: how much of it covers the point (0 none,
 // 1 all) and its straight colour there, each byte 0 to 255.
@@ -28,4 +28,4 @@ struct ShapeSample {
 void DrawSampled(Surface& sprite, int samples, double opacity,
                  const std::function<ShapeSample(double x, double y)>& shape);
 
-}  // namespace velora::hostkit
+}  // namespace velora::kit

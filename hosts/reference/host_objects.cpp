@@ -1,10 +1,10 @@
-#include "reference/services.h"
+#include "reference/host_objects.h"
 
 #include <cstring>
 
-#include "reference/graph.h"
+#include "reference/drawing.h"
 
-namespace velora::host {
+namespace velora::reference {
 namespace {
 
 bool Is(const Guid* iid, const Guid& wanted) { return iid && GuidEquals(iid, &wanted); }
@@ -82,4 +82,4 @@ std::int32_t VELORA_METHOD HostDrawHost::ReportRect(std::int32_t handle, std::in
     return 0;
 }
 
-}  // namespace velora::host
+}  // namespace velora::reference

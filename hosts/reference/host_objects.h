@@ -19,7 +19,7 @@
 #include "contract/guid.h"
 #include "contract/host_interfaces.h"
 
-namespace velora::host {
+namespace velora::reference {
 
 VELORA_HOST_API void* QueryMainSystem(const Guid* iid);
 VELORA_HOST_API void* QueryGraph(const Guid* iid);
@@ -79,4 +79,4 @@ private:
     std::vector<Report> reports_;
 };
 
-}  // namespace velora::host
+}  // namespace velora::reference

@@ -1,4 +1,4 @@
-#include "kit/script.h"
+#include "script/script.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "validator/controls.h"
+#include "validator/clock_and_allocator.h"
 
 namespace velora::validator {
 

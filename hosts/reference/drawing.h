@@ -1,4 +1,4 @@
-// The reference host's drawing interfaces: the host kit's (hosts/kit/services.h,
+// The reference host's drawing interfaces: the host kit's (hosts/kit/engine_services.h,
 // with the meaning of each operation in hosts/kit/pixel_ops.h), accepting only
 // the host's own live surfaces and showing each call to a process-wide
 // observer (the previewer's trace).
@@ -10,15 +10,15 @@
 #include "reference/host_api.h"
 #include "reference/surface.h"
 #include "kit/pixel_ops.h"
-#include "kit/services.h"
+#include "kit/engine_services.h"
 
-namespace velora::host {
+namespace velora::reference {
 
-using hostkit::kFullRate;
+using kit::kFullRate;
 // What an operation returns: done (possibly nothing, after clipping) or
 // refused (a surface missing or not the host's).
-using hostkit::kDone;
-using hostkit::kRefused;
+using kit::kDone;
+using kit::kRefused;
 
 // Copies a rectangle of src onto dest (CopyRect); refused for a null surface.
 VELORA_HOST_API std::int32_t Copy(HostSurface* dest, std::int32_t dx, std::int32_t dy, HostSurface* src,
@@ -41,16 +41,16 @@ using DrawObserver = std::function<void(const DrawCall&)>;
 VELORA_HOST_API void SetDrawObserver(DrawObserver observer);
 
 // The kit's hooks for the reference host: its surfaces only, the observer.
-VELORA_HOST_API hostkit::GraphHooks HostGraphHooks();
+VELORA_HOST_API kit::GraphHooks HostGraphHooks();
 
-class VELORA_HOST_API HostGraphBlend final : public hostkit::GraphBlend {
+class VELORA_HOST_API HostGraphBlend final : public kit::GraphBlend {
 public:
     HostGraphBlend() : GraphBlend(HostGraphHooks()) {}
 };
 
-class VELORA_HOST_API HostGraphFilter final : public hostkit::GraphFilter {
+class VELORA_HOST_API HostGraphFilter final : public kit::GraphFilter {
 public:
     HostGraphFilter() : GraphFilter(HostGraphHooks()) {}
 };
 
-}  // namespace velora::host
+}  // namespace velora::reference

@@ -1,8 +1,8 @@
-#include "reference/graph.h"
+#include "reference/drawing.h"
 
 #include <mutex>
 
-namespace velora::host {
+namespace velora::reference {
 namespace {
 
 std::mutex observerMutex;
@@ -12,9 +12,9 @@ DrawObserver& Observer()
     return *observer;
 }
 
-hostkit::Surface* Resolve(ISurface* surface, void*) { return HostSurface::FromInterface(surface); }
+kit::Surface* Resolve(ISurface* surface, void*) { return HostSurface::FromInterface(surface); }
 
-void Observe(const hostkit::DrawCall& call, void*)
+void Observe(const kit::DrawCall& call, void*)
 {
     try {
         const std::lock_guard lock(observerMutex);
@@ -47,7 +47,7 @@ std::int32_t Copy(HostSurface* dest, std::int32_t dx, std::int32_t dy, HostSurfa
     if (!dest || !src) {
         return kRefused;
     }
-    hostkit::CopyRect(*dest, dx, dy, *src, sx, sy, width, height);
+    kit::CopyRect(*dest, dx, dy, *src, sx, sy, width, height);
     return kDone;
 }
 
@@ -57,6 +57,6 @@ void SetDrawObserver(DrawObserver observer)
     Observer() = std::move(observer);
 }
 
-hostkit::GraphHooks HostGraphHooks() { return {&Resolve, &Observe, nullptr}; }
+kit::GraphHooks HostGraphHooks() { return {&Resolve, &Observe, nullptr}; }
 
-}  // namespace velora::host
+}  // namespace velora::reference
