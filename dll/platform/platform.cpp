@@ -18,22 +18,22 @@ testing::DebugSink debugOverride = nullptr;
 
 std::uint32_t MultimediaTime()
 {
-    return multimediaOverride ? multimediaOverride() : system::MultimediaTime();
+    return multimediaOverride ? multimediaOverride() : os::MultimediaTime();
 }
 
 std::uint32_t TickCount()
 {
-    return tickOverride ? tickOverride() : system::TickCount();
+    return tickOverride ? tickOverride() : os::TickCount();
 }
 
 ModuleHandle FindLoadedModule(const char* name)
 {
-    return moduleOverride ? moduleOverride(name) : system::FindLoadedModule(name);
+    return moduleOverride ? moduleOverride(name) : os::FindLoadedModule(name);
 }
 
 ExportAddress FindExport(ModuleHandle module, const char* name)
 {
-    return exportOverride ? exportOverride(module, name) : system::FindExport(module, name);
+    return exportOverride ? exportOverride(module, name) : os::FindExport(module, name);
 }
 
 void DebugOutput(const char* message)
@@ -41,7 +41,7 @@ void DebugOutput(const char* message)
     if (debugOverride) {
         debugOverride(message);
     } else {
-        system::DebugOutput(message);
+        os::DebugOutput(message);
     }
 }
 

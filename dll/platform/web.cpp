@@ -65,7 +65,7 @@ EM_JS(void, WebDebugOutput, (const char* bytes, int length), {
 
 }  // namespace
 
-namespace system {
+namespace os {
 
 std::uint32_t MultimediaTime() { return WebMilliseconds(); }
 std::uint32_t TickCount() { return WebMilliseconds(); }
@@ -96,7 +96,7 @@ void DebugOutput(const char* message)
     }
 }
 
-}  // namespace system
+}  // namespace os
 
 namespace web {
 void RegisterModuleExport(const char* module, const char* exportName, ExportAddress address)

@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "support/chooser.h"
 #include "windows/import_patch.h"
 #include "windows/session.h"
 
@@ -99,21 +100,6 @@ private:
     std::uint64_t value_ = 0xCBF29CE484222325u;
 };
 
-// xorshift32: the session's choices.
-struct Chooser {
-    std::uint32_t state = 0x2545F491u;
-    std::uint32_t Next()
-    {
-        state ^= state << 13;
-        state ^= state >> 17;
-        return state ^= state << 5;
-    }
-    std::int32_t Range(std::int32_t low, std::int32_t high)
-    {
-        return low + static_cast<std::int32_t>(Next() % static_cast<std::uint32_t>(high - low + 1));
-    }
-};
-
 // The plug-in's two clocks, advanced by the session.
 std::uint32_t multimediaNow = 0;
 std::uint32_t tickNow = 0;
@@ -171,7 +157,7 @@ bool Session(const char* path, const FpState& state, int frames, std::uint64_t& 
     CheckingSpriteBank bank;
     host_module::MemorySurface destination(320, 240, 77, "test host: the destination was destroyed\n");
     multimediaNow = 0xFFFFFFFFu - 20000u;  // the counter wraps during the session
-    Chooser choose;
+    velora::testing::Chooser choose(0x2545F491u);
 
     const FpWords before = CurrentWords();
     if (state.x87Precision != kLeave) {

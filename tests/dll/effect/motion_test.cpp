@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "dll/effect/effect_fixture.h"
+#include "support/chooser.h"
 
 namespace velora {
 namespace {
@@ -67,13 +68,8 @@ Particle DocumentedStep(const EffectInstance& e, Particle p, std::uint32_t elaps
 // particles at x = 0 without drift, where the sway alone makes X.
 TEST_F(Motion, AwkwardStepsMatchTheDocumentedArithmetic)
 {
-    std::uint32_t state = 0x2545F491u;
-    const auto next = [&state](std::uint32_t n) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state % n;
-    };
+    testing::Chooser choose(0x2545F491u);
+    const auto next = [&choose](std::uint32_t n) { return choose.Below(n); };
     const auto unit = [&next] { return static_cast<float>(next(1000003)) / 1000003.0f; };
     for (int round = 0; round < 300; ++round) {
         EffectInstance instance = Field(MakeParticle(0, 0, 0, 1, 0, 1));

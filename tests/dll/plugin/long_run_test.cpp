@@ -19,25 +19,11 @@
 #include "support/fake_modules.h"
 #include "support/host_modules.h"
 #include "support/motion_digest.h"
+#include "support/chooser.h"
 #include "support/recording_host.h"
 
 namespace velora {
 namespace {
-
-// xorshift32: the test's own choices, independent of the plug-in's source.
-struct Chooser {
-    std::uint32_t state = 0x9E3779B9u;
-    std::uint32_t Next()
-    {
-        state ^= state << 13;
-        state ^= state >> 17;
-        return state ^= state << 5;
-    }
-    std::int32_t Range(std::int32_t low, std::int32_t high)  // inclusive
-    {
-        return low + static_cast<std::int32_t>(Next() % static_cast<std::uint32_t>(high - low + 1));
-    }
-};
 
 // Both clocks. Every multimedia-clock reading is logged among the host calls
 // and moves the clock on by one millisecond, so the time between the two
@@ -81,7 +67,7 @@ Digests RunSession()
     platform::testing::OverrideMultimediaTime(&SessionClock::Read);
     platform::testing::OverrideTickCount(&SessionClock::Ticks);
 
-    Chooser choose;
+    testing::Chooser choose;
     for (const Run& run : kRuns) {
         host.spriteBank.AddRun(run.first, run.count, run.size);
         for (std::int32_t i = 0; i < run.count; ++i) {  // some transparent pixels to whiten
