@@ -1,4 +1,4 @@
-// Symbols of the reference host's shared library (libvelora_host.so).
+// Symbols of the reference host's shared library (libvelora_reference.so).
 //
 // The project builds with hidden visibility; what the previewer, the three
 // host modules and the tests reach across shared objects is marked here.
