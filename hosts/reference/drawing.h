@@ -21,7 +21,7 @@ using kit::kDone;
 using kit::kRefused;
 
 // Copies a rectangle of src onto dest (CopyRect); refused for a null surface.
-VELORA_HOST_API std::int32_t Copy(HostSurface* dest, std::int32_t dx, std::int32_t dy, HostSurface* src,
+VELORA_REFERENCE_API std::int32_t Copy(HostSurface* dest, std::int32_t dx, std::int32_t dy, HostSurface* src,
                                   std::int32_t sx, std::int32_t sy, std::int32_t width, std::int32_t height);
 
 // One drawing call as the host's interfaces received it, for tracing.
@@ -38,17 +38,17 @@ using DrawObserver = std::function<void(const DrawCall&)>;
 
 // Every call through IGraphBlend and IGraphFilter is shown to the observer
 // after it ran; an empty observer stops it. Process-wide, one at a time.
-VELORA_HOST_API void SetDrawObserver(DrawObserver observer);
+VELORA_REFERENCE_API void SetDrawObserver(DrawObserver observer);
 
 // The kit's hooks for the reference host: its surfaces only, the observer.
-VELORA_HOST_API kit::GraphHooks HostGraphHooks();
+VELORA_REFERENCE_API kit::GraphHooks HostGraphHooks();
 
-class VELORA_HOST_API HostGraphBlend final : public kit::GraphBlend {
+class VELORA_REFERENCE_API HostGraphBlend final : public kit::GraphBlend {
 public:
     HostGraphBlend() : GraphBlend(HostGraphHooks()) {}
 };
 
-class VELORA_HOST_API HostGraphFilter final : public kit::GraphFilter {
+class VELORA_REFERENCE_API HostGraphFilter final : public kit::GraphFilter {
 public:
     HostGraphFilter() : GraphFilter(HostGraphHooks()) {}
 };

@@ -4,4 +4,4 @@
 // host modules and the tests reach across shared objects is marked here.
 #pragma once
 
-#define VELORA_HOST_API __attribute__((visibility("default")))
+#define VELORA_REFERENCE_API __attribute__((visibility("default")))

@@ -21,25 +21,25 @@
 
 namespace velora::reference {
 
-VELORA_HOST_API void* QueryMainSystem(const Guid* iid);
-VELORA_HOST_API void* QueryGraph(const Guid* iid);
-VELORA_HOST_API void* QuerySurfaceFactory(const Guid* iid);
+VELORA_REFERENCE_API void* QueryMainSystem(const Guid* iid);
+VELORA_REFERENCE_API void* QueryGraph(const Guid* iid);
+VELORA_REFERENCE_API void* QuerySurfaceFactory(const Guid* iid);
 
 // The engine's main system: handed out, never called.
-class VELORA_HOST_API HostMainSystem final : public IMainSystem {
+class VELORA_REFERENCE_API HostMainSystem final : public IMainSystem {
 public:
     const char* Name() const { return "DrawVelora reference host"; }
 };
 
 // Makes scratch surfaces in the host's one format, whatever format is asked
 // for. A size it cannot make (negative, too large, out of memory) gives null.
-class VELORA_HOST_API HostSurfaceFactory final : public ISurfaceFactory {
+class VELORA_REFERENCE_API HostSurfaceFactory final : public ISurfaceFactory {
 public:
     ISurface* VELORA_METHOD CreateSurface(std::int32_t width, std::int32_t height, std::int32_t format) override;
 };
 
 // A run of numbered sprites: sprite number first + i is the i-th added.
-class VELORA_HOST_API HostSpriteBank final : public ISpriteBank {
+class VELORA_REFERENCE_API HostSpriteBank final : public ISpriteBank {
 public:
     explicit HostSpriteBank(std::int32_t first = 0) : first_(first) {}
 
@@ -58,7 +58,7 @@ private:
 };
 
 // The drawing side's host object: ReportRect logs what it receives and keeps it.
-class VELORA_HOST_API HostDrawHost final : public IDrawHost {
+class VELORA_REFERENCE_API HostDrawHost final : public IDrawHost {
 public:
     struct Report {
         std::int32_t handle, x, y, width, height;

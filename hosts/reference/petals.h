@@ -22,6 +22,6 @@ struct PetalRun {
 
 // Throws std::invalid_argument for a size below 8 or above 256, or a group or
 // frame count outside 1 to 64.
-VELORA_HOST_API Sprites DrawPetals(const PetalRun& run = {});
+VELORA_REFERENCE_API Sprites DrawPetals(const PetalRun& run = {});
 
 }  // namespace velora::reference

@@ -23,7 +23,7 @@ inline constexpr std::int64_t kMaxSurfacePixels = kit::Surface::kMaxPixels;
 
 using Rgba = kit::Rgba;
 
-class VELORA_HOST_API HostSurface final : public kit::Surface {
+class VELORA_REFERENCE_API HostSurface final : public kit::Surface {
 public:
     // A transparent black surface. Throws std::invalid_argument for a
     // negative or too large size and std::bad_alloc when memory runs out; a
