@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/plugin_access.h"
+#include "contract/plugin_access.h"
 #include "windows/memory_surface.h"
 
 namespace host_module {

@@ -33,7 +33,7 @@
 #include <vector>
 
 #include "contract/exports.h"
-#include "kit/plugin_access.h"
+#include "contract/plugin_access.h"
 #include "contract/messages.h"
 #include "windows/host_module.h"
 #include "windows/memory_surface.h"

@@ -35,7 +35,7 @@
 #include "effect/random.h"
 #include "effect/spawn.h"
 #include "heap/heap.h"
-#include "kit/plugin_access.h"
+#include "contract/plugin_access.h"
 #include "platform/platform.h"
 
 #ifdef VELORA_BENCH_HOST

@@ -1,7 +1,7 @@
 #include "previewer/plugin_library.h"
 
 #include "contract/host_modules.h"
-#include "kit/plugin_access.h"
+#include "contract/plugin_access.h"
 
 #include <dlfcn.h>
 

@@ -1,7 +1,7 @@
 // The plug-in and the host modules as loaded libraries (binary.h), over the
 // system's way of loading them (shared_library.h).
 #include "validator/binary.h"
-#include "kit/plugin_access.h"
+#include "contract/plugin_access.h"
 
 #include <string>
 #include <utility>

@@ -17,7 +17,7 @@
 #include "contract/host_modules.h"
 #include "contract/messages.h"
 #include "contract/plugin_interfaces.h"
-#include "kit/plugin_access.h"
+#include "contract/plugin_access.h"
 #include "effect/instance_registry.h"
 #include "platform/platform.h"
 

@@ -1,5 +1,5 @@
 #include "contract/exports.h"
-#include "kit/plugin_access.h"
+#include "contract/plugin_access.h"
 
 #include <climits>
 #include <vector>

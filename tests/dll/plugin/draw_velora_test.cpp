@@ -8,7 +8,7 @@
 #endif
 
 #include "contract/exports.h"
-#include "kit/plugin_access.h"
+#include "contract/plugin_access.h"
 #include "effect/instance_registry.h"
 #include "support/debug_capture.h"
 #include "support/fake_clock.h"

@@ -8,7 +8,7 @@
 
 #include "effect/instance_registry.h"
 #include "contract/exports.h"
-#include "kit/plugin_access.h"
+#include "contract/plugin_access.h"
 #include "support/debug_capture.h"
 
 namespace velora {
