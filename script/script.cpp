@@ -1,3 +1,7 @@
+// The script's reader and printer. The reader goes line by line: each call
+// is parsed and run against the layers read so far, each comment taken for
+// one of the studio's notes or kept as the author's; every error carries
+// its line, its column and a message id the studio's catalogs translate.
 #include "script/script.h"
 
 #include <algorithm>

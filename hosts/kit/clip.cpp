@@ -1,3 +1,6 @@
+// The clipping arithmetic, one axis at a time and in 64 bits, so that no
+// position plus size the plug-in passes can overflow; only the clipped
+// rectangle, which lies inside both surfaces, comes back to 32 bits.
 #include "kit/clip.h"
 
 #include <algorithm>

@@ -1,3 +1,7 @@
+// The engine services' bodies. Every drawing call goes through Serve: the
+// host's hooks resolve its surfaces, a missing or refused surface refuses
+// the call, no exception gets back to the plug-in, and the observer sees
+// each call with its result.
 #include "kit/engine_services.h"
 
 #include <new>

@@ -1,3 +1,6 @@
+// The sampling loop behind the built-in sprites: every pixel asks the shape
+// at samples x samples points and keeps their coverage-weighted colour. It
+// runs when a host makes its sprites, not for each frame.
 #include "kit/shape_sprite.h"
 
 #include <algorithm>

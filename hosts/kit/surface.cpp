@@ -1,3 +1,6 @@
+// The kit surface's storage and premultiplication both ways: a size beyond
+// the kit's limits is refused before any memory is taken, and the pixel
+// accessors read and write straight colour over the premultiplied bytes.
 #include "kit/surface.h"
 
 #include <stdexcept>

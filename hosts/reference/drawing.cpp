@@ -1,3 +1,7 @@
+// The reference host's hooks into the kit's drawing interfaces: a surface
+// counts only if it is one of the host's live surfaces, and every call is
+// shown to the process-wide observer under a lock, where an observer's
+// failure never reaches the plug-in.
 #include "reference/drawing.h"
 
 #include <mutex>

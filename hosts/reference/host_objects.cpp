@@ -1,3 +1,6 @@
+// The services the three modules hand out are single process-wide objects,
+// trivially destructible, so that they still answer while other statics
+// end; then the sprite bank and the draw host the previewer supplies.
 #include "reference/host_objects.h"
 
 #include <cstring>

@@ -1,3 +1,6 @@
+// PNG files through libpng's simplified API, which reads any PNG as straight
+// RGBA: loading premultiplies once for the kit's surfaces, writing converts
+// back. Also the sheets cut into cells and the numbered sprite files.
 #include "reference/png_io.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// The register of live surfaces behind HostSurface::FromInterface: a surface
+// enters it when made and leaves it when destroyed, so that a pointer the
+// plug-in hands back is checked against it before it is used.
 #include "reference/surface.h"
 
 #include <mutex>

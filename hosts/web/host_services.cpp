@@ -1,3 +1,6 @@
+// The studio's tally of drawing calls (the calls that put a sprite on the
+// frame count; CopyRect and FilterRect do not) and the draw host that keeps
+// the plug-in's last reported rectangle.
 #include "web/host_services.h"
 
 #include <string_view>

@@ -1,3 +1,6 @@
+// The studio's built-in runs (petals and snowflakes, drawn by the kit) and a
+// user's sheet cut into cells row by row; a sheet stops at the host's cell
+// limit and never runs past the largest sprite number.
 #include "web/sprite_runs.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// The studio host's module exports answer for whichever host is current, so
+// that the plug-in's lookups by name reach the page's host; the frame, its
+// background and the sprite sheets are that host's own.
 #include "web/studio_host.h"
 
 #include <algorithm>

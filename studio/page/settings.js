@@ -1,9 +1,9 @@
-import { msg } from "./i18n.js";
-
 // The numbers the whole studio holds to, and the one table of a layer's
 // settings: each setting's key (in setup files, links and scripts), the call
 // that sets it, its limits, its default and how the controls show it. The
 // setter maps, the key lists and the controls are all made from it.
+
+import { msg } from "./i18n.js";
 
 // The most the studio runs at once, whatever asks for more (the controls, a
 // pasted script, a link, a setup file): beyond them a page would freeze.

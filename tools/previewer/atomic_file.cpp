@@ -1,3 +1,6 @@
+// The system calls behind AtomicFile and FileSwap: a temporary file made
+// beside its target with the permissions a new file would get, every write
+// and close checked, and renames that never replace a file unasked.
 #include "previewer/atomic_file.h"
 
 #include <fcntl.h>

@@ -1,3 +1,6 @@
+// The fixed time lives in atomics, as the plug-in may read the clock from any
+// thread while the previewer sets it. The real clock is read by system
+// call, past the clock_gettime this process answers itself.
 #include "previewer/effect_clock.h"
 
 #include <sys/syscall.h>

@@ -12,7 +12,7 @@
 #include "contract/plugin_interfaces.h"
 #include "previewer/atomic_file.h"
 #include "previewer/effect_clock.h"
-#include "previewer/outputs.h"
+#include "previewer/frame_sink.h"
 #include "previewer/plan.h"
 #include "previewer/plugin_library.h"
 #include "reference/drawing.h"

@@ -1,3 +1,6 @@
+// The option table: each option's name, help text and parser in one entry,
+// from which both the parsing and --help are made, so that the two cannot
+// disagree. Also the frame count and frame times the whole run uses.
 #include "previewer/options.h"
 
 #include <algorithm>

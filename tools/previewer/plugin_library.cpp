@@ -1,3 +1,6 @@
+// dlopen and dlsym behind the plug-in and the host modules. The modules stay
+// loaded while the plug-in runs, as it finds them among the loaded objects
+// by file name; a missing export is named in the error.
 #include "previewer/plugin_library.h"
 
 #include "contract/host_modules.h"

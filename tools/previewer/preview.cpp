@@ -28,6 +28,7 @@
 #include <stdexcept>
 
 #include "script/script.h"
+#include "previewer/background.h"
 #include "previewer/effect_clock.h"
 #include "previewer/file_checks.h"
 #include "previewer/frame_loop.h"

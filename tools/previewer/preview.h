@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "previewer/frame_sink.h"
 #include "previewer/options.h"
-#include "previewer/outputs.h"
 
 namespace velora::previewer {
 

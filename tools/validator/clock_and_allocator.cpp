@@ -1,3 +1,6 @@
+// The validator's one clock, allocator and progress state, each made on
+// first use, so that the exported operator new can reach them while other
+// statics are still being made.
 #include "validator/clock_and_allocator.h"
 
 namespace velora::validator {

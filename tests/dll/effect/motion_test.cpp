@@ -1,3 +1,6 @@
+// The motion step against its arithmetic written out here step by step, each
+// value rounded to float where the plug-in rounds it; and the edges: wraps,
+// the clock's wrap, pauses of 2^31 ms and more, non-numbers.
 #include "effect/motion.h"
 
 #include <climits>

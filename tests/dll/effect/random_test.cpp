@@ -1,3 +1,6 @@
+// The random source: the classic C runtime's sequence after a seed, which
+// every spawn and the long run's digests rest on, and seeds chosen to put
+// chosen values at chosen draws, as the spawn tests use them.
 #include "effect/random.h"
 
 #include <gtest/gtest.h>

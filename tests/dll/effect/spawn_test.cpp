@@ -1,3 +1,6 @@
+// Start's spawn: each particle built from seven draws in field order, every
+// field against its formula for many seeds, the bounds of extreme draws,
+// and a count too large for memory that changes nothing.
 #include "effect/spawn.h"
 
 #include <climits>

@@ -1,3 +1,6 @@
+// The control exports as the engine's script calls them: what Init, the
+// setters, Start and Release store, when a setting takes effect, and that
+// handles and failed allocations leave the other instances sound.
 #include "contract/exports.h"
 #include "contract/plugin_access.h"
 

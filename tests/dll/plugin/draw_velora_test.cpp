@@ -1,3 +1,7 @@
+// The plug-in object as the engine sees it: its table of operations and
+// fields, the services it acquires, SetInterface, Update's report and
+// Destroy; the nothrow operator new here lets a test fail its next
+// allocation. Also the debug messages' bytes on both platforms.
 #include <new>
 #include <string>
 

@@ -1,3 +1,6 @@
+// One frame drawn against a recording host: the host calls of each drawing
+// mode in order, the scratch surface's life, sprites smaller or larger than
+// the base sprite, missing services, and many frames in every mode.
 #include "render/frame_renderer.h"
 
 #include <climits>

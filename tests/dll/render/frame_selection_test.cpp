@@ -1,3 +1,6 @@
+// The arithmetic of one particle's sprite: its angle folded into one turn,
+// the sprite picked from angle and phase, and its place clipped at the
+// field's edges, against the roundings written out here one at a time.
 #include "render/frame_selection.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// GoogleTest's Notification on a Windows event (notification.h says why). The
+// event is manual-reset, so that a Notify that comes before the wait is not
+// lost.
 #include "notification.h"
 
 #include <windows.h>

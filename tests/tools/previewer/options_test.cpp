@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "previewer/outputs.h"
+#include "previewer/background.h"
 
 namespace velora::previewer {
 namespace {
