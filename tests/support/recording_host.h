@@ -8,14 +8,16 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "contract/host_interfaces.h"
-#include "kit/clip.h"
+#include "kit/engine_services.h"
+#include "kit/surface.h"
 
 namespace velora::testing {
 
@@ -49,18 +51,26 @@ private:
     static std::string Render(ISurface* surface);
 };
 
-// Pixels: four colour bytes (0 to 2 used) and one alpha byte each. A surface
-// larger than kMaxPixels holds none: it answers null for every address, as a
-// host answers for a pixel it does not have.
-class FakeSurface final : public ISurface {
+// A kit surface that logs the plug-in's calls on it and answers the size and
+// format it was made with. Its pixels start opaque black. One larger than
+// kMaxPixels (or one the kit cannot make: a side of 0 or less, or too long)
+// holds none: it answers null for every address, as a host answers for a
+// pixel it does not have, and the drawing operations leave it alone. The
+// limit is far below the kit's, so a test can claim a sprite larger than
+// anything a surface holds without allocating it.
+class RecordingSurface final : public kit::Surface {
 public:
-    FakeSurface(CallLog& log, std::string name, std::int32_t width, std::int32_t height,
-                std::int32_t format = 0)
-        : log_(log), name_(std::move(name)), width_(width), height_(height), format_(format),
-          colour_(Area() * 4, 0), alpha_(Area(), 255)
+    static constexpr std::int64_t kMaxPixels = std::int64_t{1} << 20;
+
+    RecordingSurface(CallLog& log, std::string name, std::int32_t width, std::int32_t height,
+                     std::int32_t format = 0)
+        : kit::Surface(Holds(width, height) ? width : 0, Holds(width, height) ? height : 0), log_(log),
+          name_(std::move(name)), width_(width), height_(height), format_(format)
     {
+        Fill({0, 0, 0, 255});
     }
 
+    // Destroy is logged and marks the surface; the test still owns it.
     void VELORA_METHOD Destroy() override
     {
         log_.Record(name_ + ".Destroy", 1);
@@ -69,12 +79,12 @@ public:
     std::uint8_t* VELORA_METHOD GetPixelAddress(std::int32_t x, std::int32_t y) override
     {
         log_.Record(name_ + ".GetPixelAddress", 2, x, y);
-        return Inside(x, y) && HasPixels() ? &colour_[Index(x, y) * 4] : nullptr;
+        return kit::Surface::GetPixelAddress(x, y);
     }
     std::uint8_t* VELORA_METHOD GetAlphaAddress(std::int32_t x, std::int32_t y) override
     {
         log_.Record(name_ + ".GetAlphaAddress", 3, x, y);
-        return Inside(x, y) && HasPixels() ? &alpha_[Index(x, y)] : nullptr;
+        return kit::Surface::GetAlphaAddress(x, y);
     }
     std::int32_t VELORA_METHOD GetWidth() override
     {
@@ -92,47 +102,14 @@ public:
         return format_;
     }
 
-    // Direct access for tests and for the fake drawing operations (not logged).
-    static constexpr std::size_t kMaxPixels = std::size_t{1} << 20;
     const std::string& Name() const { return name_; }
-    std::int32_t Width() const { return width_; }
-    std::int32_t Height() const { return height_; }
-    bool HasPixels() const { return !alpha_.empty(); }
-    bool Inside(std::int32_t x, std::int32_t y) const
-    {
-        return x >= 0 && y >= 0 && x < width_ && y < height_;
-    }
-    std::uint8_t* Colour(std::int32_t x, std::int32_t y) { return &colour_[Index(x, y) * 4]; }
-    std::uint8_t& Alpha(std::int32_t x, std::int32_t y) { return alpha_[Index(x, y)]; }
-    void Fill(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t alpha)
-    {
-        if (!HasPixels()) {
-            return;
-        }
-        for (std::int32_t y = 0; y < height_; ++y) {
-            for (std::int32_t x = 0; x < width_; ++x) {
-                std::uint8_t* c = Colour(x, y);
-                c[0] = b0;
-                c[1] = b1;
-                c[2] = b2;
-                Alpha(x, y) = alpha;
-            }
-        }
-    }
-
     bool destroyed = false;
 
 private:
-    std::size_t Area() const
+    static bool Holds(std::int32_t width, std::int32_t height)
     {
-        const std::size_t area = width_ > 0 && height_ > 0
-                                     ? static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_)
-                                     : 0;
-        return area <= kMaxPixels ? area : 0;
-    }
-    std::size_t Index(std::int32_t x, std::int32_t y) const
-    {
-        return static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x);
+        return width > 0 && height > 0 && std::int64_t{width} * height <= kMaxPixels &&
+               kit::Surface::SizeAllowed(width, height);
     }
 
     CallLog& log_;
@@ -140,65 +117,30 @@ private:
     std::int32_t width_;
     std::int32_t height_;
     std::int32_t format_;
-    std::vector<std::uint8_t> colour_;
-    std::vector<std::uint8_t> alpha_;
 };
 
 inline std::string CallLog::Render(ISurface* surface)
 {
-    return surface ? static_cast<FakeSurface*>(surface)->Name() : std::string("null");
+    return surface ? static_cast<RecordingSurface*>(surface)->Name() : std::string("null");
 }
 
-// Copies the colour and alpha of a rectangle, clipped to both surfaces by the
-// kit's one clipping rule.
-inline void CopyPixels(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src, std::int32_t sx,
-                       std::int32_t sy, std::int32_t width, std::int32_t height, bool withAlpha)
-{
-    auto* d = static_cast<FakeSurface*>(dest);
-    auto* s = static_cast<FakeSurface*>(src);
-    if (!d || !s || !d->HasPixels() || !s->HasPixels()) {
-        return;
-    }
-    const auto clipped = kit::ClipRect(d->Width(), d->Height(), s->Width(), s->Height(), dx, dy, sx, sy,
-                                           width, height);
-    if (!clipped) {
-        return;
-    }
-    for (std::int32_t y = 0; y < clipped->height; ++y) {
-        for (std::int32_t x = 0; x < clipped->width; ++x) {
-            const std::int32_t fromX = clipped->sx + x;
-            const std::int32_t fromY = clipped->sy + y;
-            const std::int32_t toX = clipped->dx + x;
-            const std::int32_t toY = clipped->dy + y;
-            const std::uint8_t* from = s->Colour(fromX, fromY);
-            std::uint8_t* to = d->Colour(toX, toY);
-            to[0] = from[0];
-            to[1] = from[1];
-            to[2] = from[2];
-            if (withAlpha) {
-                d->Alpha(toX, toY) = s->Alpha(fromX, fromY);
-            }
-        }
-    }
-}
-
-class FakeSpriteBank final : public ISpriteBank {
+// The kit's sprite bank, holding recording surfaces named "sprite<number>".
+class RecordingSpriteBank final : public kit::SpriteBank {
 public:
-    explicit FakeSpriteBank(CallLog& log) : log_(log) {}
+    explicit RecordingSpriteBank(CallLog& log) : log_(log) {}
 
     ISurface* VELORA_METHOD GetSprite(std::int32_t number) override
     {
         log_.Record("GetSprite", 0, number);
-        const auto it = sprites.find(number);
-        return it == sprites.end() ? nullptr : it->second.get();
+        return kit::SpriteBank::GetSprite(number);
     }
 
-    // Adds sprite `number`, named "sprite<number>".
-    FakeSurface& Add(std::int32_t number, std::int32_t width, std::int32_t height)
+    RecordingSurface& Add(std::int32_t number, std::int32_t width, std::int32_t height)
     {
-        auto& slot = sprites[number];
-        slot = std::make_unique<FakeSurface>(log_, "sprite" + std::to_string(number), width, height);
-        return *slot;
+        auto sprite = std::make_unique<RecordingSurface>(log_, "sprite" + std::to_string(number), width, height);
+        RecordingSurface& added = *sprite;
+        Put(number, std::move(sprite));
+        return added;
     }
     // Adds sprites first .. first + count - 1, all size x size.
     void AddRun(std::int32_t first, std::int32_t count, std::int32_t size)
@@ -207,16 +149,22 @@ public:
             Add(first + i, size, size);
         }
     }
-
-    std::map<std::int32_t, std::unique_ptr<FakeSurface>> sprites;
+    // The sprite under number, or null.
+    RecordingSurface* Sprite(std::int32_t number) const { return static_cast<RecordingSurface*>(Find(number)); }
+    // GetSprite answers null for number from now on.
+    void Remove(std::int32_t number) { Put(number, nullptr); }
+    void Clear() { RemoveFrom(std::numeric_limits<std::int32_t>::min()); }
 
 private:
     CallLog& log_;
 };
 
-class FakeSurfaceFactory final : public ISurfaceFactory {
+// Makes recording surfaces "scratch1", "scratch2", ... of any size and of
+// the format asked for, or refuses every request. It keeps them after their
+// Destroy, for tests to look into.
+class RecordingSurfaceFactory final : public ISurfaceFactory {
 public:
-    explicit FakeSurfaceFactory(CallLog& log) : log_(log) {}
+    explicit RecordingSurfaceFactory(CallLog& log) : log_(log) {}
 
     ISurface* VELORA_METHOD CreateSurface(std::int32_t width, std::int32_t height, std::int32_t format) override
     {
@@ -224,85 +172,21 @@ public:
         if (refuse) {
             return nullptr;
         }
-        made.push_back(std::make_unique<FakeSurface>(log_, "scratch" + std::to_string(made.size() + 1),
-                                                     width, height, format));
+        made.push_back(std::make_unique<RecordingSurface>(log_, "scratch" + std::to_string(made.size() + 1),
+                                                          width, height, format));
         return made.back().get();
     }
 
     bool refuse = false;
-    std::vector<std::unique_ptr<FakeSurface>> made;
+    std::vector<std::unique_ptr<RecordingSurface>> made;
 
 private:
     CallLog& log_;
 };
 
-class FakeGraphBlend final : public IGraphBlend {
+class RecordingDrawHost final : public IDrawHost {
 public:
-    explicit FakeGraphBlend(CallLog& log) : log_(log) {}
-
-    std::int32_t VELORA_METHOD BlendRect(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src,
-                                         std::int32_t sx, std::int32_t sy, std::int32_t width,
-                                         std::int32_t height, std::int32_t rate) override
-    {
-        log_.Record("BlendRect", 14, dest, dx, dy, src, sx, sy, width, height, rate);
-        CopyPixels(dest, dx, dy, src, sx, sy, width, height, false);
-        return 0;
-    }
-    std::int32_t VELORA_METHOD BlendRectAlt(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src,
-                                            std::int32_t sx, std::int32_t sy, std::int32_t width,
-                                            std::int32_t height, std::int32_t rate) override
-    {
-        log_.Record("BlendRectAlt", 20, dest, dx, dy, src, sx, sy, width, height, rate);
-        CopyPixels(dest, dx, dy, src, sx, sy, width, height, false);
-        return 0;
-    }
-
-private:
-    CallLog& log_;
-};
-
-class FakeGraphFilter final : public IGraphFilter {
-public:
-    explicit FakeGraphFilter(CallLog& log) : log_(log) {}
-
-    std::int32_t VELORA_METHOD CopyRect(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src,
-                                        std::int32_t sx, std::int32_t sy, std::int32_t width,
-                                        std::int32_t height) override
-    {
-        log_.Record("CopyRect", 4, dest, dx, dy, src, sx, sy, width, height);
-        CopyPixels(dest, dx, dy, src, sx, sy, width, height, true);
-        return 0;
-    }
-    std::int32_t VELORA_METHOD DrawRect(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src,
-                                        std::int32_t sx, std::int32_t sy, std::int32_t width,
-                                        std::int32_t height) override
-    {
-        log_.Record("DrawRect", 11, dest, dx, dy, src, sx, sy, width, height);
-        CopyPixels(dest, dx, dy, src, sx, sy, width, height, false);
-        return 0;
-    }
-    std::int32_t VELORA_METHOD FilterRect(ISurface* surface, std::int32_t x, std::int32_t y, std::int32_t width,
-                                          std::int32_t height, std::int32_t rate) override
-    {
-        log_.Record("FilterRect", 22, surface, x, y, width, height, rate);
-        return 0;
-    }
-    std::int32_t VELORA_METHOD MixRect(ISurface* dest, std::int32_t dx, std::int32_t dy, ISurface* src,
-                                       std::int32_t sx, std::int32_t sy, std::int32_t width,
-                                       std::int32_t height, std::int32_t rate) override
-    {
-        log_.Record("MixRect", 37, dest, dx, dy, src, sx, sy, width, height, rate);
-        CopyPixels(dest, dx, dy, src, sx, sy, width, height, false);
-        return 0;
-    }
-
-private:
-    CallLog& log_;
-};
-
-class FakeDrawHost final : public IDrawHost {
-public:
-    explicit FakeDrawHost(CallLog& log) : log_(log) {}
+    explicit RecordingDrawHost(CallLog& log) : log_(log) {}
 
     std::int32_t VELORA_METHOD ReportRect(std::int32_t handle, std::int32_t x, std::int32_t y,
                                           std::int32_t width, std::int32_t height) override
@@ -317,15 +201,42 @@ private:
     CallLog& log_;
 };
 
-// One whole fake host, wired together.
+// Hooks for the kit's drawing interfaces: each call is logged, after the kit
+// drew it, at the operation's table position.
+inline kit::GraphHooks LoggingDrawCalls(CallLog& log)
+{
+    kit::GraphHooks hooks;
+    hooks.context = &log;
+    hooks.observe = [](const kit::DrawCall& call, void* context) {
+        CallLog& calls = *static_cast<CallLog*>(context);
+        const std::string_view op = call.operation;
+        if (op == "FilterRect") {
+            calls.Record(call.operation, 22, call.dest, call.dx, call.dy, call.width, call.height, call.rate);
+            return;
+        }
+        const int slot = op == "BlendRect" ? 14 : op == "BlendRectAlt" ? 20 : op == "CopyRect" ? 4
+                       : op == "DrawRect"  ? 11 : 37;  // MixRect
+        if (call.hasRate) {
+            calls.Record(call.operation, slot, call.dest, call.dx, call.dy, call.src, call.sx, call.sy, call.width,
+                         call.height, call.rate);
+        } else {
+            calls.Record(call.operation, slot, call.dest, call.dx, call.dy, call.src, call.sx, call.sy, call.width,
+                         call.height);
+        }
+    };
+    return hooks;
+}
+
+// One whole recording host: the kit's services, logged, and a 640 x 480
+// destination of format 32.
 struct RecordingHost {
     CallLog log;
-    FakeSpriteBank spriteBank{log};
-    FakeSurfaceFactory surfaceFactory{log};
-    FakeGraphBlend graphBlend{log};
-    FakeGraphFilter graphFilter{log};
-    FakeDrawHost drawHost{log};
-    FakeSurface destination{log, "dest", 640, 480, 32};
+    RecordingSpriteBank spriteBank{log};
+    RecordingSurfaceFactory surfaceFactory{log};
+    kit::GraphBlend graphBlend{LoggingDrawCalls(log)};
+    kit::GraphFilter graphFilter{LoggingDrawCalls(log)};
+    RecordingDrawHost drawHost{log};
+    RecordingSurface destination{log, "dest", 640, 480, 32};
 };
 
 }  // namespace velora::testing

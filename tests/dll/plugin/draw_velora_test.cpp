@@ -147,7 +147,7 @@ TEST_F(PluginObject, FieldsFollowTheTablePointerInOrder)
 
 TEST_F(PluginObject, HostOperationsAreCalledAtTheirTablePositions)
 {
-    testing::FakeSurface& surface = host.spriteBank.Add(1, 2, 2);
+    testing::RecordingSurface& surface = host.spriteBank.Add(1, 2, 2);
     ISurface* s = &surface;
     CallSlot<void>(s, 1);
     CallSlot<std::uint8_t*>(s, 2, 1, 0);
@@ -280,7 +280,7 @@ TEST_F(PluginObject, SetInterfaceAcceptsOnlyTheDrawHostAndTheSpriteBank)
     LoadAllModules();
     IDrawPlugin* plugin = Create();
     const DrawPluginFields fields = FieldsOf(plugin);
-    testing::FakeDrawHost other(host.log);
+    testing::RecordingDrawHost other(host.log);
 
     plugin->SetInterface(nullptr, nullptr);
     plugin->SetInterface(&IID_DrawHost, nullptr);

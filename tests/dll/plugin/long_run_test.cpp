@@ -73,7 +73,7 @@ Digests RunSession()
         for (std::int32_t i = 0; i < run.count; ++i) {  // some transparent pixels to whiten
             const std::int32_t x = choose.Range(0, run.size - 1);  // one choice per statement: argument
             const std::int32_t y = choose.Range(0, run.size - 1);  // order differs between compilers
-            host.spriteBank.sprites[run.first + i]->Alpha(x, y) = 0;
+            host.spriteBank.Sprite(run.first + i)->At(x, y)[3] = 0;
         }
     }
     IDrawPlugin* plugin = CreateInterface(&IID_DrawPlugin);

@@ -201,13 +201,13 @@ TEST_F(Renderer, ScratchSurfaceIsMadeOnlyWhenSomethingIsDrawn)
 TEST_F(Renderer, ModeThreeWhitensTheCopysTransparentPixels)
 {
     // S = 2: the base sprite's width decides the scratch size and the loops.
-    host.spriteBank.sprites.clear();
+    host.spriteBank.Clear();
     host.spriteBank.AddRun(kBase, 16, 2);
-    testing::FakeSurface& sprite = *host.spriteBank.sprites.at(kBase);
-    sprite.Fill(10, 20, 30, 200);
-    sprite.Alpha(0, 0) = 0;
-    sprite.Alpha(1, 1) = 0;
-    host.destination.Fill(1, 2, 3, 255);
+    testing::RecordingSurface& sprite = *host.spriteBank.Sprite(kBase);
+    sprite.Fill({10, 20, 30, 255});
+    sprite.At(0, 0)[3] = 0;
+    sprite.At(1, 1)[3] = 0;
+    host.destination.Fill({200, 200, 200, 255});
     StartWith(3, {At(10, 10)});
 
     const Calls expected = {
@@ -228,30 +228,33 @@ TEST_F(Renderer, ModeThreeWhitensTheCopysTransparentPixels)
     };
     EXPECT_EQ(DrawOnce(), expected);
 
-    testing::FakeSurface& scratch = *host.surfaceFactory.made.at(0);
-    auto colour = [](testing::FakeSurface& s, int x, int y) {
-        const std::uint8_t* c = s.Colour(x, y);
+    testing::RecordingSurface& scratch = *host.surfaceFactory.made.at(0);
+    auto colour = [](testing::RecordingSurface& s, int x, int y) {
+        const std::uint8_t* c = s.At(x, y);
         return std::vector<int>{c[0], c[1], c[2]};
     };
     EXPECT_EQ(colour(scratch, 0, 0), (std::vector<int>{255, 255, 255}));
     EXPECT_EQ(colour(scratch, 1, 1), (std::vector<int>{255, 255, 255}));
     EXPECT_EQ(colour(scratch, 0, 1), (std::vector<int>{10, 20, 30}));
     EXPECT_EQ(colour(scratch, 1, 0), (std::vector<int>{10, 20, 30}));
-    EXPECT_EQ(scratch.Alpha(0, 0), 0);  // no alpha byte is changed
-    // The host mixed the whitened copy onto the destination.
-    EXPECT_EQ(colour(host.destination, 9, 9), (std::vector<int>{255, 255, 255}));
-    EXPECT_EQ(colour(host.destination, 10, 9), (std::vector<int>{10, 20, 30}));
-    EXPECT_EQ(colour(host.destination, 11, 9), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(scratch.At(0, 0)[3], 0);  // no alpha byte is changed
+    // The host mixed the whitened copy onto the destination: its white
+    // pixels leave the destination as it was, the sprite's colour darkens it.
+    EXPECT_EQ(colour(host.destination, 9, 9), (std::vector<int>{200, 200, 200}));
+    for (const int mixed : colour(host.destination, 10, 9)) {
+        EXPECT_LT(mixed, 200);
+    }
+    EXPECT_EQ(colour(host.destination, 11, 9), (std::vector<int>{200, 200, 200}));  // outside the rectangle
 }
 
 TEST_F(Renderer, ModeThreeReadsNoAlphaOutsideASmallerSprite)
 {
-    host.spriteBank.sprites.clear();
+    host.spriteBank.Clear();
     host.spriteBank.Add(kBase, 4, 4);  // S = 4
     for (std::int32_t i = 1; i < 16; ++i) {
         host.spriteBank.Add(kBase + i, 2, 3);
     }
-    host.spriteBank.sprites.at(kBase + 1)->Fill(0, 0, 0, 0);
+    host.spriteBank.Sprite(kBase + 1)->Fill({0, 0, 0, 0});
     StartWith(3, {At(100, 100, 0.25f)});  // frame 1
     DrawOnce();
     EXPECT_EQ(host.log.Count("sprite101.GetAlphaAddress"), 2 * 3);
@@ -264,7 +267,7 @@ TEST_F(Renderer, ModeThreeReadsNoAlphaOutsideASmallerSprite)
 // drawn, so the host never reads past the sprite.
 TEST_F(Renderer, ScratchModesCopyNoMoreThanASmallerSpriteHolds)
 {
-    host.spriteBank.sprites.clear();
+    host.spriteBank.Clear();
     host.spriteBank.Add(kBase, 32, 32);  // S = 32
     for (std::int32_t i = 1; i < 16; ++i) {
         host.spriteBank.Add(kBase + i, 16, 12);
@@ -285,7 +288,7 @@ TEST_F(Renderer, ScratchModesCopyNoMoreThanASmallerSpriteHolds)
 // top-left S x S pixels, and the drawing stops there.
 TEST_F(Renderer, ScratchModesDrawNoMoreThanTheScratchSurfaceHolds)
 {
-    host.spriteBank.sprites.clear();
+    host.spriteBank.Clear();
     host.spriteBank.Add(kBase, 32, 32);
     for (std::int32_t i = 1; i < 16; ++i) {
         host.spriteBank.Add(kBase + i, 48, 40);
@@ -304,7 +307,7 @@ TEST_F(Renderer, ScratchModesDrawNothingWhenTheBaseSpriteHasNoWidth)
 {
     for (std::int32_t S : {0, -4}) {
         for (std::int32_t type : {2, 3}) {
-            host.spriteBank.sprites.clear();
+            host.spriteBank.Clear();
             host.spriteBank.Add(kBase, S, 32);
             for (std::int32_t i = 1; i < 16; ++i) {
                 host.spriteBank.Add(kBase + i, 32, 32);
@@ -323,7 +326,7 @@ TEST_F(Renderer, ScratchModesDrawNothingWhenTheBaseSpriteHasNoWidth)
 // as the host tells it, is far larger than anything it holds.
 TEST_F(Renderer, ModeThreeStopsWhiteningWhereTheHostHasNoPixels)
 {
-    host.spriteBank.sprites.clear();
+    host.spriteBank.Clear();
     host.spriteBank.AddRun(kBase, 16, 2048);  // S = 2048, larger than any surface holds
     StartWith(3, {At(1034, 1034, 0.25f)});
     DrawOnce();
@@ -333,7 +336,7 @@ TEST_F(Renderer, ModeThreeStopsWhiteningWhereTheHostHasNoPixels)
     // A transparent sprite that holds its pixels, copied into a scratch
     // surface that holds none.
     for (std::int32_t i = 1; i < 16; ++i) {
-        host.spriteBank.Add(kBase + i, 4, 4).Fill(0, 0, 0, 0);
+        host.spriteBank.Add(kBase + i, 4, 4).Fill({0, 0, 0, 0});
     }
     host.surfaceFactory.made.clear();
     StartWith(3, {At(1034, 1034, 0.25f)});
@@ -413,14 +416,14 @@ TEST_F(Renderer, MissingServicesSkipOnlyWhatNeedsThem)
 
 TEST_F(Renderer, NullSpritesAndRefusedScratchSurfacesAreSkipped)
 {
-    host.spriteBank.sprites.erase(kBase + 2);
+    host.spriteBank.Remove(kBase + 2);
     StartWith(0, {At(100, 100, 0.5f), At(200, 200)});
     const Calls calls = DrawOnce();
     EXPECT_EQ(calls.at(2), "GetSprite@0(102)");
     EXPECT_EQ(calls.at(3), "GetSprite@0(100)");
     EXPECT_EQ(host.log.Count("BlendRect"), 1);
 
-    host.spriteBank.sprites.erase(kBase);
+    host.spriteBank.Remove(kBase);
     EXPECT_EQ(DrawOnce(), Calls{"GetSprite@0(100)"});
 
     host.spriteBank.AddRun(kBase, 16, 32);
