@@ -105,9 +105,11 @@ std::int32_t VELORA_METHOD CDrawVelora::Draw(std::int32_t handle, ISurface* dest
             return;
         }
         const HostServices services{spriteBank, surfaceFactory, graphBlend, graphFilter};
-        if (const std::optional<std::int32_t> spriteSize = DrawFrame(services, *instance, destination, rate)) {
+        ScratchSurface scratch(surfaceFactory, destination);
+        if (const std::optional<std::int32_t> spriteSize = DrawFrame(services, *instance, destination, rate, scratch)) {
             StepParticles(*instance, *spriteSize);
         }
+        scratch.Destroy();
     });
     return 0;
 }

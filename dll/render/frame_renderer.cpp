@@ -5,14 +5,12 @@
 //     2: CopyRect, FilterRect, DrawRect 3: CopyRect, whitening, MixRect
 //     (modes 2 and 3 first make one scratch surface per call: GetFormat,
 //     CreateSurface)
-//   the scratch surface's Destroy.
 // The plug-in object then runs the motion step with the sprite size returned
-// here; the step calls no host.
+// here and ends the scratch surface (its Destroy) after the step.
 // A host service that is missing skips only the drawing that needs it.
 // Modes 2 and 3 copy no more than the particle's sprite holds and draw no
-// more than the copy holds (see ClipToCopy); for a run of spriteSize x spriteSize
-// sprites that
-// is the whole sprite.
+// more than the copy holds (see ClipToCopy); for a run of sprites all
+// spriteSize x spriteSize that is the whole sprite.
 #include "render/frame_renderer.h"
 
 #include <algorithm>
@@ -21,51 +19,35 @@
 #include "render/frame_selection.h"
 
 namespace velora {
+
+ISurface* ScratchSurface::Get(std::int32_t spriteSize)
+{
+    if (!surface_ && !failed_) {
+        if (factory_) {
+            const std::int32_t format = destination_->GetFormat();
+            surface_ = factory_->CreateSurface(spriteSize, spriteSize, format);
+        }
+        failed_ = !surface_;
+    }
+    return surface_;
+}
+
+void ScratchSurface::Destroy()
+{
+    if (surface_) {
+        surface_->Destroy();
+    }
+}
+
 namespace {
 
-// The spriteSize x spriteSize scratch surface that modes 2 and 3 share within one call.
-class ScratchSurface {
-public:
-    ScratchSurface(const HostServices& host, ISurface* destination, std::int32_t spriteSize)
-        : host_(host), destination_(destination), spriteSize_(spriteSize)
-    {
-    }
-
-    // The scratch surface, made at the first use; null when it cannot be had.
-    ISurface* Get()
-    {
-        if (!surface_ && !failed_) {
-            if (host_.surfaceFactory) {
-                const std::int32_t format = destination_->GetFormat();
-                surface_ = host_.surfaceFactory->CreateSurface(spriteSize_, spriteSize_, format);
-            }
-            failed_ = !surface_;
-        }
-        return surface_;
-    }
-
-    // Ends the surface, if this call made one.
-    void Destroy()
-    {
-        if (surface_) {
-            surface_->Destroy();
-        }
-    }
-
-private:
-    const HostServices& host_;
-    ISurface* destination_;
-    std::int32_t spriteSize_;
-    ISurface* surface_ = nullptr;
-    bool failed_ = false;
-};
-
-// Modes 2 and 3 draw through the spriteSize x spriteSize scratch surface, which receives the
-// top-left part of the particle's sprite: at most spriteSize x spriteSize pixels, and no more
-// than the sprite has. The drawn rectangle is cut to that copy, so the host
-// is asked neither to read past a sprite smaller than the base sprite nor
-// past the scratch surface for a larger one. False when nothing of the copy
-// is visible (also when spriteSize is 0 or less: there is no scratch area at all).
+// Modes 2 and 3 draw through the scratch surface, which receives the
+// top-left part of the particle's sprite: at most spriteSize x spriteSize
+// pixels, and no more than the sprite has. The drawn rectangle is cut to that
+// copy, so the host is asked neither to read past a sprite smaller than the
+// base sprite nor past the scratch surface for a larger one. False when
+// nothing of the copy is visible (also when spriteSize is 0 or less: there is
+// no scratch area at all).
 bool ClipToCopy(SpritePlacement& at, std::int32_t copyWidth, std::int32_t copyHeight)
 {
     const std::int64_t width = std::min<std::int64_t>(at.drawWidth, std::int64_t{copyWidth} - at.srcX);
@@ -79,11 +61,11 @@ bool ClipToCopy(SpritePlacement& at, std::int32_t copyWidth, std::int32_t copyHe
 }
 
 // Mode 3: the copy's pixels where the sprite is transparent become white.
-// It visits the copied columns x rows (spriteSize x spriteSize, or less where the
-// sprite is smaller), so no alpha is read outside the sprite. A null address is
-// the host's answer for a pixel it does not have: the whitening of this copy
-// ends there, rather than asking for each of the remaining pixels of a
-// surface the host cannot show.
+// It visits the copied columns x rows (spriteSize x spriteSize, or less
+// where the sprite is smaller), so no alpha is read outside the sprite. A null
+// address is the host's answer for a pixel it does not have: the whitening of
+// this copy ends there, rather than asking for each of the remaining pixels of
+// a surface the host cannot show.
 void WhitenTransparentPixels(ISurface* sprite, std::int32_t columns, std::int32_t rows, ISurface* scratch)
 {
     for (std::int32_t x = 0; x < columns; ++x) {
@@ -109,7 +91,7 @@ void WhitenTransparentPixels(ISurface* sprite, std::int32_t columns, std::int32_
 }  // namespace
 
 std::optional<std::int32_t> DrawFrame(const HostServices& host, EffectInstance& instance, ISurface* destination,
-                                      std::int32_t rate)
+                                      std::int32_t rate, ScratchSurface& scratch)
 {
     // Without a sprite bank there is no sprite size, so no frame at all.
     ISpriteBank* bank = host.spriteBank;
@@ -126,7 +108,6 @@ std::optional<std::int32_t> DrawFrame(const HostServices& host, EffectInstance& 
     // it is not drawn, but time still flows for it.
     const bool hasFrames = instance.spriteCount > 0 && instance.rotationFrames > 0;
     const FrameRun run(instance);
-    ScratchSurface scratch(host, destination, spriteSize);
 
     for (Particle& particle : instance.particles) {
         NormalizeAngle(particle);
@@ -165,7 +146,7 @@ std::optional<std::int32_t> DrawFrame(const HostServices& host, EffectInstance& 
             break;
         case 2:
             if (IGraphFilter* filter = host.graphFilter) {
-                if (ISurface* copy = scratch.Get()) {
+                if (ISurface* copy = scratch.Get(spriteSize)) {
                     filter->CopyRect(copy, 0, 0, sprite, 0, 0, copyWidth, copyHeight);
                     filter->FilterRect(copy, 0, 0, spriteSize, spriteSize, rate);
                     filter->DrawRect(destination, at.dstX, at.dstY, copy, at.srcX, at.srcY, at.drawWidth,
@@ -175,7 +156,7 @@ std::optional<std::int32_t> DrawFrame(const HostServices& host, EffectInstance& 
             break;
         case 3:
             if (IGraphFilter* filter = host.graphFilter) {
-                if (ISurface* copy = scratch.Get()) {
+                if (ISurface* copy = scratch.Get(spriteSize)) {
                     filter->CopyRect(copy, 0, 0, sprite, 0, 0, copyWidth, copyHeight);
                     WhitenTransparentPixels(sprite, copyWidth, copyHeight, copy);
                     filter->MixRect(destination, at.dstX, at.dstY, copy, at.srcX, at.srcY, at.drawWidth,
@@ -188,7 +169,6 @@ std::optional<std::int32_t> DrawFrame(const HostServices& host, EffectInstance& 
         }
     }
 
-    scratch.Destroy();
     return spriteSize;
 }
 

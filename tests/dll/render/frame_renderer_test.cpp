@@ -80,10 +80,12 @@ protected:
         host.log.calls.clear();
         clock.Advance(10);
         EffectInstance& instance = *Instances().Find(kHandle);
-        spriteSize = DrawFrame(services, instance, &host.destination, kRate);
+        ScratchSurface scratch(services.surfaceFactory, &host.destination);
+        spriteSize = DrawFrame(services, instance, &host.destination, kRate, scratch);
         if (spriteSize) {
             StepParticles(instance, *spriteSize);
         }
+        scratch.Destroy();
         return host.log.calls;
     }
 
