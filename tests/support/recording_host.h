@@ -1,10 +1,12 @@
-// A recording fake of the host engine: surfaces with real pixel and alpha
-// storage, a sprite bank, a surface factory, both drawing interfaces and the
-// draw host. Every operation appends one line to a shared log, such as
+// The tests' one host double: the kit's surfaces, sprite bank and drawing
+// interfaces, with every call the plug-in makes appended to a shared log,
+// such as
 //   "BlendRect@14(dest, 0, 5, sprite3, 6, 0, 26, 32, 128)"
 // (name, table position, arguments with surfaces by name; a surface's own
 // operations are prefixed with its name, as in "sprite3.GetWidth@4()"), so
-// tests can compare whole call sequences. Copies and mixes really move pixels.
+// tests can compare whole call sequences. The drawing is the kit's own, so
+// the pixels are those every host shows; only the log, the names, a factory
+// that can refuse and the draw host are the double's.
 #pragma once
 
 #include <cstdint>
