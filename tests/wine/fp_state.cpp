@@ -32,13 +32,14 @@
 #include <vector>
 
 #include "support/chooser.h"
-#include "windows/import_patch.h"
+#include "validator/import_patch.h"
 #include "windows/session.h"
 
 namespace {
 
 using host_module::DebugMessages;
 using host_module::LoadedPlugin;
+using velora::validator::ReplaceImport;
 
 constexpr unsigned kFlushToZero = 0x8000;       // MXCSR FTZ
 constexpr unsigned kRoundTowardZero = 0x6000;   // MXCSR RC = 11
@@ -144,10 +145,8 @@ bool Session(const char* path, const FpState& state, int frames, std::uint64_t& 
         error = plugin.Error();
         return false;
     }
-    if (!host_module::ReplaceImport(plugin.Module(), "WINMM.dll", "timeGetTime",
-                                    reinterpret_cast<void*>(&SessionTime)) ||
-        !host_module::ReplaceImport(plugin.Module(), "KERNEL32.dll", "GetTickCount",
-                                    reinterpret_cast<void*>(&SessionTicks))) {
+    if (!ReplaceImport(plugin.Module(), "WINMM.dll", "timeGetTime", reinterpret_cast<void*>(&SessionTime)) ||
+        !ReplaceImport(plugin.Module(), "KERNEL32.dll", "GetTickCount", reinterpret_cast<void*>(&SessionTicks))) {
         error = "the plug-in does not import timeGetTime from WINMM.dll and GetTickCount from KERNEL32.dll";
         return false;
     }

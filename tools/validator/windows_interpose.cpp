@@ -14,9 +14,9 @@
 #include <cstdint>
 
 #include "contract/guid.h"
-#include "windows/import_patch.h"
 #include "validator/clock_and_allocator.h"
 #include "validator/host.h"
+#include "validator/import_patch.h"
 
 namespace velora::validator {
 namespace {
@@ -53,7 +53,7 @@ template <class Function>
 bool Redirect(HMODULE plugin, const char* library, const char* name, Function replacement, Function& previous,
               std::string& error)
 {
-    void* const held = host_module::ReplaceImport(plugin, library, name, reinterpret_cast<void*>(replacement));
+    void* const held = ReplaceImport(plugin, library, name, reinterpret_cast<void*>(replacement));
     if (!held) {
         error = std::string("the plug-in does not import ") + name + " from " + library;
         return false;

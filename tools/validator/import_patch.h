@@ -1,8 +1,10 @@
 // Redirects one function that a loaded module imports: the module's import
 // address table holds the address each of its calls goes through, so writing
 // another address there makes every later call of that module (and only of
-// that module) reach the replacement. The Windows hosts use it to hand the
-// plug-in a clock and an allocator they control.
+// that module) reach the replacement. The validator on Windows uses it to
+// hand the plug-in a clock and an allocator it controls; it is a header of
+// its own because the floating-point state run under Wine hands the plug-in
+// its clocks the same way.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace host_module {
+namespace velora::validator {
 
 // Replaces `function` imported from `library` (compared without regard to
 // case) in `module`'s import table. Answers the address it held before, or
@@ -55,4 +57,4 @@ inline void* ReplaceImport(HMODULE module, const char* library, const char* func
     return nullptr;
 }
 
-}  // namespace host_module
+}  // namespace velora::validator
