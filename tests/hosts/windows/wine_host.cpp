@@ -37,7 +37,8 @@
 #include "contract/messages.h"
 #include "windows/host_module.h"
 #include "windows/memory_surface.h"
-#include "windows/version_resource.h"
+
+#include "version_resource.h"
 
 namespace {
 
