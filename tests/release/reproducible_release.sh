@@ -26,7 +26,7 @@ copy="$work/another checkout of DrawVelora"
 mkdir -p "$copy/docs"
 # What the DLL, the studio file and the zip are made of (with the folders the
 # top level adds), without a developer's node_modules.
-for item in CMakeLists.txt cmake dll hosts tools studio; do
+for item in CMakeLists.txt cmake dll script hosts tools studio; do
     cp -R "$source_dir/$item" "$copy/"
 done
 rm -rf "$copy/studio/node_modules"
