@@ -44,7 +44,7 @@ std::string Slurp(const std::string& path)
 void PreviewRender(benchmark::State& state)
 {
     const long particles = state.range(0);
-    std::string folder = (std::filesystem::temp_directory_path() / "velora_previewer-bench-XXXXXX").string();
+    std::string folder = (std::filesystem::temp_directory_path() / "velora-preview-bench-XXXXXX").string();
     if (!mkdtemp(folder.data())) {
         state.SkipWithError("cannot make a temporary folder");
         return;

@@ -14,7 +14,9 @@
 
 namespace velora::previewer {
 
-inline constexpr const char* kTemporaryPrefix = ".velora_previewer-";
+// The program's name before it was velora_previewer: kept, so that what a
+// killed run of an earlier version left is still recognised and removed.
+inline constexpr const char* kTemporaryPrefix = ".velora-preview-";
 
 // Puts files in place together: every step can be undone, so that a failure
 // part way leaves every target as it was.

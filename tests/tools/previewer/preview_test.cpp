@@ -346,7 +346,7 @@ std::vector<std::string> TemporaryFilesLeft(const testing::TempDir& dir)
 {
     std::vector<std::string> left;
     for (const auto& [name, bytes] : Files(dir)) {
-        if (name.find(".velora_previewer-") != std::string::npos) {
+        if (name.find(".velora-preview-") != std::string::npos) {
             left.push_back(name);
         }
     }
@@ -579,25 +579,25 @@ TEST(Previewer, ReplacedOutputsKeepTheirModeAndLongNamesWork)
 TEST(Previewer, LeftoversOfAKilledRunAreRemovedADayLater)
 {
     testing::TempDir dir;
-    std::filesystem::create_directories(dir / "fr/.velora_previewer-Frames/old");
-    std::filesystem::create_directories(dir / "fr/.velora_previewer-OldFrm/old");
-    std::ofstream(dir / "fr/.velora_previewer-Frames/frame-0001.png") << "a frame of a killed run";
-    std::ofstream(dir / "fr/.velora_previewer-OldFrm/old/frame-0001.png") << "the user's old frame";
-    std::ofstream(dir / ".velora_previewer-Wb4x2q") << "half a WebP";
-    std::ofstream(dir / ".velora_previewer-Fresh1") << "a run at work";
+    std::filesystem::create_directories(dir / "fr/.velora-preview-Frames/old");
+    std::filesystem::create_directories(dir / "fr/.velora-preview-OldFrm/old");
+    std::ofstream(dir / "fr/.velora-preview-Frames/frame-0001.png") << "a frame of a killed run";
+    std::ofstream(dir / "fr/.velora-preview-OldFrm/old/frame-0001.png") << "the user's old frame";
+    std::ofstream(dir / ".velora-preview-Wb4x2q") << "half a WebP";
+    std::ofstream(dir / ".velora-preview-Fresh1") << "a run at work";
     const auto twoDaysAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
-    for (const char* old : {"fr/.velora_previewer-Frames", "fr/.velora_previewer-OldFrm", ".velora_previewer-Wb4x2q"}) {
+    for (const char* old : {"fr/.velora-preview-Frames", "fr/.velora-preview-OldFrm", ".velora-preview-Wb4x2q"}) {
         std::filesystem::last_write_time(dir / old, twoDaysAgo);
     }
     const Outcome run = Preview(dir, Small(dir, {"--seconds", "0.05", "--frames-dir", dir / "fr"}));
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.err.find("removed " + dir / ".velora_previewer-Wb4x2q" + ", left by an earlier run that was killed"),
+    EXPECT_NE(run.err.find("removed " + dir / ".velora-preview-Wb4x2q" + ", left by an earlier run that was killed"),
               std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("warning: " + dir / "fr/.velora_previewer-OldFrm/old" + " holds old frames"),
+    EXPECT_NE(run.err.find("warning: " + dir / "fr/.velora-preview-OldFrm/old" + " holds old frames"),
               std::string::npos) << run.err;
     EXPECT_EQ(TemporaryFilesLeft(dir),
-              (std::vector<std::string>{".velora_previewer-Fresh1", "fr/.velora_previewer-OldFrm",
-                                        "fr/.velora_previewer-OldFrm/old", "fr/.velora_previewer-OldFrm/old/frame-0001.png"}));
+              (std::vector<std::string>{".velora-preview-Fresh1", "fr/.velora-preview-OldFrm",
+                                        "fr/.velora-preview-OldFrm/old", "fr/.velora-preview-OldFrm/old/frame-0001.png"}));
 }
 
 TEST(Previewer, WarnsAboutSettingsThatDrawNothingOrLoseParticles)
@@ -857,7 +857,7 @@ TEST(Previewer, AFailedWriteKeepsTheEarlierFileAndSaysWhy)
     EXPECT_NE(frames.err.find(disk + "/fr/frame-00"), std::string::npos) << frames.err;
     EXPECT_NE(frames.err.find(".png: cannot write the file (No space left on device); nothing was replaced"),
               std::string::npos) << frames.err;
-    EXPECT_EQ(frames.err.find(".velora_previewer-"), std::string::npos) << frames.err;
+    EXPECT_EQ(frames.err.find(".velora-preview-"), std::string::npos) << frames.err;
     EXPECT_FALSE(std::filesystem::exists(disk + "/fr")) << "the frames folder it made is removed";
 }
 
