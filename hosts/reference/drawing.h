@@ -9,8 +9,8 @@
 
 #include "reference/host_api.h"
 #include "reference/surface.h"
-#include "kit/pixel_ops.h"
 #include "kit/engine_services.h"
+#include "kit/pixel_ops.h"
 
 namespace velora::reference {
 

@@ -29,13 +29,13 @@
 #include <vector>
 
 #include "contract/exports.h"
+#include "contract/plugin_access.h"
 #include "effect/effect_instance.h"
 #include "effect/instance_registry.h"
 #include "effect/motion.h"
 #include "effect/random.h"
 #include "effect/spawn.h"
 #include "heap/heap.h"
-#include "contract/plugin_access.h"
 #include "platform/platform.h"
 
 #ifdef VELORA_BENCH_HOST

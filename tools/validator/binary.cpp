@@ -1,11 +1,11 @@
 // The plug-in and the host modules as loaded libraries (binary.h), over the
 // system's way of loading them (shared_library.h).
 #include "validator/binary.h"
-#include "contract/plugin_access.h"
 
 #include <string>
 #include <utility>
 
+#include "contract/plugin_access.h"
 #include "validator/shared_library.h"
 
 namespace velora::validator {

@@ -16,8 +16,8 @@
 #include "contract/host_interfaces.h"
 #include "contract/host_modules.h"
 #include "contract/messages.h"
-#include "contract/plugin_interfaces.h"
 #include "contract/plugin_access.h"
+#include "contract/plugin_interfaces.h"
 #include "effect/instance_registry.h"
 #include "platform/platform.h"
 

@@ -15,11 +15,11 @@
 #include "contract/exports.h"
 #include "effect/instance_registry.h"
 #include "platform/platform.h"
+#include "support/chooser.h"
 #include "support/debug_capture.h"
 #include "support/fake_modules.h"
 #include "support/host_modules.h"
 #include "support/motion_digest.h"
-#include "support/chooser.h"
 #include "support/recording_host.h"
 
 namespace velora {

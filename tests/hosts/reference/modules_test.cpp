@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "reference/drawing.h"
-#include "reference/petals.h"
 #include "reference/host_objects.h"
+#include "reference/petals.h"
 #include "contract/exports.h"
 
 namespace velora::reference {

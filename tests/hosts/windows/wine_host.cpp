@@ -33,8 +33,8 @@
 #include <vector>
 
 #include "contract/exports.h"
-#include "contract/plugin_access.h"
 #include "contract/messages.h"
+#include "contract/plugin_access.h"
 #include "windows/host_module.h"
 #include "windows/memory_surface.h"
 
